@@ -63,6 +63,9 @@ class modRegAccess {
   std::vector<BhoEntry> bho_clsid_arr{BhoEntry{}};
 
  private:
+  bool DeleteKeyTreeAt(platform::HKey root, const std::string& parentPath,
+                       const std::string& childName, int depth);
+
   platform::Registry& reg_;
 };
 

@@ -29,9 +29,25 @@ class modRegKeyRename {
   std::string GetSystemDir();
 
  private:
+  // The token handle of the privilege state: a new one replaces (and closes) the previous,
+  // and the last is closed when the module ends.
+  class OwnedToken {
+   public:
+    explicit OwnedToken(platform::Kernel& kernel) : kernel_(&kernel) {}
+    OwnedToken(const OwnedToken&) = delete;
+    OwnedToken& operator=(const OwnedToken&) = delete;
+    ~OwnedToken() { Reset(0); }
+    platform::Handle get() const { return handle_; }
+    void Reset(platform::Handle handle);
+
+   private:
+    platform::Kernel* kernel_;
+    platform::Handle handle_ = 0;
+  };
+
   platform::Services& sv_;
   // Privilege state kept for the life of the program.
-  platform::Handle privilegeToken_ = 0;
+  OwnedToken privilegeToken_{sv_.kernel};
   platform::TokenPrivileges newPrivileges_;
 };
 
