@@ -30,9 +30,10 @@ constexpr std::uint32_t kMaxNameChars = 32767;
 constexpr std::uint32_t kMaxSubKeys = 1u << 20;
 constexpr std::int32_t kMaxBhoEntries = 16384;
 
-// Windows nests keys at most 512 levels deep; a deeper walk means the registry keeps
-// handing back the same key, and we stop descending instead of recursing forever.
+// Windows nests keys at most 512 levels deep and a real tree is finite; a registry that keeps
+// handing back more keys is stopped by these bounds instead of recursing forever.
 constexpr int kMaxTreeDepth = 512;
+constexpr std::uint32_t kMaxTreeNames = 1u << 18;
 
 constexpr std::uint32_t kBhoNameChars = 255;
 
@@ -229,19 +230,21 @@ bool modRegAccess::DeleteRegKey(HKey root, const std::string& keyPath) {
 
 bool modRegAccess::DeleteKeyTree(HKey root, const std::string& parentPath,
                                  const std::string& childName) {
-  return DeleteKeyTreeAt(root, parentPath, childName, 0);
+  std::uint32_t budget = kMaxTreeNames;
+  return DeleteKeyTreeAt(root, parentPath, childName, 0, budget);
 }
 
 bool modRegAccess::DeleteKeyTreeAt(HKey root, const std::string& parentPath,
-                                   const std::string& childName, int depth) {
+                                   const std::string& childName, int depth, std::uint32_t& budget) {
   const std::string key = JoinPath(parentPath, childName);
-  if (depth < kMaxTreeDepth) {
+  if (depth < kMaxTreeDepth && budget > 0) {
     // The whole list first: deleting while enumerating would shift the indexes.
     std::vector<std::string> names;
     EnumSubKeys(root, key, names);
     // A child that cannot be deleted does not stop its siblings.
-    for (std::size_t i = 1; i < names.size(); ++i) {
-      (void)DeleteKeyTreeAt(root, key, names[i], depth + 1);
+    for (std::size_t i = 1; i < names.size() && budget > 0; ++i) {
+      --budget;
+      (void)DeleteKeyTreeAt(root, key, names[i], depth + 1, budget);
     }
   }
   return DeleteSingleKey(root, key);

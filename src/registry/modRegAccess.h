@@ -64,7 +64,7 @@ class modRegAccess {
 
  private:
   bool DeleteKeyTreeAt(platform::HKey root, const std::string& parentPath,
-                       const std::string& childName, int depth);
+                       const std::string& childName, int depth, std::uint32_t& budget);
 
   platform::Registry& reg_;
 };
