@@ -1,0 +1,94 @@
+// Registry export files (.reg): a neutral model of their contents, a reader for the two
+// formats regedit writes and a writer for the older one. Nothing here knows the machine.
+//
+// Reader rules worth knowing:
+// - The header decides the format ("REGEDIT4" or "Windows Registry Editor Version 5.00"); the
+//   byte-order mark decides the encoding. UTF-16LE (FF FE) and UTF-8 (EF BB BF) text is
+//   converted to Windows-1252; a character that has no Windows-1252 byte is refused with its
+//   line. Without a mark the bytes are Windows-1252 already and are kept as they are.
+// - In a Version 5.00 file, hex(1), hex(2) and hex(7) data is UTF-16LE text (as regedit
+//   exports it) and is converted to Windows-1252 bytes; in a REGEDIT4 file all hex data is raw.
+// - Inside "...", only \\ and \" are escapes; any other backslash sequence is refused, because
+//   regedit never writes one and a hand-written "C:\path" would otherwise load silently wrong.
+// - A malformed file is refused as a whole: parsing builds the complete model before anyone
+//   applies it, and the error names the file, the 1-based line and what was expected.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace dravlin::sim::persist {
+
+// A refusal of malformed input: "file:line: what" (line 0: the file as a whole).
+class FormatError : public std::runtime_error {
+ public:
+  FormatError(std::string file, int line, std::string what);
+
+  const std::string& file() const { return file_; }
+  int line() const { return line_; }
+  const std::string& expected() const { return what_; }
+
+ private:
+  std::string file_;
+  int line_;
+  std::string what_;
+};
+
+enum class RegFormat { Regedit4, Version5 };
+
+struct RegValueEntry {
+  std::string name;  // empty: the key's default value ("@")
+  std::uint32_t type = 0;
+  std::string data;     // raw ANSI bytes, NULs included
+  bool remove = false;  // "name"=-
+  int line = 0;         // where it was read (0 when built in code)
+
+  friend bool operator==(const RegValueEntry& a, const RegValueEntry& b) {
+    return a.name == b.name && a.type == b.type && a.data == b.data && a.remove == b.remove;
+  }
+};
+
+struct RegKeyEntry {
+  // Full path with the long root name: "HKEY_LOCAL_MACHINE\SOFTWARE\...".
+  std::string path;
+  bool remove = false;  // [-path]: delete the key and its subtree
+  std::vector<RegValueEntry> values;
+  int line = 0;
+
+  friend bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
+    return a.path == b.path && a.remove == b.remove && a.values == b.values;
+  }
+};
+
+struct RegFile {
+  RegFormat format = RegFormat::Regedit4;
+  std::vector<RegKeyEntry> keys;  // in file order; a key may appear more than once
+};
+
+// Splits "HKLM\A\B" (any accepted root spelling) into the root handle and "A\B".
+// Returns false for an unknown root.
+bool SplitRootPath(std::string_view path, platform::HKey* root, std::string* subPath);
+// The long name of a root handle ("HKEY_LOCAL_MACHINE"), empty for others.
+std::string RootName(platform::HKey root);
+
+// Parses the bytes of a .reg file; fileName only labels errors.
+RegFile ParseRegFile(std::string_view bytes, const std::string& fileName);
+// Reads and parses a file; an unreadable file is a FormatError with line 0.
+RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName);
+
+// A REGEDIT4 text (CRLF lines) that ParseRegFile reads back to the same model.
+// Throws std::invalid_argument for what the format cannot carry (a line break or NUL in a
+// name, values below a key deletion, an unknown root).
+std::string WriteRegedit4(const RegFile& file);
+
+// Windows-1252 conversions. ToCp1252 returns false for a character without a byte.
+bool ToCp1252(char32_t c, char* out);
+char32_t FromCp1252(unsigned char byte);
+
+}  // namespace dravlin::sim::persist
