@@ -3,9 +3,24 @@
 // The window itself is reached only through platform::Window.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/regional.h"
 #include "platform/services.h"
+#include "registry/modRegAccess.h"
+#include "registry/modRegKeyRename.h"
+#include "system/modIsAdmin.h"
 
 namespace dravlin {
+
+// One row of the Internet Explorer page table: a key below "Software\Microsoft\Internet
+// Explorer" and the value to inspect there.
+struct IePageEntry {
+  std::string SubKey;
+  std::string ValueName;
+};
 
 class frmGetAll {
  public:
@@ -20,8 +35,93 @@ class frmGetAll {
   void Command1_Click();
   void Command2_Click();
   void Command3_Click();
+  // Both close the log and unload the window; every failure is ignored. Once the window is
+  // unloaded, a further call does nothing.
   void Form_Unload();
   void Form_Terminate();
+
+  // The window's procedures. Those without a guard of their own let failures reach the caller.
+  std::string GetInfo(std::uint32_t lInfo);
+  void go_nt();
+  void go_9x();
+  void MoveRegKey(platform::HKey root, const std::string& fromPath, const std::string& toPath,
+                  bool deleteSource);
+  void AbortSecondStep(const std::string& reason);
+  void RestartWindows();
+  void PrepareRestart(bool autoRestart);
+  // The whole file as ANSI text, or "" when anything fails.
+  std::string ReadFromFile(const std::string& Filename);
+
+  void ReportNotInfected();
+  void ReportDisinfected();
+  void ReportCleanupError();
+
+  void OpenLog();
+  std::string TimeStamp(const platform::SystemTime& when);
+  std::string TimeStampNow();
+
+  void LocalizeTexts();
+  void SetCompleteCaption();
+
+  void RemoveBhos();
+  void RepairIePages(bool deleteBad);
+  void GetPageDllName();
+
+  // Character census of the first `count` characters: NUL and space are blank, the rest valid.
+  static void ScanStealthString(std::int64_t count, const std::string& text,
+                                std::int64_t& blankCount, std::int64_t& validCount);
+  // Percent escapes to bytes. Only hexadecimal digits are consumed, at most two; a "%" with no
+  // hexadecimal digit after it stays as it is.
+  static std::string UrlDecode(const std::string& text);
+  // 1-based position of the first (or last) occurrence ignoring letter case, 0 if none.
+  static std::int64_t FindText(const std::string& text, const std::string& pattern, bool fromEnd);
+
+  // Run state, readable for inspection.
+  const std::string& SystemPath() const { return SystemPath_; }
+  const std::string& HijackDllPath() const { return HijackDllPath_; }
+  std::int16_t OsCode() const { return OsCode_; }
+  const std::string& Language() const { return Language_; }
+  const std::string& PageDllName() const { return PageDllName_; }
+  const std::array<std::string, 27>& IePageValues() const { return IePageValues_; }
+  std::int32_t LogFileNumber() const { return LogFileNumber_; }
+  bool IsLogOpen() const { return logOpen_; }
+
+ private:
+  friend class ProcedureGuard;
+
+  bool German() const { return Language_ == "deutsch"; }
+  platform::Window& Window() { return sv_.ui.MainWindow(); }
+  // One log line (or two, when text holds a CR LF). Nothing happens while the log is closed.
+  void WriteLog(const std::string& text);
+  // A standard line: the time stamp followed directly by text.
+  void Log(const std::string& text) { WriteLog(TimeStampNow() + text); }
+  void CloseLog();
+  void UnloadAllForms();
+  // "Close the window": the unload path.
+  void CloseWindow() { Form_Unload(); }
+  void FillTables();
+  std::string ExeDirectory();
+
+  platform::Services& sv_;
+  modRegAccess reg_;
+  modRegKeyRename rename_;
+  modIsAdmin admin_;
+
+  std::string SystemPath_;
+  std::string HijackDllPath_;
+  std::int16_t OsCode_ = 0;
+  std::int32_t ShortPathLength_ = 0;
+  std::string ShortPathBuffer_;
+  std::string PageDllName_;
+  std::string Language_;
+
+  std::array<IePageEntry, 14> IePages_{};       // rows 1 to 13
+  std::array<platform::HKey, 3> IeRoots_{};     // rows 1 and 2
+  std::array<std::string, 27> IePageValues_{};  // slots 1 to 26
+
+  std::int32_t LogFileNumber_ = 0;
+  bool logOpen_ = false;
+  bool unloaded_ = false;
 };
 
 }  // namespace dravlin

@@ -1,0 +1,154 @@
+// The disinfection procedure for DOS-based Windows: the service key is saved to a key file,
+// the DLL path is found in the saved bytes, and the key is deleted before the restart; the
+// second step re-creates the key and deletes the key file and the DLL.
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/kernel.h"
+#include "workflow/frmGetAll.h"
+#include "workflow/guard.h"
+#include "workflow/names.h"
+#include "workflow/runtime.h"
+
+namespace dravlin {
+
+using platform::Control;
+using platform::HKEY_LOCAL_MACHINE;
+
+namespace {
+
+void ThrowIfFailed(platform::RtError status) {
+  if (status != platform::RT_OK) throw rt::Error(status);
+}
+
+// Lies between saving the key and looking for the key file; the volatile counter keeps the
+// compiler from dropping it.
+void Pause() {
+  volatile std::int32_t counter = 0;
+  while (counter < 9999999) counter = counter + 1;
+}
+
+}  // namespace
+
+std::string frmGetAll::ReadFromFile(const std::string& Filename) {
+  std::string result;
+  int fileNumber = 0;
+  const bool ok = RunGuarded(
+      [&] {
+        std::int64_t length = 0;
+        ThrowIfFailed(sv_.files.FileLen(Filename, &length));
+        if (length < 0) throw rt::Error(rt::kInvalidCall);
+        std::string content(static_cast<std::size_t>(length), ' ');
+        fileNumber = sv_.files.FreeFile();
+        ThrowIfFailed(sv_.files.OpenForBinaryRead(fileNumber, Filename));
+        ThrowIfFailed(sv_.files.Get(fileNumber, &content));
+        result = std::move(content);
+        ThrowIfFailed(sv_.files.Close(fileNumber));
+      },
+      [](const RaisedError&) {});
+  if (!ok && fileNumber != 0) (void)sv_.files.Close(fileNumber);
+  return result;
+}
+
+void frmGetAll::go_9x() {
+  ProcedureGuard guard(*this, " Error go_9x: ");
+  std::string text;
+  std::int64_t pos = 0;
+  std::int64_t pos1 = 0;
+
+  // Reset the key file's attributes and delete it; the runtime's delete-by-name is the second try.
+  const auto deleteKeyFile = [&] {
+    guard.Step([&] {
+      (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
+    });
+    if (guard.Test([&] { return !sv_.kernel.DeleteFileA(names::kKeyFile); })) {
+      guard.Step([&] { ThrowIfFailed(sv_.files.Kill(names::kKeyFile)); });
+    }
+  };
+  const auto findDllPath = [&] {
+    guard.Step([&] { text = ReadFromFile(names::kKeyFile); });
+    guard.Step([&] { pos = rt::InStr(1, text, SystemPath_, true); });
+  };
+  const auto takeDllPath = [&] {
+    guard.Step([&] { HijackDllPath_ = rt::Trim(rt::Mid(text, pos, pos1 - pos + 4)); });
+  };
+  const auto dllExists = [&] { return sv_.shell.PathFileExistsA(rt::AnsiPath(HijackDllPath_)); };
+
+  if (guard.Test([&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kServiceKey); })) {
+    guard.Step([&] { Log(" Dravlin started " + Window().GetText(Control::Label5)); });
+    if (guard.Test([&] { return sv_.shell.PathFileExistsA(names::kKeyFile); })) {
+      deleteKeyFile();
+    }
+    guard.Step(
+        [&] { rename_.saveKeyToFile(HKEY_LOCAL_MACHINE, names::kServiceKey, names::kKeyFile); });
+    guard.Step([&] { Pause(); });
+    if (guard.Test([&] { return !sv_.shell.PathFileExistsA(names::kKeyFile); })) {
+      guard.Step([&] {
+        Log(" Error while getting Stealth-String->programm terminated key file not saved");
+      });
+      guard.Step([&] { ReportCleanupError(); });
+      return;
+    }
+    findDllPath();
+    if (guard.Test([&] { return pos <= 0; })) {
+      guard.Step([&] { ReportNotInfected(); });
+      guard.Step([&] {
+        (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
+      });
+      guard.Step([&] { (void)sv_.kernel.DeleteFileA(names::kKeyFile); });
+      return;
+    }
+    guard.Step([&] { pos1 = rt::InStr(pos, text, ".", false); });
+    if (guard.Test([&] { return pos1 <= 0; })) {
+      guard.Step([&] { Log(" pos1 <0 "); });
+      guard.Step([&] { ReportNotInfected(); });
+      guard.Step([&] {
+        (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
+      });
+      guard.Step([&] { (void)sv_.kernel.DeleteFileA(names::kKeyFile); });
+      return;
+    }
+    takeDllPath();
+    guard.Step([&] { Log(" Stealth-String found: " + HijackDllPath_); });
+    guard.Step([&] { (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
+    guard.Step([&] { RestartWindows(); });
+    // Already closed by the restart; a second close does nothing.
+    guard.Step([&] { CloseWindow(); });
+    return;
+  }
+
+  guard.Step([&] { Log(" 2nd Step "); });
+  guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
+  if (guard.Test([&] { return !sv_.shell.PathFileExistsA(names::kKeyFile); })) {
+    guard.Step([&] { Log(" Hijack-DLL Path not found (not deleted)"); });
+    guard.Step([&] { RemoveBhos(); });
+    guard.Step([&] { RepairIePages(true); });
+    guard.Step([&] { ReportCleanupError(); });
+    return;
+  }
+  findDllPath();
+  // Neither position is tested here: a missing system directory fails the next two steps.
+  guard.Step([&] { pos1 = rt::InStr(pos, text, ".", false); });
+  takeDllPath();
+  deleteKeyFile();
+  if (guard.Test(dllExists)) {
+    guard.Step([&] { (void)sv_.kernel.DeleteFileA(rt::AnsiPath(HijackDllPath_)); });
+    if (guard.Test(dllExists)) {
+      guard.Step([&] { Log(" Error while deleting Hijack-DLL "); });
+    } else {
+      guard.Step([&] { Log(" Hijack-DLL: " + rt::Trim(HijackDllPath_) + " (deleted)"); });
+    }
+    guard.Step([&] { RemoveBhos(); });
+    guard.Step([&] { RepairIePages(true); });
+    guard.Step([&] { ReportDisinfected(); });
+  } else {
+    guard.Step([&] { Log(" Hijack-DLL Path not found  (not deleted)"); });
+    guard.Step([&] { RemoveBhos(); });
+    guard.Step([&] { RepairIePages(true); });
+    guard.Step([&] { ReportCleanupError(); });
+  }
+}
+
+}  // namespace dravlin

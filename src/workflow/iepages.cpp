@@ -1,0 +1,84 @@
+// The Internet Explorer page values: read and decode them, find the DLL name that a hijacked
+// page points into, and delete the values that point at the hijacker's page.
+#include <cctype>
+#include <string>
+
+#include "platform/types.h"
+#include "workflow/frmGetAll.h"
+#include "workflow/names.h"
+#include "workflow/runtime.h"
+
+namespace dravlin {
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string frmGetAll::UrlDecode(const std::string& text) {
+  std::string s = rt::Trim(text);
+  std::size_t p = s.find('%');
+  while (p != std::string::npos) {
+    int value = 0;
+    std::size_t digits = 0;
+    while (digits < 2 && p + 1 + digits < s.size()) {
+      const int digit = HexValue(s[p + 1 + digits]);
+      if (digit < 0) break;
+      value = value * 16 + digit;
+      ++digits;
+    }
+    // A "%" without a hexadecimal digit after it is plain text.
+    if (digits > 0) s.replace(p, 1 + digits, 1, static_cast<char>(value));
+    // The search goes on after the character just inserted, so it is never decoded again.
+    p = s.find('%', p + 1);
+  }
+  return s;
+}
+
+std::int64_t frmGetAll::FindText(const std::string& text, const std::string& pattern,
+                                 bool fromEnd) {
+  return fromEnd ? rt::InStrRev(text, pattern, -1, true) : rt::InStr(1, text, pattern, true);
+}
+
+void frmGetAll::RepairIePages(bool deleteBad) {
+  if (deleteBad) Log(" Bad IE-pages found:");
+  for (std::size_t k = 1; k <= 2; ++k) {
+    const std::size_t base = (k - 1) * 13;
+    for (std::size_t r = 1; r <= 13; ++r) {
+      const IePageEntry& row = IePages_[r];
+      const std::string keyPath = std::string(names::kIeKey) + row.SubKey;
+      const std::string value =
+          UrlDecode(reg_.ReadRegValue(IeRoots_[k], keyPath, row.ValueName).AsText());
+      if (!deleteBad) {
+        IePageValues_[base + r] = value;
+      } else if (FindText(value, names::kBadPage, false) > 0) {
+        (void)reg_.DeleteRegValue(IeRoots_[k], keyPath, row.ValueName);
+        const std::string& stored = IePageValues_[base + r];
+        WriteLog("deleted: " +
+                 std::string(IeRoots_[k] == platform::HKEY_CURRENT_USER ? "HKCU" : "HKLM") + "\\" +
+                 keyPath + ", " + row.ValueName + ": " +
+                 (stored == names::kUnreadable ? std::string("not found") : stored));
+      }
+    }
+  }
+}
+
+void frmGetAll::GetPageDllName() {
+  for (std::size_t slot = 1; slot <= 26; ++slot) {
+    const std::string& value = IePageValues_[slot];
+    const std::int64_t p = FindText(value, names::kBadPage, true);
+    if (p <= 1) continue;
+    const std::int64_t b = rt::InStrRev(value, "\\", p - 1, true);
+    if (b <= 0) continue;
+    PageDllName_ = rt::Mid(value, b + 1, p - 1 - b);
+    return;
+  }
+}
+
+}  // namespace dravlin

@@ -1,0 +1,128 @@
+#include "workflow/runtime.h"
+
+#include <algorithm>
+
+namespace dravlin::rt {
+
+std::string ErrorDescription(std::int32_t number) {
+  switch (number) {
+    case 5:
+      return "Invalid procedure call or argument";
+    case 6:
+      return "Overflow";
+    case 7:
+      return "Out of memory";
+    case 9:
+      return "Subscript out of range";
+    case 13:
+      return "Type mismatch";
+    case 52:
+      return "Bad file name or number";
+    case 53:
+      return "File not found";
+    case 55:
+      return "File already open";
+    case 57:
+      return "Device I/O error";
+    case 61:
+      return "Disk full";
+    case 62:
+      return "Input past end of file";
+    case 70:
+      return "Permission denied";
+    case 75:
+      return "Path/File access error";
+    case 76:
+      return "Path not found";
+    default:
+      return "Application-defined or object-defined error";
+  }
+}
+
+RaisedError Error(std::int32_t number) {
+  return RaisedError(number, kDefaultErrorSource, ErrorDescription(number));
+}
+
+char LowerChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u >= 'A' && u <= 'Z') return static_cast<char>(u + 32);
+  // Windows-1252 capitals: À..Þ except ×, and Š Œ Ž Ÿ.
+  if (u >= 0xC0 && u <= 0xDE && u != 0xD7) return static_cast<char>(u + 32);
+  if (u == 0x8A || u == 0x8C || u == 0x8E) return static_cast<char>(u + 16);
+  if (u == 0x9F) return static_cast<char>(0xFF);
+  return c;
+}
+
+std::string LCase(const std::string& text) {
+  std::string out = text;
+  std::transform(out.begin(), out.end(), out.begin(), LowerChar);
+  return out;
+}
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+namespace {
+
+bool MatchesAt(const std::string& text, std::size_t at, const std::string& pattern,
+               bool ignoreCase) {
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char a = text[at + i];
+    const char b = pattern[i];
+    if (ignoreCase ? LowerChar(a) != LowerChar(b) : a != b) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int64_t InStr(std::int64_t start, const std::string& text, const std::string& pattern,
+                   bool ignoreCase) {
+  if (start < 1) throw Error(kInvalidCall);
+  const auto length = static_cast<std::int64_t>(text.size());
+  if (start > length) return 0;
+  if (pattern.empty()) return start;
+  if (pattern.size() > text.size()) return 0;
+  const std::size_t lastStart = text.size() - pattern.size();
+  for (auto at = static_cast<std::size_t>(start - 1); at <= lastStart; ++at) {
+    if (MatchesAt(text, at, pattern, ignoreCase)) return static_cast<std::int64_t>(at) + 1;
+  }
+  return 0;
+}
+
+std::int64_t InStrRev(const std::string& text, const std::string& pattern, std::int64_t start,
+                      bool ignoreCase) {
+  const auto length = static_cast<std::int64_t>(text.size());
+  if (start == -1) {
+    if (length == 0) return 0;
+    start = length;
+  }
+  if (start < 1) throw Error(kInvalidCall);
+  if (length == 0 || start > length) return 0;
+  if (pattern.empty()) return start;
+  const auto patternLength = static_cast<std::int64_t>(pattern.size());
+  // The occurrence must lie within the first `start` characters.
+  for (std::int64_t at = start - patternLength; at >= 0; --at) {
+    if (MatchesAt(text, static_cast<std::size_t>(at), pattern, ignoreCase)) return at + 1;
+  }
+  return 0;
+}
+
+std::string Mid(const std::string& text, std::int64_t start, std::int64_t length) {
+  if (start < 1 || length < 0) throw Error(kInvalidCall);
+  const auto size = static_cast<std::int64_t>(text.size());
+  if (start > size) return {};
+  const std::int64_t available = size - start + 1;
+  return text.substr(static_cast<std::size_t>(start - 1),
+                     static_cast<std::size_t>(std::min(length, available)));
+}
+
+std::string AnsiPath(const std::string& path) {
+  return path.substr(0, path.find('\0'));
+}
+
+}  // namespace dravlin::rt

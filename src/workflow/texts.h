@@ -1,0 +1,20 @@
+// The user-visible texts of the workflow, German and English (UTF-8).
+#pragma once
+
+#include <string>
+
+namespace dravlin::texts {
+
+std::string VersionLabel();
+std::string PartnerLine();
+std::string NoAdminMessage(bool german);
+std::string NoAdminLogLine(bool german);
+std::string KeyNotFoundMessage(bool german);
+std::string RestartMessage(bool german, bool autoRestart);
+std::string DisinfectedMessage(bool german);
+std::string CleanupErrorMessage(bool german);
+std::string NotInfectedMarker(bool german);
+std::string NotInfectedSuffix(bool german);
+std::string CompleteCaption(bool german);
+
+}  // namespace dravlin::texts
