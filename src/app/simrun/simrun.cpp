@@ -1,0 +1,58 @@
+#include "app/simrun/simrun.h"
+
+#include <string>
+
+namespace dravlin::simrun {
+
+using platform::Control;
+
+Session::Session(sim::Machine& machine)
+    : machine_(machine), form_(std::make_unique<frmGetAll>(machine.services())) {
+  form_->Form_Load();
+}
+
+bool Session::Running() const {
+  return machine_.WindowLoaded() && machine_.WindowShown();
+}
+
+bool Session::CanClick(Control button) const {
+  if (!Running()) return false;
+  const sim::ControlState& state = machine_.Control(button);
+  return state.visible && state.enabled;
+}
+
+bool Session::Click(Control button) {
+  if (!CanClick(button)) return false;
+  switch (button) {
+    case Control::CB_start:
+      form_->CB_start_Click();
+      return true;
+    case Control::Command1:
+      form_->Command1_Click();
+      return true;
+    case Control::Command2:
+      form_->Command2_Click();
+      return true;
+    case Control::Command3:
+      form_->Command3_Click();
+      return true;
+    default:
+      return false;  // not a button
+  }
+}
+
+bool Session::Close() {
+  if (!machine_.WindowLoaded()) return false;
+  form_->Form_Unload();
+  return true;
+}
+
+std::vector<std::unique_ptr<Session>> Reboot(sim::Machine& machine) {
+  std::vector<std::unique_ptr<Session>> started;
+  for (const std::string& command : machine.Reboot()) {
+    if (machine.NamesProgram(command)) started.push_back(std::make_unique<Session>(machine));
+  }
+  return started;
+}
+
+}  // namespace dravlin::simrun
