@@ -6,8 +6,45 @@ namespace dravlin::simrun {
 
 using platform::Control;
 
+namespace {
+
+struct Design {
+  Control control;
+  const char* text;
+  bool shown;
+};
+
+// The window as it is created, before its load handler runs: design-time texts (German),
+// and the test controls hidden.
+constexpr Design kDesign[] = {
+    {Control::Form, "QZ.html - Hijack Fixer", true},
+    {Control::Frame1, "Erklärung", true},
+    {Control::Command3, "Command3", false},
+    {Control::Command1, "runonce erstellen", false},
+    {Control::Label5, "v.1.06", true},
+    {Control::Label1, "Dravlin: written by the Dravlin developers", true},
+    {Control::Label4, "", true},
+    {Control::Label3, "In Zusammenarbeit mit:", true},
+    {Control::Line1, "", true},
+    {Control::label2, "", true},
+    {Control::Check1, "Check1", false},
+    {Control::Command2, "Schliessen", true},
+    {Control::CB_start, "Desinfektion starten", true},
+};
+
+void CreateWindow(platform::Window& window) {
+  for (const Design& d : kDesign) {
+    window.SetText(d.control, d.text);
+    window.SetVisible(d.control, d.shown);
+    window.SetEnabled(d.control, true);
+  }
+}
+
+}  // namespace
+
 Session::Session(sim::Machine& machine)
     : machine_(machine), form_(std::make_unique<frmGetAll>(machine.services())) {
+  CreateWindow(machine.services().ui.MainWindow());
   form_->Form_Load();
 }
 

@@ -15,7 +15,7 @@ namespace dravlin::simrun {
 // One run of the program: from its start to the end of its window.
 class Session {
  public:
-  // Starts the program: the window object is created and its load handler runs.
+  // Starts the program: the window is created as designed and its load handler runs.
   explicit Session(sim::Machine& machine);
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
