@@ -214,13 +214,18 @@ class Machine {
   std::size_t OpenItemLists() const;  // shell item lists not freed
 
   // ----- boots
-  // The first start of Windows: loads the hijacker when its conditions hold. Reboot() implies it.
-  void Boot();
+  // A start of Windows without ending the program first (use it once, before the program's
+  // first run): loads the hijacker when its conditions hold and runs and consumes the start-once
+  // entries (DOS-based: RunServicesOnce first). Returns the command lines run, in order.
+  std::vector<std::string> Boot();
   // Ends the program's state (handles, files, window, enabled privileges, a crash that fired),
-  // restarts Windows (hijacker boot behaviour) and runs and consumes the machine-wide RunOnce
-  // entries. Returns their command lines in the order they ran.
+  // then Boot(): hijacker boot behaviour, RunServicesOnce (DOS-based) and the RunOnce entries of
+  // HKLM and HKCU run and are consumed. Returns their command lines in the order they ran.
   std::vector<std::string> Reboot();
   std::uint32_t BootCount() const;
+  // A new process of the program without a reboot: handles, files, window and privileges start
+  // afresh. The first platform call after construction or a reboot does this by itself.
+  void StartProgram();
   // True when the command line starts the program (its long or short path, quoted or not,
   // any case).
   bool NamesProgram(const std::string& commandLine) const;

@@ -1,0 +1,203 @@
+// Drive C: on a host folder: Windows path rules (either slash, any case, "." and "..",
+// trailing dots and blanks dropped), attributes the host cannot hold, and 8.3 short names.
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "platform/kernel.h"
+#include "platform/sim/internal.h"
+
+namespace dravlin::sim::detail {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool ValidChars(const std::string& part) {
+  for (char c : part) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 32 || std::string_view("<>:\"|?*/\\").find(c) != std::string_view::npos) return false;
+  }
+  return true;
+}
+
+bool Is83(const std::string& name) {
+  const auto dot = name.find('.');
+  const std::string base = name.substr(0, dot);
+  const std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+  if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+  if (ext.find('.') != std::string::npos) return false;
+  for (char c : name) {
+    if (c == '.') continue;
+    if (c == ' ' || std::string_view("+,;=[]").find(c) != std::string_view::npos) return false;
+  }
+  return true;
+}
+
+// The uppercase basis and extension a short name is built from.
+std::pair<std::string, std::string> ShortBasis(const std::string& longName) {
+  std::string name = longName;
+  name.erase(0, name.find_first_not_of('.'));
+  const auto dot = name.rfind('.');
+  std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+  std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+  auto clean = [](const std::string& s, std::size_t max) {
+    std::string out;
+    for (char c : s) {
+      if (c == ' ' || c == '.') continue;
+      if (std::string_view("+,;=[]").find(c) != std::string_view::npos) c = '_';
+      out.push_back(c);
+      if (out.size() == max) break;
+    }
+    return Fold(out);
+  };
+  base = clean(base, 6);
+  ext = clean(ext, 3);
+  if (base.empty()) base = "_";
+  return {base, ext};
+}
+
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  return names;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadHostFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteHostFile(const fs::path& p, const std::string& bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+Drive::Drive(fs::path root) : root_(std::move(root)) {
+  std::error_code ec;
+  fs::create_directories(root_, ec);
+}
+
+std::string Drive::ShortNameIn(const fs::path& folder, const std::string& longName) const {
+  if (Is83(longName)) return longName;
+  const auto basis = ShortBasis(longName);
+  std::vector<std::string> same;
+  for (const auto& e : Entries(folder)) {
+    if (!Is83(e) && ShortBasis(e) == basis) same.push_back(Fold(e));
+  }
+  std::sort(same.begin(), same.end());
+  const auto pos = std::find(same.begin(), same.end(), Fold(longName));
+  const std::size_t n = static_cast<std::size_t>(pos - same.begin()) + 1;
+  const std::string tail = "~" + std::to_string(n);
+  std::string out = basis.first.substr(0, std::min(basis.first.size(), 8 - tail.size())) + tail;
+  if (!basis.second.empty()) out += "." + basis.second;
+  return out;
+}
+
+Resolved Drive::Resolve(const std::string& winPath) const {
+  Resolved r;
+  std::string p = UpToNul(winPath);
+  std::replace(p.begin(), p.end(), '/', '\\');
+  if (p.size() < 2 || (p[0] != 'C' && p[0] != 'c') || p[1] != ':' ||
+      (p.size() > 2 && p[2] != '\\')) {
+    r.error = PathError::NotOnDrive;
+    return r;
+  }
+  std::vector<std::string> parts;
+  for (auto part : SplitPath(p.substr(2))) {
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
+      if (part == "." || part == "..") break;
+      part.pop_back();
+    }
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    if (!ValidChars(part)) {
+      r.error = PathError::BadName;
+      return r;
+    }
+    parts.push_back(part);
+  }
+  r.host = root_;
+  r.canonical = "C:";
+  r.onDisk = "C:";
+  r.isFolder = true;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const bool last = i + 1 == parts.size();
+    const auto names = Entries(r.host);
+    std::optional<std::string> match;
+    for (const auto& n : names) {
+      if (SameName(n, parts[i])) match = n;
+    }
+    if (!match && parts[i].find('~') != std::string::npos) {
+      for (const auto& n : names) {
+        if (SameName(ShortNameIn(r.host, n), parts[i])) match = n;
+      }
+    }
+    const std::string name = match ? *match : parts[i];
+    r.host /= name;
+    r.canonical += "\\" + Fold(name);
+    r.onDisk += "\\" + name;
+    std::error_code ec;
+    const bool isDir = match && fs::is_directory(r.host, ec);
+    if (!match) {
+      r.error = last ? PathError::FileMissing : PathError::PathMissing;
+      r.isFolder = false;
+      return r;
+    }
+    if (!last && !isDir) {
+      r.error = PathError::PathMissing;
+      return r;
+    }
+    r.isFolder = isDir;
+  }
+  if (parts.empty()) r.onDisk += "\\";
+  return r;
+}
+
+std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
+  const Resolved r = Resolve(winPath);
+  if (r.error != PathError::None) return std::nullopt;
+  std::string out = "C:";
+  fs::path folder = root_;
+  const auto parts = SplitPath(r.onDisk.substr(2));
+  for (const auto& part : parts) {
+    out += "\\" + ShortNameIn(folder, part);
+    folder /= part;
+  }
+  if (parts.empty()) out += "\\";
+  return out;
+}
+
+std::uint32_t Drive::Attributes(const Resolved& r) const {
+  auto it = attributes_.find(r.canonical);
+  std::uint32_t bits = it != attributes_.end() ? it->second
+                       : r.isFolder            ? 0
+                                               : platform::FILE_ATTRIBUTE_ARCHIVE;
+  if (r.isFolder) bits |= platform::FILE_ATTRIBUTE_DIRECTORY;
+  return bits == 0 ? platform::FILE_ATTRIBUTE_NORMAL : bits;
+}
+
+void Drive::SetAttributes(const Resolved& r, std::uint32_t attributes) {
+  // Read-only, hidden, system, archive, temporary, not indexed: what SetFileAttributes may set.
+  attributes_[r.canonical] = attributes & 0x2127u;
+}
+
+void Drive::Forget(const Resolved& r) {
+  attributes_.erase(r.canonical);
+  undeletable.erase(r.canonical);
+  busy.erase(r.canonical);
+}
+
+}  // namespace dravlin::sim::detail

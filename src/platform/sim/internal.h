@@ -1,0 +1,109 @@
+// Internals of the simulated machine, shared by its source files only.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace dravlin::sim::detail {
+
+// Upper-cases ASCII and the Latin-1 letters of code page 1252, as the registry and the file
+// system compare names.
+std::string Fold(std::string_view s);
+bool SameName(std::string_view a, std::string_view b);
+// The part of a C string argument that the C API sees.
+std::string UpToNul(const std::string& s);
+
+// ----- registry
+
+struct Key {
+  std::string name;
+  Key* parent = nullptr;                      // null for a root or a detached (deleted) key
+  std::vector<std::shared_ptr<Key>> subkeys;  // sorted by folded name
+  std::vector<NamedValue> values;             // in creation order
+  bool deleted = false;
+  bool denied = false;
+
+  std::shared_ptr<Key> Find(std::string_view child) const;
+  std::shared_ptr<Key> Add(const std::string& child);  // inserts in sorted place
+  NamedValue* FindValue(std::string_view valueName);
+  void MarkDeleted();        // this key and everything below it
+  std::string Path() const;  // from its root, e.g. "SOFTWARE\Classes"; roots give ""
+  bool IsRoot() const { return parent == nullptr && !deleted; }
+};
+
+class RegistryStore {
+ public:
+  RegistryStore();
+  // HKCR resolves to HKLM\SOFTWARE\Classes (created when missing). Null for other values.
+  std::shared_ptr<Key> Root(platform::HKey root);
+  std::shared_ptr<Key> Lookup(platform::HKey root, const std::string& path);
+  std::shared_ptr<Key> LookupFrom(const std::shared_ptr<Key>& from, const std::string& path);
+  std::shared_ptr<Key> Create(platform::HKey root, const std::string& path);
+  // Detaches a key (and its subtree) from its parent; false for a root.
+  bool Detach(const std::shared_ptr<Key>& key);
+  // Which root a key lives under (HKLM, HKCU or HKU); 0 when detached.
+  platform::HKey RootOf(const Key& key) const;
+
+ private:
+  std::shared_ptr<Key> hklm_, hkcu_, hku_;
+};
+
+std::vector<std::string> SplitPath(const std::string& path);  // empty components dropped
+
+// ----- hive images
+
+// Writes the key and everything below it as an image.
+std::string WriteHive(const Key& key);
+// Parses an image into a detached key tree; nullopt for any malformed input.
+std::optional<std::shared_ptr<Key>> ReadHive(std::string_view image);
+
+// ----- drive C:
+
+enum class PathError { None, NotOnDrive, BadName, PathMissing, FileMissing };
+
+struct Resolved {
+  PathError error = PathError::None;
+  std::filesystem::path host;  // of the item (valid also when only the last part is missing)
+  std::string canonical;       // "C:\DIR\FILE" folded, the key of the attribute tables
+  std::string onDisk;          // "C:\Dir\File" with the case as stored
+  bool isFolder = false;
+};
+
+class Drive {
+ public:
+  explicit Drive(std::filesystem::path root);
+  const std::filesystem::path& Root() const { return root_; }
+  // Resolves an absolute C: path, matching each part by long or short name, any case.
+  Resolved Resolve(const std::string& winPath) const;
+  // The 8.3 form of an existing item; nullopt when missing.
+  std::optional<std::string> ShortPath(const std::string& winPath) const;
+  std::string ShortNameIn(const std::filesystem::path& folder, const std::string& longName) const;
+
+  std::uint32_t Attributes(const Resolved& r) const;
+  void SetAttributes(const Resolved& r, std::uint32_t attributes);
+  void Forget(const Resolved& r);     // a deleted item keeps no attributes or locks
+  std::set<std::string> undeletable;  // canonical paths
+  std::set<std::string> busy;         // canonical paths in use for this boot (loaded DLLs)
+
+ private:
+  std::filesystem::path root_;
+  std::map<std::string, std::uint32_t> attributes_;  // canonical path -> stored bits
+};
+
+std::optional<std::string> ReadHostFile(const std::filesystem::path& p);
+bool WriteHostFile(const std::filesystem::path& p, const std::string& bytes);
+
+// ----- the program's side
+
+class Program;  // implements the platform interfaces; defined in program.h
+
+}  // namespace dravlin::sim::detail

@@ -1,0 +1,138 @@
+// Machine folders: a simulated machine kept on disk as `machine.json` (settings),
+// `registry.reg` (a regedit export) and `c/` (drive C:). Loading works on a private copy of
+// the drive, so the folder itself is never changed by a run; saving writes a folder that loads
+// back to the same machine.
+//
+// machine.json (every field optional unless noted; unknown fields are refused, so that a typo
+// is not silently ignored):
+//   "version":  a preset name ("winxp", "win98", ...) or an object {"preset": NAME, "platformId",
+//               "major", "minor", "build", "csd"} whose fields override the preset's
+//   "language": the native language name ("English", "Deutsch")
+//   "shortDate", "longTime", "am", "pm": date and time pictures (defaults follow the language)
+//   "clock":    "YYYY-MM-DDTHH:MM:SS"
+//   "administrator": true/false, or "groups": [{"sid": "S-1-5-32-544", "attributes": 7}, ...]
+//   "privileges": [{"name": "SeBackupPrivilege", "enabled": false}, ...]
+//   "exePath", "systemDirectory": Windows paths
+//   "undeletable": ["C:\\...", ...]   files that are in use
+//   "attributes": {"C:\\...": "hidden,system,readonly,archive", ...}
+//   "hijacker": {"dll": "C:\\...", "blank": "nul" | "space"}
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/sim/machine.h"
+#include "platform/sim/persist/regfile.h"
+
+namespace dravlin::sim::persist {
+
+struct MachineDescription {
+  std::string versionName;  // the preset named, empty for explicit fields only
+  VersionSettings version;
+  LocaleSettings locale;
+  std::optional<platform::SystemTime> clock;
+  std::optional<bool> administrator;
+  std::optional<std::vector<platform::SidAndAttributes>> groups;
+  std::optional<std::vector<PrivilegeSetting>> privileges;
+  std::string exePath;
+  std::string systemDirectory;
+  std::vector<std::string> undeletable;
+  std::vector<std::pair<std::string, std::uint32_t>> attributes;
+  std::optional<HijackerSettings> hijacker;
+};
+
+// Parses machine.json; fileName labels errors ("machine.json:7: ...").
+MachineDescription ParseMachineJson(std::string_view text, const std::string& fileName);
+// The settings of a machine as machine.json text (explicit version fields and token).
+std::string WriteMachineJson(const Machine& machine);
+
+// Applies the settings of a description to a machine (not the registry or the drive).
+void ApplyDescription(const MachineDescription& description, Machine& machine);
+// Applies parsed registry data: key deletions, keys, value deletions and values in file order.
+void ApplyRegistry(const RegFile& file, Machine& machine);
+// The whole registry (HKLM, HKCU, HKEY_USERS; HKCR is a view of HKLM) as a REGEDIT4 model.
+RegFile ExportRegistry(const Machine& machine);
+
+// "S-1-5-32-544" <-> binary SID. ParseSid returns false for malformed text.
+bool ParseSid(std::string_view text, platform::SidBytes* sid);
+std::string SidToString(const platform::SidBytes& sid);
+
+// A machine loaded from a folder, with the private copy of its drive.
+class LoadedMachine {
+ public:
+  LoadedMachine();
+  ~LoadedMachine();
+  LoadedMachine(const LoadedMachine&) = delete;
+  LoadedMachine& operator=(const LoadedMachine&) = delete;
+
+  Machine& machine() { return *machine_; }
+  const MachineDescription& description() const { return description_; }
+
+ private:
+  friend std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder);
+  TempFolder work_;  // declared first: the machine goes before its drive does
+  MachineDescription description_;
+  std::unique_ptr<Machine> machine_;
+};
+
+// Reads machine.json and registry.reg, then copies c/ (when present) into a private folder.
+// Any malformed or unreadable input throws FormatError naming the file (and line) and leaves
+// nothing behind.
+std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder);
+
+// Writes machine.json, registry.reg (REGEDIT4) and c/ into folder (created when missing).
+// Refuses (FormatError) a folder that holds anything other than those three, so that a wrong
+// --out cannot wipe unrelated files. All text is prepared before the first byte is written.
+void SaveMachineFolder(const Machine& machine, const std::filesystem::path& folder);
+
+// ----- differences between two states of a machine
+
+struct RegistrySnapshot {
+  // Keys by full path ("HKEY_LOCAL_MACHINE\..."), each with its values in key order.
+  std::vector<std::pair<std::string, std::vector<NamedValue>>> keys;
+};
+RegistrySnapshot SnapshotRegistry(const Machine& machine);
+
+struct FileState {
+  std::string bytes;
+  std::uint32_t attributes = 0;
+};
+using FileSnapshot = std::map<std::string, FileState>;  // "C:\..." paths
+FileSnapshot SnapshotFiles(const Machine& machine);
+
+struct RegChange {
+  enum class Kind { KeyAdded, KeyRemoved, ValueAdded, ValueRemoved, ValueChanged };
+  Kind kind;
+  std::string key;  // full path
+  std::string value;
+  std::optional<RegValue> before;
+  std::optional<RegValue> after;
+};
+// Keys compare without regard to ASCII letter case, as the registry does. A removed key
+// reports only itself (not each subkey and value that went with it); likewise an added one
+// reports itself and its values, and its subkeys as keys added.
+std::vector<RegChange> DiffRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after);
+
+struct FileChange {
+  enum class Kind { Added, Deleted, Changed };
+  Kind kind;
+  std::string path;
+  std::string detail;  // for Changed: "content", "attributes ..." or both
+};
+std::vector<FileChange> DiffFiles(const FileSnapshot& before, const FileSnapshot& after);
+
+// Readable data: REG_SZ "text" (one terminating NUL left out; other NULs as \0, control
+// characters as \xNN, Windows-1252 shown as UTF-8), REG_DWORD 0x0000000a (10), hex bytes else.
+std::string DescribeValue(const RegValue& value);
+std::string TypeName(std::uint32_t type);
+// One line per change, e.g. "  + value HKEY_...\Run [x] = REG_SZ "...""; "(no change)" if none.
+std::string FormatRegistryChanges(const std::vector<RegChange>& changes);
+std::string FormatFileChanges(const std::vector<FileChange>& changes);
+
+}  // namespace dravlin::sim::persist

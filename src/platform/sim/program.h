@@ -1,0 +1,259 @@
+// The machine's state and the program's view of it (the platform interfaces).
+#pragma once
+
+#include <array>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/sim/internal.h"
+
+namespace dravlin::sim {
+
+namespace detail {
+class Program;
+}
+
+struct Machine::Impl {
+  explicit Impl(std::filesystem::path driveC);
+  ~Impl();
+
+  // settings
+  VersionSettings version;
+  LocaleSettings locale;
+  std::int64_t clockSeconds = 0;  // since 1601-01-01, local time
+  std::uint16_t clockMillis = 0;
+  std::string systemDirectory;  // empty: the version's default
+  std::string exePath = "C:\\Program Files\\Dravlin\\dravlin.exe";
+  std::vector<platform::SidAndAttributes> groups;
+  std::vector<PrivilegeSetting> privileges;
+  std::optional<HijackerSettings> hijacker;
+
+  detail::RegistryStore reg;
+  detail::Drive drive;
+
+  // boot state
+  std::uint32_t bootCount = 0;
+  bool hijackLoaded = false;
+  std::string hijackValueName;  // DOS-based: the RunServicesOnce entry it hides
+
+  // the running program
+  bool running = false;
+  struct KeyHandle {
+    std::shared_ptr<detail::Key> key;
+    std::uint32_t access = 0;
+  };
+  std::map<platform::HKey, KeyHandle> keys;
+  platform::HKey nextKey = 0x100;
+  std::map<platform::Handle, std::uint32_t> tokens;  // handle -> access
+  platform::Handle nextToken = 0x200;
+  std::map<std::string, bool> privilegeState;  // folded name -> enabled
+  platform::Status lastError = 0;
+  struct OpenFile {
+    std::filesystem::path host;
+    std::string canonical;
+    bool append = false;
+    std::uint64_t position = 0;
+  };
+  std::map<int, OpenFile> files;
+  std::map<platform::ItemIdList, std::string> itemLists;
+  platform::ItemIdList nextItem = 0x10000;
+  std::array<ControlState, 13> controls{};
+  bool shown = false;
+  bool loaded = false;
+
+  // records
+  std::vector<MessageBoxRecord> boxes;
+  std::deque<int> answers;
+  std::vector<std::uint32_t> exits;
+  bool exitFails = false;
+  std::vector<std::string> callLog;
+  std::uint64_t callCount = 0;
+
+  // faults
+  struct Fault {
+    std::string operation;
+    std::uint64_t remaining = 0;
+    std::uint32_t status = 0;
+  };
+  std::vector<Fault> faults;
+  std::uint64_t crashRemaining = 0;  // 0: none armed
+  bool dead = false;
+
+  std::unique_ptr<detail::Program> program;
+  std::unique_ptr<platform::Services> services;
+
+  enum class Gate { Proceed, Fail, Skip };
+  // The checkpoint every platform call passes. Fail: *status holds the injected status.
+  // Skip: a close after the program died; do nothing. Throws ProgramCrash.
+  Gate Enter(const char* operation, bool isClose, std::uint32_t* status);
+  void StartProgram();
+  void EndProgram();
+  std::vector<std::string> Boot();
+
+  bool IsNt() const { return version.platformId == platform::VER_PLATFORM_WIN32_NT; }
+  std::string SystemDir() const;
+  platform::SystemTime Now() const;
+  bool PrivilegeEnabled(const std::string& name) const;
+  // The hijacker hides this value of this key from queries.
+  bool Hidden(const detail::Key& key, const std::string& valueName) const;
+};
+
+namespace detail {
+
+inline constexpr const char* kLiveWindowsKey =
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+inline constexpr const char* kRunServicesOnceKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce";
+inline constexpr const char* kRunOnceKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+class Program final : public platform::Registry,
+                      public platform::Security,
+                      public platform::Kernel,
+                      public platform::Shell,
+                      public platform::Files,
+                      public platform::Ui,
+                      public platform::Regional,
+                      public platform::Window {
+ public:
+  explicit Program(Machine::Impl& m) : m_(m) {}
+
+  // Registry
+  platform::Status RegOpenKeyExA(platform::HKey key, const std::string& subKey,
+                                 std::uint32_t options, std::uint32_t samDesired,
+                                 platform::HKey* result) override;
+  platform::Status RegOpenKeyA(platform::HKey key, const std::string& subKey,
+                               platform::HKey* result) override;
+  platform::Status RegCreateKeyExA(platform::HKey key, const std::string& subKey,
+                                   std::uint32_t options, std::uint32_t samDesired,
+                                   platform::HKey* result, std::uint32_t* disposition) override;
+  platform::Status RegCloseKey(platform::HKey key) override;
+  platform::Status RegFlushKey(platform::HKey key) override;
+  platform::Status RegQueryValueExA(platform::HKey key, const std::string& valueName,
+                                    std::uint32_t* type, std::uint8_t* data,
+                                    std::uint32_t* cbData) override;
+  platform::Status RegSetValueExA(platform::HKey key, const std::string& valueName,
+                                  std::uint32_t type, const std::uint8_t* data,
+                                  std::uint32_t cbData) override;
+  platform::Status RegDeleteValueA(platform::HKey key, const std::string& valueName) override;
+  platform::Status RegDeleteKeyA(platform::HKey key, const std::string& subKey) override;
+  platform::Status RegEnumKeyExA(platform::HKey key, std::uint32_t index, char* name,
+                                 std::uint32_t* cchName) override;
+  platform::Status RegQueryInfoKeyA(platform::HKey key, std::uint32_t* subKeys,
+                                    std::uint32_t* maxSubKeyLen, std::uint32_t* values,
+                                    std::uint32_t* maxValueNameLen,
+                                    std::uint32_t* maxValueLen) override;
+  platform::Status RegSaveKeyA(platform::HKey key, const std::string& file) override;
+  platform::Status RegRestoreKeyA(platform::HKey key, const std::string& file,
+                                  std::uint32_t flags) override;
+
+  // Security
+  bool OpenProcessToken(platform::Handle process, std::uint32_t desiredAccess,
+                        platform::Handle* token) override;
+  bool OpenThreadToken(platform::Handle thread, std::uint32_t desiredAccess, bool openAsSelf,
+                       platform::Handle* token) override;
+  bool GetTokenInformation(platform::Handle token, std::uint32_t infoClass,
+                           platform::TokenGroups* buffer, std::uint32_t bufferLength,
+                           std::uint32_t* returnLength) override;
+  bool AllocateAndInitializeSid(const std::array<std::uint8_t, 6>& authority,
+                                std::uint8_t subAuthorityCount, std::uint32_t s0, std::uint32_t s1,
+                                std::uint32_t s2, std::uint32_t s3, std::uint32_t s4,
+                                std::uint32_t s5, std::uint32_t s6, std::uint32_t s7,
+                                platform::SidBytes* sid) override;
+  bool IsValidSid(const platform::SidBytes& sid) override;
+  bool EqualSid(const platform::SidBytes& a, const platform::SidBytes& b) override;
+  void FreeSid(platform::SidBytes& sid) override;
+  bool LookupPrivilegeValueA(const char* systemName, const std::string& name,
+                             platform::Luid* luid) override;
+  bool AdjustTokenPrivileges(platform::Handle token, bool disableAll,
+                             const platform::TokenPrivileges* newState,
+                             std::uint32_t bufferLength) override;
+
+  // Kernel
+  platform::Handle GetCurrentProcess() override;
+  platform::Handle GetCurrentThread() override;
+  bool CloseHandle(platform::Handle handle) override;
+  platform::Status GetLastError() override;
+  bool GetVersionExA(platform::OsVersionInfo* info) override;
+  std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t size) override;
+  int GetLocaleInfoA(std::uint32_t locale, std::uint32_t type, char* buffer, int size) override;
+  std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
+                                  std::uint32_t size) override;
+  std::uint32_t FormatMessageA(std::uint32_t flags, std::uint32_t messageId,
+                               std::uint32_t languageId, char* buffer, std::uint32_t size) override;
+  std::uint32_t GetModuleFileNameA(char* buffer, std::uint32_t size) override;
+  bool DeleteFileA(const std::string& path) override;
+  bool SetFileAttributesA(const std::string& path, std::uint32_t attributes) override;
+  std::uint32_t GetFileAttributesA(const std::string& path) override;
+
+  // Shell
+  std::int32_t SHGetSpecialFolderLocation(std::uint64_t ownerWindow, std::int32_t folder,
+                                          platform::ItemIdList* list) override;
+  bool SHGetPathFromIDListA(platform::ItemIdList list, char* path) override;
+  void CoTaskMemFree(platform::ItemIdList list) override;
+  bool PathFileExistsA(const std::string& path) override;
+
+  // Files
+  int FreeFile() override;
+  platform::RtError OpenForAppend(int fileNumber, const std::string& path) override;
+  platform::RtError OpenForBinaryRead(int fileNumber, const std::string& path) override;
+  platform::RtError PrintLine(int fileNumber, const std::string& text) override;
+  platform::RtError Get(int fileNumber, std::string* buffer) override;
+  platform::RtError Close(int fileNumber) override;
+  platform::RtError FileLen(const std::string& path, std::int64_t* length) override;
+  bool FileExists(const std::string& path) override;
+  platform::RtError Kill(const std::string& path) override;
+
+  // Ui
+  platform::Window& MainWindow() override;
+  int MessageBox(const std::string& text, std::uint32_t style,
+                 const std::optional<std::string>& title) override;
+  bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reserved) override;
+
+  // Window
+  void SetText(platform::Control control, const std::string& text) override;
+  std::string GetText(platform::Control control) override;
+  void SetEnabled(platform::Control control, bool enabled) override;
+  bool IsEnabled(platform::Control control) override;
+  void SetVisible(platform::Control control, bool visible) override;
+  bool IsVisible(platform::Control control) override;
+  void Show() override;
+  void Hide() override;
+  void Unload() override;
+  bool IsLoaded() override;
+
+  // Regional
+  void GetLocalTime(platform::SystemTime* time) override;
+  int GetDateFormatA(std::uint32_t locale, std::uint32_t flags, const platform::SystemTime* time,
+                     const char* format, char* buffer, int size) override;
+  int GetTimeFormatA(std::uint32_t locale, std::uint32_t flags, const platform::SystemTime* time,
+                     const char* format, char* buffer, int size) override;
+
+ private:
+  // Resolves a handle for an operation that needs `access` (NT checks it). On failure returns
+  // the status; a predefined root yields its key.
+  platform::Status KeyOf(platform::HKey key, std::uint32_t access, std::shared_ptr<Key>* out,
+                         std::uint32_t* granted = nullptr);
+  platform::HKey NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access);
+  bool Fail(platform::Status status);  // sets the last error, returns false
+  platform::RtError FileError(const Resolved& r) const;
+
+  Machine::Impl& m_;
+};
+
+// Access bits after generic rights are mapped.
+std::uint32_t MapKeyAccess(std::uint32_t sam);
+// A message of the system table, or null.
+const char* SystemMessage(std::uint32_t id);
+// The LUID of a privilege name; 0 when unknown.
+std::uint32_t PrivilegeLuid(std::string_view name);
+// Seconds since 1601-01-01 and back.
+std::int64_t ToSeconds(const platform::SystemTime& t);
+platform::SystemTime FromSeconds(std::int64_t seconds, std::uint16_t millis);
+bool ValidTime(const platform::SystemTime& t);
+
+}  // namespace detail
+}  // namespace dravlin::sim

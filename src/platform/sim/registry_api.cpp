@@ -1,0 +1,345 @@
+// The registry as the program sees it through the ANSI calls.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/sim/program.h"
+
+namespace dravlin::sim::detail {
+
+using platform::HKey;
+using platform::Status;
+using Gate = Machine::Impl::Gate;
+
+namespace {
+constexpr std::uint32_t KEY_QUERY_VALUE = 0x1;
+constexpr std::uint32_t KEY_SET_VALUE = 0x2;
+constexpr std::uint32_t KEY_CREATE_SUB_KEY = 0x4;
+constexpr std::uint32_t KEY_ENUMERATE_SUB_KEYS = 0x8;
+constexpr std::uint32_t KEY_WRITE = 0x20006;
+constexpr std::uint32_t MAXIMUM_ALLOWED = 0x02000000;
+constexpr std::uint32_t GENERIC_ALL = 0x10000000;
+constexpr std::uint32_t GENERIC_EXECUTE = 0x20000000;
+constexpr std::uint32_t GENERIC_WRITE = 0x40000000;
+constexpr std::uint32_t GENERIC_READ = 0x80000000;
+constexpr Status ERROR_BAD_PATHNAME = 161;
+constexpr Status ERROR_INVALID_NAME = 123;
+constexpr std::size_t kMaxKeyName = 255;
+constexpr std::size_t kMaxValueName = 16383;
+}  // namespace
+
+std::uint32_t MapKeyAccess(std::uint32_t sam) {
+  if (sam & (MAXIMUM_ALLOWED | GENERIC_ALL)) return platform::KEY_ALL_ACCESS;
+  std::uint32_t r = sam & 0x00FFFFFFu;
+  if (sam & (GENERIC_READ | GENERIC_EXECUTE)) r |= platform::KEY_READ;
+  if (sam & GENERIC_WRITE) r |= KEY_WRITE;
+  return r;
+}
+
+Status Program::KeyOf(HKey key, std::uint32_t access, std::shared_ptr<Key>* out,
+                      std::uint32_t* granted) {
+  std::uint32_t have = platform::KEY_ALL_ACCESS;
+  if (platform::IsPredefinedKey(key)) {
+    *out = m_.reg.Root(key);
+    if (!*out) return platform::ERROR_INVALID_HANDLE;
+  } else {
+    auto it = m_.keys.find(key);
+    if (it == m_.keys.end()) return platform::ERROR_INVALID_HANDLE;
+    if (it->second.key->deleted) return platform::ERROR_KEY_DELETED;
+    *out = it->second.key;
+    have = it->second.access;
+  }
+  if (granted != nullptr) *granted = have;
+  // DOS-based Windows has no registry security.
+  if (m_.IsNt() && (have & access) != access) return platform::ERROR_ACCESS_DENIED;
+  return platform::ERROR_SUCCESS;
+}
+
+HKey Program::NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access) {
+  const HKey h = m_.nextKey;
+  m_.nextKey += 4;
+  m_.keys[h] = {std::move(key), access};
+  return h;
+}
+
+namespace {
+// NT refuses a leading backslash and over-long names; DOS-based Windows takes the rest.
+Status CheckSubKey(bool nt, const std::string& sub) {
+  if (nt && !sub.empty() && sub[0] == '\\') return ERROR_BAD_PATHNAME;
+  for (const auto& part : SplitPath(sub)) {
+    if (part.size() > kMaxKeyName) return platform::ERROR_INVALID_PARAMETER;
+  }
+  return platform::ERROR_SUCCESS;
+}
+
+// The hives directly below these roots cannot be created or deleted on NT.
+bool IsHiveParent(const RegistryStore& reg, const Key& k) {
+  if (k.parent != nullptr) return false;
+  const HKey root = reg.RootOf(k);
+  return root == platform::HKEY_LOCAL_MACHINE || root == platform::HKEY_USERS;
+}
+}  // namespace
+
+Status Program::RegOpenKeyExA(HKey key, const std::string& subKey, std::uint32_t /*options*/,
+                              std::uint32_t samDesired, HKey* result) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegOpenKeyExA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> parent;
+  if (Status st = KeyOf(key, 0, &parent)) return st;
+  if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
+  const std::string sub = UpToNul(subKey);
+  if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
+  auto target = m_.reg.LookupFrom(parent, sub);
+  if (!target) return platform::ERROR_FILE_NOT_FOUND;
+  if (target->denied && m_.IsNt()) return platform::ERROR_ACCESS_DENIED;
+  *result = NewKeyHandle(std::move(target),
+                         m_.IsNt() ? MapKeyAccess(samDesired) : platform::KEY_ALL_ACCESS);
+  return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegOpenKeyA(HKey key, const std::string& subKey, HKey* result) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegOpenKeyA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> parent;
+  if (Status st = KeyOf(key, 0, &parent)) return st;
+  if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
+  const std::string sub = UpToNul(subKey);
+  if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
+  auto target = m_.reg.LookupFrom(parent, sub);
+  if (!target) return platform::ERROR_FILE_NOT_FOUND;
+  if (target->denied && m_.IsNt()) return platform::ERROR_ACCESS_DENIED;
+  *result = NewKeyHandle(std::move(target), platform::KEY_ALL_ACCESS);
+  return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegCreateKeyExA(HKey key, const std::string& subKey, std::uint32_t /*options*/,
+                                std::uint32_t samDesired, HKey* result,
+                                std::uint32_t* disposition) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegCreateKeyExA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> parent;
+  std::uint32_t granted = 0;
+  if (Status st = KeyOf(key, 0, &parent, &granted)) return st;
+  if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
+  const std::string sub = UpToNul(subKey);
+  if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
+  const auto parts = SplitPath(sub);
+  // Check the whole path before creating anything, so a refusal leaves no partial keys.
+  std::shared_ptr<Key> k = parent;
+  std::size_t existing = 0;
+  for (; existing < parts.size(); ++existing) {
+    auto child = k->Find(parts[existing]);
+    if (!child) break;
+    k = child;
+  }
+  const bool creating = existing < parts.size();
+  if (creating && m_.IsNt()) {
+    if (IsHiveParent(m_.reg, *k)) return platform::ERROR_ACCESS_DENIED;
+    if (k == parent && (granted & KEY_CREATE_SUB_KEY) == 0) return platform::ERROR_ACCESS_DENIED;
+  }
+  if (!creating && k->denied && m_.IsNt()) return platform::ERROR_ACCESS_DENIED;
+  for (std::size_t i = existing; i < parts.size(); ++i) k = k->Add(parts[i]);
+  *result = NewKeyHandle(k, m_.IsNt() ? MapKeyAccess(samDesired) : platform::KEY_ALL_ACCESS);
+  if (disposition != nullptr) {
+    *disposition = creating ? platform::REG_CREATED_NEW_KEY : platform::REG_OPENED_EXISTING_KEY;
+  }
+  return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegCloseKey(HKey key) {
+  std::uint32_t injected = 0;
+  const Gate gate = m_.Enter("RegCloseKey", true, &injected);
+  if (gate == Gate::Skip) return platform::ERROR_SUCCESS;
+  if (gate == Gate::Fail) return injected;
+  if (platform::IsPredefinedKey(key)) return platform::ERROR_SUCCESS;
+  return m_.keys.erase(key) == 1 ? platform::ERROR_SUCCESS : platform::ERROR_INVALID_HANDLE;
+}
+
+Status Program::RegFlushKey(HKey key) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegFlushKey", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> k;
+  return KeyOf(key, 0, &k);
+}
+
+Status Program::RegQueryValueExA(HKey key, const std::string& valueName, std::uint32_t* type,
+                                 std::uint8_t* data, std::uint32_t* cbData) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegQueryValueExA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> k;
+  if (Status st = KeyOf(key, KEY_QUERY_VALUE, &k)) return st;
+  if (data != nullptr && cbData == nullptr) return platform::ERROR_INVALID_PARAMETER;
+  const std::string name = UpToNul(valueName);
+  const NamedValue* v = k->FindValue(name);
+  if (v == nullptr) return platform::ERROR_FILE_NOT_FOUND;
+  std::string bytes = v->value.data;
+  if (m_.Hidden(*k, name)) std::fill(bytes.begin(), bytes.end(), m_.hijacker->blank);
+  const auto size = static_cast<std::uint32_t>(bytes.size());
+  if (type != nullptr) *type = v->value.type;
+  if (data == nullptr) {
+    if (cbData != nullptr) *cbData = size;
+    return platform::ERROR_SUCCESS;
+  }
+  if (*cbData < size) {
+    *cbData = size;
+    return platform::ERROR_MORE_DATA;
+  }
+  if (size > 0) std::memcpy(data, bytes.data(), size);
+  *cbData = size;
+  return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegSetValueExA(HKey key, const std::string& valueName, std::uint32_t type,
+                               const std::uint8_t* data, std::uint32_t cbData) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegSetValueExA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> k;
+  if (Status st = KeyOf(key, KEY_SET_VALUE, &k)) return st;
+  if (data == nullptr && cbData > 0) return platform::ERROR_INVALID_PARAMETER;
+  const std::string name = UpToNul(valueName);
+  if (name.size() > kMaxValueName) return platform::ERROR_INVALID_PARAMETER;
+  RegValue value{
+      type, cbData > 0 ? std::string(reinterpret_cast<const char*>(data), cbData) : std::string()};
+  if (NamedValue* v = k->FindValue(name)) {
+    v->value = std::move(value);
+  } else {
+    k->values.push_back({name, std::move(value)});
+  }
+  return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegDeleteValueA(HKey key, const std::string& valueName) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegDeleteValueA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> k;
+  if (Status st = KeyOf(key, KEY_SET_VALUE, &k)) return st;
+  const std::string name = UpToNul(valueName);
+  auto it = std::find_if(k->values.begin(), k->values.end(),
+                         [&](const NamedValue& v) { return SameName(v.name, name); });
+  if (it == k->values.end()) return platform::ERROR_FILE_NOT_FOUND;
+  k->values.erase(it);
+  return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegDeleteKeyA(HKey key, const std::string& subKey) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegDeleteKeyA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> parent;
+  if (Status st = KeyOf(key, 0, &parent)) return st;
+  const std::string sub = UpToNul(subKey);
+  if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
+  auto target = m_.reg.LookupFrom(parent, sub);
+  if (!target) return platform::ERROR_FILE_NOT_FOUND;
+  if (target->parent == nullptr) return platform::ERROR_ACCESS_DENIED;  // a root
+  if (m_.IsNt()) {
+    if (target->denied || IsHiveParent(m_.reg, *target->parent))
+      return platform::ERROR_ACCESS_DENIED;
+    // NT deletes only empty keys; DOS-based Windows takes the whole subtree.
+    if (!target->subkeys.empty()) return platform::ERROR_ACCESS_DENIED;
+  }
+  m_.reg.Detach(target);
+  return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegEnumKeyExA(HKey key, std::uint32_t index, char* name, std::uint32_t* cchName) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegEnumKeyExA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> k;
+  if (Status st = KeyOf(key, KEY_ENUMERATE_SUB_KEYS, &k)) return st;
+  if (name == nullptr || cchName == nullptr) return platform::ERROR_INVALID_PARAMETER;
+  if (index >= k->subkeys.size()) return platform::ERROR_NO_MORE_ITEMS;
+  const std::string& n = k->subkeys[index]->name;
+  if (*cchName <= n.size()) return platform::ERROR_MORE_DATA;
+  std::memcpy(name, n.data(), n.size());
+  name[n.size()] = '\0';
+  *cchName = static_cast<std::uint32_t>(n.size());
+  return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegQueryInfoKeyA(HKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen,
+                                 std::uint32_t* values, std::uint32_t* maxValueNameLen,
+                                 std::uint32_t* maxValueLen) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegQueryInfoKeyA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> k;
+  if (Status st = KeyOf(key, KEY_QUERY_VALUE, &k)) return st;
+  std::size_t maxSub = 0, maxName = 0, maxData = 0;
+  for (const auto& s : k->subkeys) maxSub = std::max(maxSub, s->name.size());
+  for (const auto& v : k->values) {
+    maxName = std::max(maxName, v.name.size());
+    maxData = std::max(maxData, v.value.data.size());
+  }
+  if (subKeys) *subKeys = static_cast<std::uint32_t>(k->subkeys.size());
+  if (maxSubKeyLen) *maxSubKeyLen = static_cast<std::uint32_t>(maxSub);
+  if (values) *values = static_cast<std::uint32_t>(k->values.size());
+  if (maxValueNameLen) *maxValueNameLen = static_cast<std::uint32_t>(maxName);
+  if (maxValueLen) *maxValueLen = static_cast<std::uint32_t>(maxData);
+  return platform::ERROR_SUCCESS;
+}
+
+namespace {
+Status FileStatus(PathError e) {
+  switch (e) {
+    case PathError::None:
+      return platform::ERROR_SUCCESS;
+    case PathError::BadName:
+      return ERROR_INVALID_NAME;
+    case PathError::FileMissing:
+      return platform::ERROR_FILE_NOT_FOUND;
+    case PathError::NotOnDrive:
+    case PathError::PathMissing:
+      break;
+  }
+  return platform::ERROR_PATH_NOT_FOUND;
+}
+}  // namespace
+
+Status Program::RegSaveKeyA(HKey key, const std::string& file) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegSaveKeyA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> k;
+  if (Status st = KeyOf(key, 0, &k)) return st;
+  if (m_.IsNt() && !m_.PrivilegeEnabled("SeBackupPrivilege"))
+    return platform::ERROR_PRIVILEGE_NOT_HELD;
+  const Resolved r = m_.drive.Resolve(file);
+  if (r.error == PathError::None) return platform::ERROR_ALREADY_EXISTS;
+  if (r.error != PathError::FileMissing) return FileStatus(r.error);
+  // Values are read from the store itself: a save shows the real bytes whatever a loaded
+  // hijacker does to queries.
+  if (!WriteHostFile(r.host, WriteHive(*k))) return platform::ERROR_CANTWRITE;
+  m_.drive.Forget(r);
+  return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegRestoreKeyA(HKey key, const std::string& file, std::uint32_t flags) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegRestoreKeyA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> k;
+  if (Status st = KeyOf(key, 0, &k)) return st;
+  if (m_.IsNt() && !m_.PrivilegeEnabled("SeRestorePrivilege"))
+    return platform::ERROR_PRIVILEGE_NOT_HELD;
+  const Resolved r = m_.drive.Resolve(file);
+  if (r.error != PathError::None) return FileStatus(r.error);
+  if (r.isFolder) return platform::ERROR_ACCESS_DENIED;
+  const auto image = ReadHostFile(r.host);
+  if (!image) return platform::ERROR_CANTREAD;
+  auto tree = ReadHive(*image);
+  if (!tree) return platform::ERROR_REGISTRY_CORRUPT;
+  if ((flags & platform::REG_FORCE_RESTORE) == 0) {
+    // Without force, open keys below the target block the restore.
+    for (const auto& [h, open] : m_.keys) {
+      for (const Key* p = open.key->parent; p != nullptr; p = p->parent) {
+        if (p == k.get() && h != key) return platform::ERROR_ACCESS_DENIED;
+      }
+    }
+  }
+  for (auto& old : k->subkeys) {
+    old->parent = nullptr;
+    old->MarkDeleted();
+  }
+  k->subkeys = std::move((*tree)->subkeys);
+  for (auto& sub : k->subkeys) sub->parent = k.get();
+  k->values = std::move((*tree)->values);
+  return platform::ERROR_SUCCESS;
+}
+
+}  // namespace dravlin::sim::detail
