@@ -69,7 +69,8 @@ void frmGetAll::go_9x() {
   };
   const auto findDllPath = [&] {
     guard.Step([&] { text = ReadFromFile(names::kKeyFile); });
-    guard.Step([&] { pos = rt::InStr(1, text, SystemPath_, true); });
+    // An empty system directory locates nothing; it is not found at position 1.
+    guard.Step([&] { pos = SystemPath_.empty() ? 0 : rt::InStr(1, text, SystemPath_, true); });
   };
   const auto takeDllPath = [&] {
     guard.Step([&] { HijackDllPath_ = rt::Trim(rt::Mid(text, pos, pos1 - pos + 4)); });

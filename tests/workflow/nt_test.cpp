@@ -1,0 +1,473 @@
+// NT-based Windows: the two-step road on XP in both languages, its variations, clean
+// systems, missing rights, Windows 2000 and NT 4.0.
+#include <gtest/gtest.h>
+
+#include "scenario.h"
+
+namespace dravlin::scenario {
+namespace {
+
+using Boxes = std::vector<std::pair<std::string, std::uint32_t>>;
+using Lines = std::vector<std::string>;
+
+constexpr const char* kObjectDll = "C:\\Program Files\\QzBar\\qzhook.dll";
+
+constexpr const char* kEnglishLabel2 =
+    "With click on 'start disinfection' the first step will be executed.\r\n\r\n"
+    "After that your computer will be be restarted.\r\n\r\n"
+    "After the restart the program calls itself independently\r\n"
+    "and the disinfection can be completed.";
+constexpr const char* kGermanLabel2 =
+    "Mit Klick auf 'Desinfektion starten' wird der erste Schritt ausgeführt.\r\n\r\n"
+    "Danach muss Ihr Rechner neu gestartet werden.\r\n\r\n"
+    "Nach dem Neustart ruft sich das Programm selbständig\r\n"
+    "neu auf und die Desinfektion kann abgeschlossen werden.";
+constexpr const char* kEnglishCleaned =
+    "Your computer now is disinfected!!!\r\n\r\n"
+    "In order to prevent a renewed infection, you should \r\n"
+    "execute regularly Windows-Update.\r\n\r\n"
+    "It is recommended to use an alternative browser.";
+constexpr const char* kGermanCleaned =
+    "Ihr Rechner wurde desinfiziert!!!\r\n\r\n"
+    "Um einer erneuten Infizierung vorzubeugen, sollten Sie\r\n"
+    "regelmässig Windows-Update ausführen.\r\n\r\n"
+    "Desweiteren ist der Umstieg auf einen alternativen Browser\r\n"
+    "zu empfehlen.";
+constexpr const char* kEnglishCleanupError =
+    "Error on Cleaning. Read the Log for further infos.\r\n\r\nProgram will be terminated.";
+constexpr const char* kGermanCleanupError =
+    "Fehler beim abschliessen der Bereinigung. Weitere Infos im Log-File.\r\n\r\n"
+    "Programm wird beendet.";
+
+std::string ShortPathOf(sim::Machine& m, const std::string& longPath) {
+  std::string buffer(1024, '\0');
+  const auto n = m.services().kernel.GetShortPathNameA(longPath, buffer.data(), 1024);
+  return buffer.substr(0, n);
+}
+
+std::string WithNul(const std::string& s) {
+  return s + std::string(1, '\0');
+}
+
+// The live key as it should be after the whole road: the same, with AppInit_DLLs emptied.
+TreeMap Disinfected(TreeMap live) {
+  live[""]["AppInit_DLLs"] = sim::RegValue{platform::REG_SZ, ""};
+  return live;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The complete road on XP
+
+struct RoadTexts {
+  Language language;
+  const char* startCaption;
+  const char* completeCaption;
+  const char* close;
+  const char* frame;
+  const char* label3;
+  const char* label2;
+  const char* restart;
+  const char* cleaned;
+};
+
+class XpRoad : public ::testing::TestWithParam<RoadTexts> {};
+
+TEST_P(XpRoad, TwoStepsRemoveTheHijackerAndRestoreTheKey) {
+  const RoadTexts& t = GetParam();
+  Scenario s("winxp", t.language);
+  auto& m = s.machine();
+  InfectXp(m);
+  ArrangeBrowser(m, kXpDll);
+  const TreeMap liveBefore = Tree(m, HKEY_LOCAL_MACHINE, kLiveKey);
+  ASSERT_TRUE(m.HijackerLoaded());
+
+  // First run: the window as the user sees it.
+  auto& first = s.Start();
+  ASSERT_TRUE(first.Running());
+  EXPECT_EQ(m.Control(Control::Form).text, "QZ.html - Hijack Fixer");
+  EXPECT_EQ(m.Control(Control::CB_start).text, t.startCaption);
+  EXPECT_EQ(m.Control(Control::Command2).text, t.close);
+  EXPECT_EQ(m.Control(Control::Frame1).text, t.frame);
+  EXPECT_EQ(m.Control(Control::Label3).text, t.label3);
+  EXPECT_EQ(m.Control(Control::label2).text, t.label2);
+  EXPECT_EQ(m.Control(Control::Label5).text, "v1.07");
+  EXPECT_FALSE(first.CanClick(Control::Command1));
+  EXPECT_FALSE(first.CanClick(Control::Command3));
+
+  ASSERT_TRUE(first.Click(Control::CB_start));
+  EXPECT_EQ(s.Boxes(), (Boxes{{t.restart, kInfo}}));
+  EXPECT_EQ(m.ExitWindowsCalls(), std::vector<std::uint32_t>{6});
+  EXPECT_FALSE(m.WindowLoaded());
+  EXPECT_EQ(m.OpenFiles(), 0u) << "the log is closed";
+  EXPECT_EQ(s.Log(), (Lines{s.Line(" Dravlin started v1.07"), s.Line(" Stealth-String found"),
+                            s.Line(" Restart")}));
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kLiveKey));
+  EXPECT_EQ(Tree(m, HKEY_LOCAL_MACHINE, kParkedKey), liveBefore) << "parked byte for byte";
+  const auto runOnce = m.GetValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "dravlin");
+  ASSERT_TRUE(runOnce.has_value());
+  EXPECT_EQ(runOnce->type, platform::REG_SZ);
+  EXPECT_EQ(runOnce->data, WithNul(ShortPathOf(m, m.ExePath())));
+  EXPECT_NE(runOnce->data, WithNul(m.ExePath())) << "the short form, not the long path";
+  EXPECT_FALSE(m.FileExists("C:\\RegTemp.txt"));
+  // The restart request is the last thing the program does, after the log is closed.
+  const auto& calls = m.CallLog();
+  ASSERT_FALSE(calls.empty());
+  const auto exitAt = std::find(calls.begin(), calls.end(), "ExitWindowsEx");
+  ASSERT_NE(exitAt, calls.end());
+  EXPECT_EQ(std::count(exitAt, calls.end(), "PrintLine"), 0);
+
+  // Windows restarts and starts the program by its RunOnce entry.
+  m.ClearMessageBoxes();
+  auto& second = s.RebootIntoProgram();
+  EXPECT_FALSE(m.HijackerLoaded());
+  EXPECT_FALSE(m.GetValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "dravlin").has_value());
+  EXPECT_EQ(m.Control(Control::CB_start).text, t.completeCaption);
+  ASSERT_TRUE(second.Click(Control::CB_start));
+
+  EXPECT_EQ(s.Boxes(), (Boxes{{t.cleaned, kInfo}}));
+  EXPECT_FALSE(m.Control(Control::CB_start).enabled);
+  EXPECT_EQ(m.Control(Control::Form).text, "QZ.html - Hijack Fixer");
+  EXPECT_FALSE(m.FileExists(kXpDll));
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey));
+  EXPECT_EQ(Tree(m, HKEY_LOCAL_MACHINE, kLiveKey), Disinfected(liveBefore));
+  // The hijacker's object is gone with its class and file; the ordinary one stays.
+  const std::string bad = "{DEADBEEF-0000-4000-8000-000000000001}";
+  const std::string good = "{11111111-2222-3333-4444-555555555555}";
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + bad));
+  EXPECT_FALSE(m.KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + bad));
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + good));
+  EXPECT_TRUE(m.KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + good + "\\InprocServer32"));
+  EXPECT_TRUE(m.FileExists("C:\\Program Files\\Good\\good.dll"));
+  EXPECT_FALSE(m.FileExists(kObjectDll));
+  // Bad pages are deleted under both roots; good ones stay.
+  EXPECT_FALSE(m.GetValue(HKEY_CURRENT_USER, kIeMain, "Start Page").has_value());
+  EXPECT_FALSE(m.GetValue(HKEY_LOCAL_MACHINE, kIeMain, "Search Page").has_value());
+  EXPECT_TRUE(m.GetValue(HKEY_CURRENT_USER, kIeMain, "Search Bar").has_value());
+  EXPECT_TRUE(m.GetValue(HKEY_LOCAL_MACHINE, kIeMain, "Start Page").has_value());
+
+  const std::string nul(1, '\0');
+  const Lines secondRun{
+      s.Line(" 2nd Step "),
+      s.Line(" Hijack-DLL: C:\\WINDOWS\\system32\\qzhook.dll (deleted)"),
+      s.Line(" BHO: " + bad + " " + kObjectDll + nul + " "),
+      s.Line(" BHO-deleted"),
+      s.Line(" BHO-CLSID-Key deleted"),
+      s.Line(" BHO-DLL: " + std::string(kObjectDll) + nul + "  (deleted)"),
+      s.Line(" Bad IE-pages found:"),
+      "deleted: HKCU\\Software\\Microsoft\\Internet Explorer\\Main, Start Page: res://" +
+          std::string(kXpDll) + "/qz.html#start" + nul,
+      "deleted: HKLM\\Software\\Microsoft\\Internet Explorer\\Main, Search Page: res://" +
+          std::string(kXpDll) + "/qz.html" + nul,
+      s.Line(" Cleaned"),
+  };
+  Lines expected{s.Line(" Dravlin started v1.07"), s.Line(" Stealth-String found"),
+                 s.Line(" Restart")};
+  expected.insert(expected.end(), secondRun.begin(), secondRun.end());
+  EXPECT_EQ(s.Log(), expected);
+
+  // The user closes the window: the log is closed and the program ends.
+  EXPECT_TRUE(second.Click(Control::Command2));
+  EXPECT_FALSE(m.WindowLoaded());
+  EXPECT_EQ(m.OpenFiles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, XpRoad,
+    ::testing::Values(RoadTexts{kEnglish, "start disinfection", "Complete disinfection", "close",
+                                "Description", "In cooperation with:", kEnglishLabel2,
+                                "Your computer will be restarted now.", kEnglishCleaned},
+                      RoadTexts{kGerman, "Desinfektion starten", "Desinfektion abschliessen",
+                                "Schliessen", "Erklärung", "In Zusammenarbeit mit:", kGermanLabel2,
+                                "Ihr Computer wird jetzt neu gestartet.", kGermanCleaned}),
+    [](const auto& p) { return p.param.language.german ? "German" : "English"; });
+
+// ---------------------------------------------------------------------------------------------
+// Variations of the second step
+
+class XpSecondStep : public ::testing::Test {
+ protected:
+  // Runs the first step and the restart; the second run waits for its click.
+  simrun::Session& ParkAndRestart() {
+    InfectXp(m);
+    ArrangeBrowser(m, kXpDll);
+    liveBefore = Tree(m, HKEY_LOCAL_MACHINE, kLiveKey);
+    s.Start().Click(Control::CB_start);
+    EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey));
+    auto& second = s.RebootIntoProgram();
+    m.ClearMessageBoxes();
+    firstRunLines = s.Log().size();
+    return second;
+  }
+  Lines SecondRunLog() {
+    auto all = s.Log();
+    return Lines(all.begin() + static_cast<std::ptrdiff_t>(firstRunLines), all.end());
+  }
+
+  Scenario s;
+  sim::Machine& m = s.machine();
+  TreeMap liveBefore;
+  std::size_t firstRunLines = 0;
+};
+
+TEST_F(XpSecondStep, DllThatCannotBeDeletedIsLoggedAndTheCleanupStillRuns) {
+  auto& second = ParkAndRestart();
+  m.SetUndeletable(kXpDll);
+  second.Click(Control::CB_start);
+  const auto log = SecondRunLog();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[0], s.Line(" 2nd Step "));
+  EXPECT_EQ(log[1], s.Line(" Error while deleting Hijack-DLL "));
+  EXPECT_EQ(log.back(), s.Line(" Cleaned"));
+  EXPECT_TRUE(m.FileExists(kXpDll));
+  EXPECT_EQ(s.Boxes(), (Boxes{{kEnglishCleaned, kInfo}}));
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey));
+  EXPECT_EQ(Tree(m, HKEY_LOCAL_MACHINE, kLiveKey), Disinfected(liveBefore));
+  EXPECT_FALSE(m.GetValue(HKEY_CURRENT_USER, kIeMain, "Start Page").has_value());
+}
+
+TEST_F(XpSecondStep, DllGoneBeforeTheSecondStepAbortsWithTheKeyRestored) {
+  auto& second = ParkAndRestart();
+  m.RemoveFile(kXpDll);
+  second.Click(Control::CB_start);
+  EXPECT_EQ(SecondRunLog(),
+            (Lines{s.Line(" 2nd Step "), s.Line(" Stealth-Dll not found -> Programm terminated")}));
+  EXPECT_EQ(s.Boxes(), (Boxes{{kEnglishCleanupError, kPlain}}));
+  EXPECT_FALSE(m.Control(Control::CB_start).enabled);
+  EXPECT_TRUE(m.WindowLoaded()) << "the window stays open after the cleanup error";
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey));
+  EXPECT_EQ(Tree(m, HKEY_LOCAL_MACHINE, kLiveKey), Disinfected(liveBefore));
+  // Nothing of the browser is touched without the DLL.
+  EXPECT_TRUE(m.GetValue(HKEY_CURRENT_USER, kIeMain, "Start Page").has_value());
+  EXPECT_TRUE(m.KeyExists(HKEY_CLASSES_ROOT, "CLSID\\{DEADBEEF-0000-4000-8000-000000000001}"));
+}
+
+TEST_F(XpSecondStep, ParkedValueWithOneToThreeValidCharactersHasNoPathInfo) {
+  for (const std::string& parked : {std::string("\0\0a\0", 4), std::string("  ab \0", 6),
+                                    std::string("x:y\0", 4), std::string("ab", 2)}) {
+    Scenario t;
+    auto& tm = t.machine();
+    ArrangeLiveKey(tm, "C:\\x.dll");
+    tm.CreateKey(HKEY_LOCAL_MACHINE, kParkedKey);
+    tm.SetValue(HKEY_LOCAL_MACHINE, kParkedKey, "AppInit_DLLs", platform::REG_SZ, parked);
+    tm.DeleteKey(HKEY_LOCAL_MACHINE, kLiveKey);
+    tm.Boot();
+    auto& run = t.Start();
+    EXPECT_EQ(tm.Control(Control::CB_start).text, "Complete disinfection");
+    run.Click(Control::CB_start);
+    EXPECT_EQ(t.Log(), (Lines{t.Line(" 2nd Step "),
+                              t.Line(" Stealth-Dll Path-Info not found -> Programm terminated")}))
+        << testing::PrintToString(parked);
+    EXPECT_EQ(tm.GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs"),
+              (sim::RegValue{platform::REG_SZ, ""}));
+    EXPECT_EQ(t.Boxes(), (Boxes{{kEnglishCleanupError, kPlain}}));
+  }
+}
+
+TEST_F(XpSecondStep, PathIsTrimmedAndEndsAtItsFirstNul) {
+  // Two blanks, the path, its NUL and hidden text behind it.
+  m.CreateKey(HKEY_LOCAL_MACHINE, kParkedKey);
+  m.SetValue(HKEY_LOCAL_MACHINE, kParkedKey, "AppInit_DLLs", platform::REG_SZ,
+             std::string("  ") + kXpDll + std::string("\0C:\\other.dll\0", 14));
+  m.WriteFile(kXpDll, "MZ");
+  m.WriteFile("C:\\other.dll", "MZ");
+  m.Boot();
+  s.Start().Click(Control::CB_start);
+  EXPECT_FALSE(m.FileExists(kXpDll));
+  EXPECT_TRUE(m.FileExists("C:\\other.dll"));
+  EXPECT_EQ(s.Log().at(1), s.Line(" Hijack-DLL: C:\\WINDOWS\\system32\\qzhook.dll (deleted)"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Which branch runs
+
+TEST(XpBranches, NeitherKeyEndsTheProgramWithKeyNotFound) {
+  for (Language language : {kEnglish, kGerman}) {
+    Scenario s("winxp", language);
+    auto& m = s.machine();
+    m.Boot();
+    const TreeMap before = WholeRegistry(m);
+    s.Start().Click(Control::CB_start);
+    EXPECT_EQ(s.Boxes(),
+              (Boxes{{language.german ? "Schlüssel nicht gefunden\r\n\r\nProgramm wird beendet."
+                                      : "Key not found\r\n\r\nProgram will be terminated.",
+                      kPlain}}));
+    EXPECT_EQ(s.Log(), (Lines{s.Line(" Key not found -> Programm terminated")}));
+    EXPECT_FALSE(m.WindowLoaded());
+    EXPECT_EQ(m.OpenFiles(), 0u);
+    EXPECT_EQ(WholeRegistry(m), before);
+  }
+}
+
+TEST(XpBranches, BothKeysPresentRunsTheFirstStep) {
+  Scenario s;
+  auto& m = s.machine();
+  m.SetString(HKEY_LOCAL_MACHINE, std::string(kParkedKey) + "\\Stale", "old", "left over");
+  InfectXp(m);
+  const TreeMap liveBefore = Tree(m, HKEY_LOCAL_MACHINE, kLiveKey);
+  s.Start().Click(Control::CB_start);
+  EXPECT_EQ(s.Log().at(1), s.Line(" Stealth-String found"));
+  EXPECT_EQ(Tree(m, HKEY_LOCAL_MACHINE, kParkedKey), liveBefore) << "the stale copy is replaced";
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kLiveKey));
+}
+
+TEST(XpBranches, CleanSystemIsNotInfectedAndNothingChanges) {
+  struct Case {
+    Language language;
+    std::string appInit;
+    const char* title;
+  };
+  for (const Case& c : {Case{kEnglish, "", "QZ.html - Hijack Fixer -> not infected !"},
+                        Case{kGerman, "", "QZ.html - Hijack Fixer -> Nicht Infiziert !"},
+                        Case{kEnglish, "C:\\WINDOWS\\system32\\goodhook.dll",
+                             "QZ.html - Hijack Fixer -> not infected !"}}) {
+    Scenario s("winxp", c.language);
+    auto& m = s.machine();
+    ArrangeLiveKey(m, c.appInit);
+    m.WriteFile("C:\\WINDOWS\\system32\\goodhook.dll", "MZ");
+    m.Boot();
+    const TreeMap before = WholeRegistry(m);
+    auto& run = s.Start();
+    run.Click(Control::CB_start);
+    EXPECT_EQ(m.Control(Control::Form).text, c.title);
+    EXPECT_FALSE(m.Control(Control::CB_start).enabled);
+    EXPECT_FALSE(run.Click(Control::CB_start)) << "a disabled button cannot be clicked";
+    EXPECT_TRUE(s.Boxes().empty());
+    EXPECT_EQ(s.Log(), (Lines{s.Line(" Dravlin started v1.07"),
+                              s.Line(" Stealth-String not found -> Programm terminated")}));
+    EXPECT_EQ(WholeRegistry(m), before);
+    EXPECT_TRUE(m.ExitWindowsCalls().empty());
+    EXPECT_TRUE(run.Click(Control::Command2));
+    EXPECT_FALSE(m.WindowLoaded());
+  }
+}
+
+TEST(XpBranches, BlankValuesOfFourOrMoreCharactersAreStealthValues) {
+  // Data of four spaces reads as six characters, of three NULs as four: both hide a DLL.
+  for (const std::string& data : {std::string("    \0", 5), std::string("\0\0\0", 3)}) {
+    Scenario s;
+    auto& m = s.machine();
+    ArrangeLiveKey(m, "");
+    m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, data);
+    m.Boot();
+    s.Start().Click(Control::CB_start);
+    EXPECT_EQ(s.Log().at(1), s.Line(" Stealth-String found")) << testing::PrintToString(data);
+    EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey));
+  }
+  // Two NULs read as three characters: too short.
+  Scenario s;
+  auto& m = s.machine();
+  ArrangeLiveKey(m, "");
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, std::string(2, '\0'));
+  m.Boot();
+  s.Start().Click(Control::CB_start);
+  EXPECT_EQ(s.Log().at(1), s.Line(" Stealth-String not found -> Programm terminated"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up on NT-based Windows
+
+TEST(NtStartup, WithoutAdministratorRightsTheProgramEndsAtOnce) {
+  struct Case {
+    Language language;
+    const char* box;
+    const char* line;
+  };
+  for (const Case& c :
+       {Case{kEnglish,
+             "Disinfection needs administrator rights\r\nto disinfect your Computer.\r\n\r\n"
+             "Program will be terminated.",
+             " No admin rights->terminate"},
+        Case{kGerman,
+             "Das Programm benötigt Administrator-Rechte\r\num die Desinfizierung durchführen "
+             "zu können.\r\n\r\nProgramm wird beendet.",
+             " Keine Admin-Rechte->beenden"}}) {
+    for (const char* version : {"winxp", "win2000", "win2003"}) {
+      Scenario s(version, c.language);
+      auto& m = s.machine();
+      InfectXp(m);
+      m.CreateKey(HKEY_LOCAL_MACHINE, kParkedKey);  // even with the first step's trace
+      m.SetAdmin(false);
+      const TreeMap before = WholeRegistry(m);
+      auto& run = s.Start();
+      EXPECT_FALSE(run.Running());
+      EXPECT_FALSE(m.WindowLoaded());
+      EXPECT_EQ(s.Boxes(), (Boxes{{c.box, kInfo}})) << version;
+      EXPECT_EQ(s.Log(), (Lines{s.Line(c.line)}));
+      EXPECT_NE(m.Control(Control::CB_start).text,
+                c.language.german ? "Desinfektion abschliessen" : "Complete disinfection");
+      EXPECT_EQ(m.OpenFiles(), 0u);
+      EXPECT_EQ(WholeRegistry(m), before);
+    }
+  }
+}
+
+TEST(NtStartup, Windows2000RestartsWithForceThroughTheNtMethod) {
+  Scenario s("win2000");
+  auto& m = s.machine();
+  InfectXp(m);
+  s.Start().Click(Control::CB_start);
+  EXPECT_EQ(m.ExitWindowsCalls(), std::vector<std::uint32_t>{6});
+  EXPECT_FALSE(m.PrivilegeEnabled("SeShutdownPrivilege")) << "switched off again";
+  EXPECT_EQ(s.Boxes(), (Boxes{{"Your computer will be restarted now.", kInfo}}));
+  auto& second = s.RebootIntoProgram();
+  EXPECT_EQ(m.Control(Control::CB_start).text, "Complete disinfection");
+  second.Click(Control::CB_start);
+  EXPECT_FALSE(m.FileExists(kXpDll));
+  EXPECT_EQ(s.Log().back(), s.Line(" Cleaned"));
+}
+
+TEST(NtStartup, Nt4ChecksRightsButRunsTheDosProcedure) {
+  // NT 4.0's shell does not know the system folder id, so the system directory stays empty;
+  // the DOS procedure then finds no DLL path in the saved key and changes nothing.
+  Scenario s("nt4");
+  auto& m = s.machine();
+  m.SetPrivileges(
+      {{"SeBackupPrivilege", true}, {"SeRestorePrivilege", false}, {"SeShutdownPrivilege", false}});
+  const std::string dll = m.SystemDirectory() + "\\qzhook.dll";
+  m.SetString(HKEY_LOCAL_MACHINE, kServiceKey, "qzhook", dll);
+  m.WriteFile(dll, "MZ");
+  m.Boot();
+  const TreeMap before = WholeRegistry(m);
+  auto& run = s.Start();
+  EXPECT_EQ(run.form().OsCode(), 5);
+  EXPECT_EQ(run.form().SystemPath(), "");
+  EXPECT_EQ(m.Control(Control::CB_start).text, "start disinfection");
+  run.Click(Control::CB_start);
+  EXPECT_EQ(s.Log(), (Lines{s.Line(" Dravlin started v1.07"),
+                            s.Line(" Stealth-String not found -> Programm terminated")}));
+  EXPECT_FALSE(m.FileExists(kKeyFile)) << "the key file was written and deleted again";
+  EXPECT_EQ(WholeRegistry(m), before);
+  EXPECT_TRUE(m.ExitWindowsCalls().empty());
+
+  // Without rights NT 4.0 stops at start-up like the later versions.
+  Scenario u("nt4");
+  u.machine().SetAdmin(false);
+  u.machine().Boot();
+  u.Start();
+  EXPECT_EQ(u.Log(), (Lines{u.Line(" No admin rights->terminate")}));
+
+  // NT 4.0 recognises the second step by the parked NT key, not by the service key.
+  Scenario p("nt4");
+  p.machine().CreateKey(HKEY_LOCAL_MACHINE, kParkedKey);
+  p.machine().CreateKey(HKEY_LOCAL_MACHINE, kServiceKey);
+  p.machine().Boot();
+  p.Start();
+  EXPECT_EQ(p.machine().Control(Control::CB_start).text, "Complete disinfection");
+}
+
+TEST(NtStartup, Nt4RestartsThroughTheNtMethodWithoutForce) {
+  Scenario s("nt4");
+  auto& m = s.machine();
+  m.Boot();
+  auto& run = s.Start();
+  run.form().RestartWindows();
+  EXPECT_EQ(m.ExitWindowsCalls(), std::vector<std::uint32_t>{2});
+  EXPECT_FALSE(m.PrivilegeEnabled("SeShutdownPrivilege")) << "enabled for the call, then off";
+  EXPECT_EQ(s.Boxes(), (Boxes{{"Your computer will be restarted now.", kInfo}}));
+  EXPECT_EQ(s.Log(), (Lines{s.Line(" Restart")}));
+  EXPECT_FALSE(m.WindowLoaded());
+  EXPECT_TRUE(m.NamesProgram(m.GetValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "dravlin")->data));
+}
+
+}  // namespace
+}  // namespace dravlin::scenario

@@ -1,0 +1,173 @@
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace dravlin::scenario {
+
+namespace {
+
+sim::LocaleSettings LocaleFor(Language language) {
+  sim::LocaleSettings locale;
+  if (language.german) {
+    locale.nativeLanguage = "Deutsch";
+    locale.shortDate = "dd.MM.yyyy";
+    locale.longTime = "HH:mm:ss";
+  }
+  return locale;
+}
+
+std::string Dword(std::uint32_t v) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i)
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return bytes;
+}
+
+}  // namespace
+
+Scenario::Scenario(std::string_view version, Language language) : machine_(folder_.path() / "c") {
+  EXPECT_TRUE(machine_.SetVersionPreset(version)) << version;
+  machine_.SetLocale(LocaleFor(language));
+  platform::SystemTime t;
+  t.wYear = 2004;
+  t.wMonth = 5;
+  t.wDay = 20;
+  t.wHour = 14;
+  t.wMinute = 33;
+  t.wSecond = 12;
+  machine_.SetClock(t);
+  machine_.CreateFolder("C:\\Program Files\\Dravlin");
+  machine_.WriteFile("C:\\Program Files\\Dravlin\\dravlin.exe", "MZ");
+  machine_.CreateFolder(machine_.SystemDirectory());
+  // Every Windows has these keys.
+  machine_.CreateKey(HKEY_LOCAL_MACHINE, kRunOnceKey);
+  machine_.CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+  machine_.CreateKey(HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\Main");
+}
+
+std::string Scenario::Stamp() const {
+  const auto& locale = machine_.Locale();
+  const auto now = machine_.Clock();
+  return sim::FormatPicture(locale.shortDate, now, locale.am, locale.pm) + " " +
+         sim::FormatPicture(locale.longTime, now, locale.am, locale.pm);
+}
+
+std::vector<std::string> Scenario::Log() const {
+  std::vector<std::string> lines;
+  const auto content = machine_.ReadFile(kLogPath);
+  if (!content) return lines;
+  std::size_t start = 0;
+  while (start < content->size()) {
+    const auto end = content->find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(content->substr(start));  // an unfinished last line shows as it is
+      break;
+    }
+    lines.push_back(content->substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+simrun::Session& Scenario::Start() {
+  if (session_) earlier_.push_back(std::move(session_));
+  session_ = std::make_unique<simrun::Session>(machine_);
+  return *session_;
+}
+
+simrun::Session& Scenario::RebootIntoProgram() {
+  if (session_) earlier_.push_back(std::move(session_));
+  auto started = simrun::Reboot(machine_);
+  EXPECT_EQ(started.size(), 1u) << "the program should start once by its RunOnce entry";
+  if (started.empty()) return Start();
+  session_ = std::move(started.front());
+  for (std::size_t i = 1; i < started.size(); ++i) earlier_.push_back(std::move(started[i]));
+  return *session_;
+}
+
+std::vector<std::pair<std::string, std::uint32_t>> Scenario::Boxes() const {
+  std::vector<std::pair<std::string, std::uint32_t>> boxes;
+  for (const auto& box : machine_.MessageBoxes()) {
+    EXPECT_EQ(box.title, "Dravlin") << box.text;
+    boxes.emplace_back(box.text, box.style);
+  }
+  return boxes;
+}
+
+void ArrangeLiveKey(sim::Machine& m, const std::string& appInitDlls) {
+  m.SetString(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", appInitDlls);
+  m.SetString(HKEY_LOCAL_MACHINE, kLiveKey, "DeviceNotSelectedTimeout", "15");
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "GDIProcessHandleQuota", platform::REG_DWORD,
+             Dword(10000));
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "IconServiceLib", platform::REG_EXPAND_SZ,
+             std::string("%SystemRoot%\\IconCodecService.dll\0", 34));
+  m.SetString(HKEY_LOCAL_MACHINE, kLiveKey, "Spooler", "yes");
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "swapdisk", platform::REG_SZ, std::string("\0", 1));
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Blob", platform::REG_BINARY,
+             std::string("\x01\x00\xff\x00\x7f", 5));
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Order", platform::REG_MULTI_SZ,
+             std::string("one\0two\0\0", 9));
+  m.SetString(HKEY_LOCAL_MACHINE, std::string(kLiveKey) + "\\Pending\\Deep", "Keep", "me");
+}
+
+void InfectXp(sim::Machine& m, const std::string& dll) {
+  ArrangeLiveKey(m, dll);
+  m.WriteFile(dll, "MZ hijacker");
+  m.SetHijacker(sim::HijackerSettings{dll, '\0'});
+  m.Boot();
+}
+
+void Infect98(sim::Machine& m, const std::string& dll) {
+  m.SetString(HKEY_LOCAL_MACHINE, kServiceKey, "Scanner", "C:\\Program Files\\Scan\\scan.exe");
+  m.SetString(HKEY_LOCAL_MACHINE, kServiceKey, "qzhook", "rundll32.exe " + dll + ",Start");
+  m.WriteFile(dll, "MZ hijacker");
+  m.SetHijacker(sim::HijackerSettings{dll, ' '});
+  m.Boot();
+}
+
+void AddBho(sim::Machine& m, const std::string& clsid, const std::string& dllPath) {
+  m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + clsid);
+  m.SetString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", "", dllPath);
+}
+
+void ArrangeBrowser(sim::Machine& m, const std::string& dll) {
+  m.SetString(HKEY_CURRENT_USER, kIeMain, "Start Page", "res://" + dll + "/qz.html#start");
+  m.SetString(HKEY_CURRENT_USER, kIeMain, "Search Bar", "http://www.example.com/search/");
+  m.SetString(HKEY_LOCAL_MACHINE, kIeMain, "Search Page", "res://" + dll + "%2Fqz.html");
+  m.SetString(HKEY_LOCAL_MACHINE, kIeMain, "Start Page", "http://www.example.com/");
+  // The object's own file carries the DLL's name in another folder.
+  const std::string objectDll = "C:\\Program Files\\QzBar\\" + dll.substr(dll.rfind('\\') + 1);
+  AddBho(m, "{DEADBEEF-0000-4000-8000-000000000001}", objectDll);
+  m.WriteFile(objectDll, "MZ object");
+  AddBho(m, "{11111111-2222-3333-4444-555555555555}", "C:\\Program Files\\Good\\good.dll");
+  m.WriteFile("C:\\Program Files\\Good\\good.dll", "MZ good");
+}
+
+TreeMap Tree(const sim::Machine& m, platform::HKey root, const std::string& path) {
+  TreeMap tree;
+  for (const auto& key : m.ExportTree(root, path)) {
+    auto& values = tree[key.path];
+    for (const auto& v : key.values) values[v.name] = v.value;
+  }
+  return tree;
+}
+
+TreeMap WholeRegistry(const sim::Machine& m) {
+  TreeMap all;
+  for (const auto& [label, root] :
+       {std::pair{"HKLM", HKEY_LOCAL_MACHINE}, std::pair{"HKCU", HKEY_CURRENT_USER}}) {
+    for (auto& [path, values] : Tree(m, root, "")) all[std::string(label) + "\\" + path] = values;
+  }
+  return all;
+}
+
+std::string RandomBytes(std::size_t size, std::uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::string bytes(size, '\0');
+  for (auto& c : bytes) c = static_cast<char>(gen() & 0xFF);
+  return bytes;
+}
+
+}  // namespace dravlin::scenario

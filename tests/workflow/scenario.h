@@ -1,0 +1,98 @@
+// Building blocks for the workflow scenarios: machines in typical states, the activity log
+// read back line by line, and the time stamp the machine's regional settings give.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/simrun/simrun.h"
+#include "platform/sim/machine.h"
+
+namespace dravlin::scenario {
+
+using platform::Control;
+using platform::HKEY_CLASSES_ROOT;
+using platform::HKEY_CURRENT_USER;
+using platform::HKEY_LOCAL_MACHINE;
+
+inline constexpr const char* kLiveKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+inline constexpr const char* kParkedKey =
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows_Hijacked";
+inline constexpr const char* kServiceKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce";
+inline constexpr const char* kRunOnceKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+inline constexpr const char* kBhoKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
+inline constexpr const char* kIeMain = "Software\\Microsoft\\Internet Explorer\\Main";
+inline constexpr const char* kLogPath = "C:\\Program Files\\Dravlin\\dravlin.log";
+inline constexpr const char* kKeyFile = "C:\\HjRuOn.txt";
+inline constexpr const char* kXpDll = "C:\\WINDOWS\\system32\\qzhook.dll";
+inline constexpr const char* k98Dll = "C:\\WINDOWS\\SYSTEM\\QZHOOK.DLL";
+
+// Message box styles as the user sees them.
+inline constexpr std::uint32_t kInfo = 0x40;
+inline constexpr std::uint32_t kPlain = 0;
+
+struct Language {
+  bool german;
+};
+inline constexpr Language kEnglish{false};
+inline constexpr Language kGerman{true};
+
+// A machine on a private drive C:, with a fixed clock (20 May 2004, 14:33:12).
+class Scenario {
+ public:
+  explicit Scenario(std::string_view version = "winxp", Language language = kEnglish);
+
+  sim::Machine& machine() { return machine_; }
+
+  // The time stamp of a log line written now.
+  std::string Stamp() const;
+  // A standard log line: stamp and text.
+  std::string Line(const std::string& text) const { return Stamp() + text; }
+  // The activity log split at CR LF (no trailing empty line).
+  std::vector<std::string> Log() const;
+
+  // Starts the program as the user does.
+  simrun::Session& Start();
+  // Restarts Windows; expects exactly one start of the program by its RunOnce entry.
+  simrun::Session& RebootIntoProgram();
+  simrun::Session& session() { return *session_; }
+
+  // The message boxes shown so far: text and style, in order.
+  std::vector<std::pair<std::string, std::uint32_t>> Boxes() const;
+
+ private:
+  sim::TempFolder folder_;
+  sim::Machine machine_;
+  std::unique_ptr<simrun::Session> session_;
+  std::vector<std::unique_ptr<simrun::Session>> earlier_;
+};
+
+// The NT auto-load key of a typical XP machine, naming the DLL (with a subkey and values of
+// several types, so that a move can be checked byte for byte).
+void ArrangeLiveKey(sim::Machine& m, const std::string& appInitDlls);
+// XP infected: live key naming the DLL, the DLL on disk, the hijacker loaded at boot.
+void InfectXp(sim::Machine& m, const std::string& dll = kXpDll);
+// 98 infected: the service key names the DLL (next to an ordinary entry), the DLL on disk.
+void Infect98(sim::Machine& m, const std::string& dll = k98Dll);
+// The hijacker's pages and objects: a start page and a search page pointing into the DLL,
+// one object loading a file of the DLL's name from C:\Program Files\QzBar, and one ordinary
+// object.
+void ArrangeBrowser(sim::Machine& m, const std::string& dll);
+void AddBho(sim::Machine& m, const std::string& clsid, const std::string& dllPath);
+
+// Key, its values (name -> value) and its subkeys, for comparing trees regardless of order.
+using TreeMap = std::map<std::string, std::map<std::string, sim::RegValue>>;
+TreeMap Tree(const sim::Machine& m, platform::HKey root, const std::string& path);
+// Every key of the machine's registry.
+TreeMap WholeRegistry(const sim::Machine& m);
+
+// Random bytes (fixed seed), NUL included.
+std::string RandomBytes(std::size_t size, std::uint32_t seed);
+
+}  // namespace dravlin::scenario
