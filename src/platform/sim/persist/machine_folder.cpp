@@ -50,7 +50,7 @@ int LineOfMember(std::string_view text, const std::vector<std::string>& names) {
   std::size_t from = 0;
   std::size_t at = std::string_view::npos;
   for (const std::string& name : names) {
-    const std::string quoted = "\"" + name + "\"";
+    const std::string quoted = Json(name).dump();  // as the file spells it, escapes included
     at = std::string_view::npos;
     for (std::size_t p = text.find(quoted, from); p != std::string_view::npos;
          p = text.find(quoted, p + 1)) {
