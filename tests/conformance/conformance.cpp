@@ -1,0 +1,169 @@
+// The conformance fixture: arranging and cleaning up through the platform under test.
+#include "conformance/conformance.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace dravlin::conformance {
+
+using namespace platform;
+
+void Conformance::SetUp() {
+  target_ = MakeTarget();
+  ASSERT_TRUE(DeleteTree(HKEY_CURRENT_USER, kScratchKey))
+      << "stale scratch key on " << target_->Name();
+  ASSERT_TRUE(DeleteTree(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\Classes\\") + kClassesKey));
+  scratch_.emplace(reg());
+  ASSERT_EQ(reg().RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, KEY_ALL_ACCESS,
+                                  scratch_->put(), nullptr),
+            ERROR_SUCCESS);
+  SetPrivileges({});
+}
+
+void Conformance::TearDown() {
+  for (HKey key : opened_) reg().RegCloseKey(key);
+  opened_.clear();
+  if (scratch_) scratch_.reset();
+  SetPrivileges({});
+  EXPECT_TRUE(DeleteTree(HKEY_CURRENT_USER, kScratchKey));
+  EXPECT_TRUE(DeleteTree(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\Classes\\") + kClassesKey));
+  target_.reset();
+}
+
+void Conformance::Gap(const std::string& what) {
+  const std::string line = target_->Name() + " differs from Windows: " + what;
+  std::cout << "[ WINE GAP ] " << line << std::endl;
+  RecordProperty("wine_gap", line);
+}
+
+HKey Conformance::Create(HKey parent, const std::string& path) {
+  HKey key = 0;
+  const Status status = reg().RegCreateKeyExA(parent, path, 0, KEY_ALL_ACCESS, &key, nullptr);
+  EXPECT_EQ(status, ERROR_SUCCESS) << "creating " << path;
+  if (status == ERROR_SUCCESS) opened_.push_back(key);
+  return key;
+}
+
+void Conformance::SetString(HKey key, const std::string& name, const std::string& bytes,
+                            std::uint32_t type) {
+  EXPECT_EQ(
+      reg().RegSetValueExA(key, name, type, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                           static_cast<std::uint32_t>(bytes.size())),
+      ERROR_SUCCESS)
+      << "setting " << name;
+}
+
+std::optional<std::string> Conformance::ReadValue(HKey parent, const std::string& path,
+                                                  const std::string& name) {
+  UniqueKey key(reg());
+  if (reg().RegOpenKeyExA(parent, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::uint32_t size = 0;
+  if (reg().RegQueryValueExA(key.get(), name, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::string data(size, '\0');
+  if (size > 0 &&
+      reg().RegQueryValueExA(key.get(), name, nullptr, reinterpret_cast<std::uint8_t*>(data.data()),
+                             &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  data.resize(size);
+  return data;
+}
+
+bool Conformance::KeyExists(HKey parent, const std::string& path) {
+  UniqueKey key(reg());
+  return reg().RegOpenKeyExA(parent, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+bool Conformance::DeleteTree(HKey parent, const std::string& path) {
+  {
+    UniqueKey key(reg());
+    const Status open = reg().RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, key.put());
+    if (open == ERROR_FILE_NOT_FOUND) return true;
+    if (open != ERROR_SUCCESS) return false;
+    std::vector<std::string> children;
+    for (std::uint32_t i = 0;; ++i) {
+      char name[256];
+      std::uint32_t length = sizeof name;
+      if (reg().RegEnumKeyExA(key.get(), i, name, &length) != ERROR_SUCCESS) break;
+      children.emplace_back(name, length);
+    }
+    for (const auto& child : children) DeleteTree(key.get(), child);
+  }
+  const auto slash = path.rfind('\\');
+  if (slash == std::string::npos) {
+    reg().RegDeleteKeyA(parent, path);
+  } else {
+    UniqueKey above(reg());
+    if (reg().RegOpenKeyExA(parent, path.substr(0, slash), 0, KEY_ALL_ACCESS, above.put()) ==
+        ERROR_SUCCESS) {
+      reg().RegDeleteKeyA(above.get(), path.substr(slash + 1));
+    }
+  }
+  return !KeyExists(parent, path);
+}
+
+std::string Conformance::File(const std::string& name) const {
+  return target_->ScratchFolder() + "\\" + name;
+}
+
+void Conformance::WriteTextFile(const std::string& path, const std::string& line) {
+  const int number = files().FreeFile();
+  ASSERT_EQ(files().OpenForAppend(number, path), RT_OK) << path;
+  EXPECT_EQ(files().PrintLine(number, line), RT_OK);
+  EXPECT_EQ(files().Close(number), RT_OK);
+}
+
+std::optional<std::string> Conformance::ReadFileBytes(const std::string& path) {
+  std::int64_t length = 0;
+  if (files().FileLen(path, &length) != RT_OK) return std::nullopt;
+  const int number = files().FreeFile();
+  if (files().OpenForBinaryRead(number, path) != RT_OK) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  const RtError got = files().Get(number, &bytes);
+  files().Close(number);
+  if (got != RT_OK) return std::nullopt;
+  return bytes;
+}
+
+void Conformance::SetPrivileges(const std::vector<std::string>& enabled) {
+  Handle token = 0;
+  ASSERT_TRUE(sec().OpenProcessToken(kernel().GetCurrentProcess(),
+                                     TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+  EXPECT_TRUE(sec().AdjustTokenPrivileges(token, true, nullptr, 0));
+  if (!enabled.empty()) {
+    TokenPrivileges state;
+    for (const auto& name : enabled) {
+      Luid luid;
+      EXPECT_TRUE(sec().LookupPrivilegeValueA(nullptr, name, &luid)) << name;
+      state.Privileges.push_back({luid, SE_PRIVILEGE_ENABLED});
+    }
+    EXPECT_TRUE(sec().AdjustTokenPrivileges(token, false, &state, 0));
+    EXPECT_EQ(kernel().GetLastError(), ERROR_SUCCESS) << "a privilege is not held";
+  }
+  kernel().CloseHandle(token);
+}
+
+bool Conformance::Windows9x() {
+  OsVersionInfo info;
+  return kernel().GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+
+std::string Printable(const std::string& bytes) {
+  std::string out = "\"";
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace dravlin::conformance

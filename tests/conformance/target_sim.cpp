@@ -1,0 +1,40 @@
+// The simulated machine as the conformance target: a fresh Windows XP machine per test.
+#include <filesystem>
+
+#include "conformance/target.h"
+#include "platform/sim/machine.h"
+
+namespace dravlin::conformance {
+
+namespace {
+
+class SimTarget final : public Target {
+ public:
+  SimTarget() : machine_(folder_.path() / "c") {
+    machine_.Boot();
+    machine_.CreateFolder(kScratch);
+  }
+
+  platform::Services& services() override { return machine_.services(); }
+  std::string Name() const override { return "simulated machine"; }
+  bool IsWine() const override { return false; }
+  std::string ScratchFolder() const override { return kScratch; }
+  std::optional<ExpectedVersion> Version() const override {
+    const auto& v = machine_.Version();
+    return ExpectedVersion{v.platformId, v.major, v.minor, v.build};
+  }
+  std::optional<bool> RunsAsAdministrator() const override { return true; }
+
+ private:
+  static constexpr const char* kScratch = "C:\\DravlinConformance";
+  sim::TempFolder folder_;
+  sim::Machine machine_;
+};
+
+}  // namespace
+
+std::unique_ptr<Target> MakeTarget() {
+  return std::make_unique<SimTarget>();
+}
+
+}  // namespace dravlin::conformance
