@@ -1,0 +1,141 @@
+// Boots: the hijacker's behaviour on both Windows families, RunOnce, and what a reboot ends.
+#include "fixture.h"
+
+namespace dravlin::sim::testing {
+namespace {
+
+constexpr const char* kLive = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+constexpr const char* kRso = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce";
+constexpr const char* kRunOnce = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const std::string kDll = "C:\\WINDOWS\\system32\\qzhook.dll";
+
+class Boot : public SimTest {
+ protected:
+  void InfectNt(char blank) {
+    m.WriteFile(kDll, "MZ");
+    m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", kDll);
+    m.SetHijacker(HijackerSettings{kDll, blank});
+  }
+  std::string ReadLive(HKey root, const std::string& path, const std::string& name) {
+    UniqueKey k(reg);
+    EXPECT_EQ(0u, reg.RegOpenKeyExA(root, path, 0, KEY_READ, k.put()));
+    std::uint32_t cb = 0;
+    EXPECT_EQ(0u, reg.RegQueryValueExA(k.get(), name, nullptr, nullptr, &cb));
+    std::string out(cb, '#');
+    EXPECT_EQ(0u, reg.RegQueryValueExA(k.get(), name, nullptr,
+                                       reinterpret_cast<std::uint8_t*>(out.data()), &cb));
+    return out;
+  }
+};
+
+TEST_F(Boot, NtHijackerBlanksItsValueForEveryQueryButNotForHiveSaves) {
+  for (char blank : {'\0', ' '}) {
+    InfectNt(blank);
+    m.Reboot();
+    ASSERT_TRUE(m.HijackerLoaded());
+    const std::string seen = ReadLive(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs");
+    EXPECT_EQ(std::string(kDll.size() + 1, blank), seen);
+    EXPECT_EQ(std::string(kDll.size() + 1, blank),
+              ReadLive(HKEY_LOCAL_MACHINE,
+                       "software\\microsoft\\windows nt\\currentversion\\WINDOWS", "appinit_dlls"));
+    // The store itself is unchanged, and a loaded DLL cannot be deleted.
+    EXPECT_EQ(kDll + '\0', m.GetValue(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs")->data);
+    EXPECT_FALSE(s.kernel.DeleteFileA(kDll));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, s.kernel.GetLastError());
+  }
+  // The parked copy, made through a hive file, reads the real path.
+  Enable({"SeBackupPrivilege", "SeRestorePrivilege"});
+  {
+    UniqueKey live(reg), parked(reg);
+    ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLive, 0, KEY_ALL_ACCESS, live.put()));
+    ASSERT_EQ(0u, reg.RegSaveKeyA(live.get(), "C:\\RegTemp.txt"));
+    EXPECT_NE(std::string::npos, m.ReadFile("C:\\RegTemp.txt")->find(kDll));
+    ASSERT_EQ(0u, reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, std::string(kLive) + "_Hijacked", 0,
+                                      KEY_ALL_ACCESS, parked.put(), nullptr));
+    ASSERT_EQ(0u, reg.RegRestoreKeyA(parked.get(), "C:\\RegTemp.txt", REG_FORCE_RESTORE));
+  }
+  EXPECT_EQ(kDll + '\0',
+            ReadLive(HKEY_LOCAL_MACHINE, std::string(kLive) + "_Hijacked", "AppInit_DLLs"));
+  // With the live key gone the next boot loads nothing; the DLL can then go.
+  ASSERT_TRUE(m.DeleteKey(HKEY_LOCAL_MACHINE, kLive));
+  m.Reboot();
+  EXPECT_FALSE(m.HijackerLoaded());
+  EXPECT_TRUE(s.kernel.DeleteFileA(kDll));
+}
+
+TEST_F(Boot, NtHijackerNeedsItsFileAndItsEntry) {
+  m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", kDll);
+  m.SetHijacker(HijackerSettings{kDll, '\0'});
+  m.Boot();
+  EXPECT_FALSE(m.HijackerLoaded()) << "no DLL file";
+  m.WriteFile(kDll, "MZ");
+  m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", "");
+  m.Reboot();
+  EXPECT_FALSE(m.HijackerLoaded()) << "not named";
+  // Named in another case.
+  m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", "c:\\windows\\system32\\QZHOOK.DLL");
+  m.Reboot();
+  EXPECT_TRUE(m.HijackerLoaded());
+}
+
+TEST_F(Boot, DosBasedHijackerRewritesItsRunServicesOnceEntryAndHidesIt) {
+  m.SetVersionPreset("win98");
+  const std::string dll = "C:\\WINDOWS\\SYSTEM\\qzhook.dll";
+  m.WriteFile(dll, "MZ");
+  m.SetHijacker(HijackerSettings{dll, ' '});
+  m.SetString(HKEY_LOCAL_MACHINE, kRso, "other", "C:\\setup.exe /finish");
+  m.SetString(HKEY_LOCAL_MACHINE, kRso, "qz", "rundll32 " + dll + ",Start");
+  const auto ran = m.Reboot();
+  EXPECT_EQ((std::vector<std::string>{"C:\\setup.exe /finish", "rundll32 " + dll + ",Start"}), ran);
+  ASSERT_TRUE(m.HijackerLoaded());
+  const auto values = m.ListValues(HKEY_LOCAL_MACHINE, kRso);
+  ASSERT_EQ(1u, values.size()) << "Windows consumed the other entry";
+  EXPECT_EQ("qz", values[0].name);
+  const std::string seen = ReadLive(HKEY_LOCAL_MACHINE, kRso, "qz");
+  EXPECT_EQ(std::string(values[0].value.data.size(), ' '), seen);
+  // The key file holds the real bytes.
+  UniqueKey k(reg);
+  ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRso, 0, KEY_ALL_ACCESS, k.put()));
+  ASSERT_EQ(0u, reg.RegSaveKeyA(k.get(), "c:\\HjRuOn.txt"));
+  EXPECT_NE(std::string::npos, m.ReadFile("C:\\HjRuOn.txt")->find(dll));
+  EXPECT_FALSE(s.kernel.DeleteFileA(dll));
+  // Once the key is gone the DLL no longer starts and can be deleted after the next boot.
+  k.Close();
+  ASSERT_EQ(0u, reg.RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRso));
+  EXPECT_TRUE(m.Reboot().empty());
+  EXPECT_FALSE(m.HijackerLoaded());
+  EXPECT_TRUE(s.kernel.DeleteFileA(dll));
+}
+
+TEST_F(Boot, RebootRunsAndConsumesRunOnceAndEndsTheProgram) {
+  m.WriteFile(m.ExePath(), "MZ");
+  m.SetString(HKEY_LOCAL_MACHINE, kRunOnce, "dravlin", "C:\\PROGRA~1\\Dravlin\\dravlin.exe");
+  m.SetString(HKEY_CURRENT_USER, kRunOnce, "later", "notepad.exe");
+  // The program holds things open and has a privilege enabled.
+  Enable({"SeBackupPrivilege"});
+  HKey open = 0;
+  ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &open));
+  ASSERT_EQ(RT_OK, s.files.OpenForAppend(1, "C:\\log.txt"));
+  s.ui.MainWindow().Show();
+
+  const auto ran = m.Reboot();
+  EXPECT_EQ((std::vector<std::string>{"C:\\PROGRA~1\\Dravlin\\dravlin.exe", "notepad.exe"}), ran);
+  EXPECT_TRUE(m.NamesProgram(ran[0]));
+  EXPECT_TRUE(m.NamesProgram("\"C:\\Program Files\\Dravlin\\DRAVLIN.EXE\""));
+  EXPECT_FALSE(m.NamesProgram(ran[1]));
+  EXPECT_TRUE(m.ListValues(HKEY_LOCAL_MACHINE, kRunOnce).empty());
+  EXPECT_TRUE(m.ListValues(HKEY_CURRENT_USER, kRunOnce).empty());
+  EXPECT_TRUE(m.Reboot().empty()) << "entries run once";
+
+  EXPECT_EQ(0u, m.OpenKeyHandles());
+  EXPECT_EQ(0u, m.OpenFiles());
+  EXPECT_FALSE(m.WindowShown());
+  EXPECT_FALSE(m.PrivilegeEnabled("SeBackupPrivilege"));
+  std::string out;
+  EXPECT_EQ(ERROR_INVALID_HANDLE, Query(open, "x", 4, &out)) << "handles do not survive a reboot";
+  EXPECT_TRUE(m.WindowLoaded()) << "the next platform call started a new run";
+  EXPECT_EQ(2u, m.BootCount());
+}
+
+}  // namespace
+}  // namespace dravlin::sim::testing
