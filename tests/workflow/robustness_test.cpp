@@ -1,0 +1,372 @@
+// Where the program departs from the letter to stay sound, how its failure guards behave, and
+// hostile registry and file contents.
+#include <gtest/gtest.h>
+
+#include "scenario.h"
+#include "workflow/frmGetAll.h"
+
+namespace dravlin::scenario {
+namespace {
+
+using Boxes = std::vector<std::pair<std::string, std::uint32_t>>;
+using Lines = std::vector<std::string>;
+
+// ---------------------------------------------------------------------------------------------
+// Lengths beyond 16 bits
+
+TEST(LongTexts, StealthValueOfFortyThousandBlanksIsFound) {
+  Scenario s;
+  auto& m = s.machine();
+  ArrangeLiveKey(m, "");
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ,
+             std::string(40000, ' ') + std::string(1, '\0'));
+  m.Boot();
+  s.Start().Click(Control::CB_start);
+  EXPECT_EQ(s.Log(), (Lines{s.Line(" Dravlin started v1.07"), s.Line(" Stealth-String found"),
+                            s.Line(" Restart")}));
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey));
+}
+
+TEST(LongTexts, ParkedPathBehindFortyThousandBlanksIsUsed) {
+  Scenario s;
+  auto& m = s.machine();
+  m.SetValue(HKEY_LOCAL_MACHINE, kParkedKey, "AppInit_DLLs", platform::REG_SZ,
+             std::string(40000, ' ') + kXpDll + std::string(1, '\0'));
+  m.WriteFile(kXpDll, "MZ");
+  m.Boot();
+  s.Start().Click(Control::CB_start);
+  EXPECT_FALSE(m.FileExists(kXpDll));
+  EXPECT_EQ(s.Log().at(1), s.Line(" Hijack-DLL: C:\\WINDOWS\\system32\\qzhook.dll (deleted)"));
+}
+
+TEST(LongTexts, DllPathBeyondPositionFortyThousandOfTheKeyFileIsFound) {
+  Scenario s("win98");
+  auto& m = s.machine();
+  m.Boot();
+  m.SetString(HKEY_LOCAL_MACHINE, kServiceKey, "Padding", std::string(40000, 'x'));
+  m.SetString(HKEY_LOCAL_MACHINE, kServiceKey, "qzhook", k98Dll);
+  m.WriteFile(k98Dll, "MZ");
+  s.Start().Click(Control::CB_start);
+  const auto image = m.ReadFile(kKeyFile);
+  ASSERT_TRUE(image.has_value());
+  ASSERT_GT(image->find(k98Dll), 40000u);
+  EXPECT_EQ(s.Log(),
+            (Lines{s.Line(" Dravlin started v1.07"),
+                   s.Line(" Stealth-String found: " + std::string(k98Dll)), s.Line(" Restart")}));
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kServiceKey));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The unreadable value is not a path
+
+TEST(UnreadableValue, MissingParkedValueNeverTestsOrDeletesAFileCalledError) {
+  Scenario s;
+  auto& m = s.machine();
+  m.CreateKey(HKEY_LOCAL_MACHINE, kParkedKey);
+  m.SetString(HKEY_LOCAL_MACHINE, kParkedKey, "Spooler", "yes");
+  for (const char* path :
+       {"C:\\Error", "C:\\Program Files\\Dravlin\\Error", "C:\\WINDOWS\\system32\\Error"}) {
+    m.WriteFile(path, "bystander");
+  }
+  m.Boot();
+  s.Start().Click(Control::CB_start);
+  EXPECT_EQ(s.Log(),
+            (Lines{s.Line(" 2nd Step "), s.Line(" Stealth-Dll not found -> Programm terminated")}));
+  for (const char* path :
+       {"C:\\Error", "C:\\Program Files\\Dravlin\\Error", "C:\\WINDOWS\\system32\\Error"}) {
+    EXPECT_TRUE(m.FileExists(path)) << path;
+  }
+  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs"),
+            (sim::RegValue{platform::REG_SZ, ""}));
+  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Spooler"),
+            (sim::RegValue{platform::REG_SZ, std::string("yes\0", 4)}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The restart entry
+
+TEST(RestartEntry, LongInstallPathStillGetsItsShortPath) {
+  Scenario s;
+  auto& m = s.machine();
+  std::string folder = "C:";
+  for (int i = 0; i < 20; ++i) folder += "\\Folder Number " + std::to_string(10 + i);
+  const std::string exe = folder + "\\dravlin.exe";
+  m.WriteFile(exe, "MZ");
+  m.SetExePath(exe);
+  InfectXp(m);
+  s.Start().Click(Control::CB_start);
+  const auto entry = m.GetValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "dravlin");
+  ASSERT_TRUE(entry.has_value());
+  const std::string command = entry->data.substr(0, entry->data.size() - 1);
+  EXPECT_GT(command.size(), 164u);
+  EXPECT_EQ(command.find('\0'), std::string::npos);
+  EXPECT_EQ(command.find(' '), std::string::npos) << "the short form";
+  EXPECT_TRUE(m.NamesProgram(command));
+  // The log sits beside the program, wherever that is.
+  EXPECT_TRUE(m.FileExists(folder + "\\dravlin.log"));
+  auto restarted = simrun::Reboot(m);
+  EXPECT_EQ(restarted.size(), 1u);
+}
+
+TEST(RestartEntry, ProgramFileWithAnotherExtensionIsRegisteredAsExe) {
+  Scenario s;
+  auto& m = s.machine();
+  m.WriteFile("C:\\Tools\\dravlin.com", "MZ");
+  m.WriteFile("C:\\Tools\\dravlin.exe", "MZ");
+  m.SetExePath("C:\\Tools\\dravlin.com");
+  m.Boot();
+  s.Start().form().PrepareRestart(true);
+  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "dravlin"),
+            (sim::RegValue{platform::REG_SZ, std::string("C:\\Tools\\dravlin.exe\0", 21)}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failure guards
+
+TEST(Guards, RaisedRenameFailureIsLoggedAndTheFirstStepGoesOn) {
+  Scenario s;
+  auto& m = s.machine();
+  InfectXp(m);
+  m.FailCall("RegSaveKeyA", 1, platform::ERROR_ACCESS_DENIED);
+  s.Start().Click(Control::CB_start);
+  const Lines log = s.Log();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[1], s.Line(" Stealth-String found"));
+  EXPECT_EQ(log[2], s.Line(" Error go_nt: 5"));
+  EXPECT_EQ(log[3].rfind("Access is denied.", 0), 0u) << log[3];
+  EXPECT_EQ(log[4], s.Line(" Restart"));
+  // The key was not moved; the restart comes all the same and the next run starts over.
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kLiveKey));
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey));
+  EXPECT_EQ(m.ExitWindowsCalls(), std::vector<std::uint32_t>{6});
+}
+
+TEST(Guards, RenameReportedAsFailedWritesErrorRkAndRestartsAllTheSame) {
+  Scenario s;
+  auto& m = s.machine();
+  InfectXp(m);
+  // The third open of the click is the rename's open of the live key.
+  auto& run = s.Start();
+  m.FailCall("RegOpenKeyExA", 3, platform::ERROR_ACCESS_DENIED);
+  run.Click(Control::CB_start);
+  EXPECT_EQ(s.Log(), (Lines{s.Line(" Dravlin started v1.07"), s.Line(" Stealth-String found"),
+                            s.Line(" Error RK"), s.Line(" Restart")}));
+  EXPECT_EQ(s.Boxes(), (Boxes{{"Zugriff verweigert", kPlain},
+                              {"Your computer will be restarted now.", kInfo}}));
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kLiveKey));
+}
+
+TEST(Guards, FailedMoveBackInAnAbortSkipsTheRestOfTheAbort) {
+  Scenario s;
+  auto& m = s.machine();
+  m.SetString(HKEY_LOCAL_MACHINE, kParkedKey, "AppInit_DLLs", "C:\\gone\\qzhook.dll");
+  m.Boot();
+  m.FailCall("RegSaveKeyA", 1, platform::ERROR_ACCESS_DENIED);
+  auto& run = s.Start();
+  run.Click(Control::CB_start);
+  const Lines log = s.Log();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[1], s.Line(" Stealth-Dll not found -> Programm terminated"));
+  EXPECT_EQ(log[2], s.Line(" Error go_nt: 5"));
+  EXPECT_TRUE(s.Boxes().empty()) << "no cleanup-error message";
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kLiveKey));
+  EXPECT_TRUE(m.Control(Control::CB_start).enabled);
+}
+
+TEST(Guards, AbruptEndPassesThroughEveryGuard) {
+  // Crash at each of the first platform calls of a first step: the program always ends
+  // there, and nothing after the crash point is written.
+  for (std::uint64_t n = 1; n <= 60; ++n) {
+    Scenario s;
+    auto& m = s.machine();
+    InfectXp(m);
+    auto& run = s.Start();
+    const std::size_t linesBefore = s.Log().size();
+    m.CrashAtCall(n);
+    bool crashed = false;
+    try {
+      run.Click(Control::CB_start);
+    } catch (const sim::ProgramCrash&) {
+      crashed = true;
+    }
+    // The first step makes far more than 60 calls, so every armed crash fires inside it.
+    ASSERT_TRUE(crashed) << n;
+    EXPECT_TRUE(m.ProgramDead());
+    for (const std::string& line : s.Log()) {
+      EXPECT_EQ(line.find("Error go_nt"), std::string::npos) << "a crash is not a logged failure";
+    }
+    EXPECT_GE(s.Log().size(), linesBefore);
+  }
+}
+
+TEST(Guards, UnopenableLogDoesNotStopTheDisinfection) {
+  Scenario s;
+  auto& m = s.machine();
+  InfectXp(m);
+  m.FailCall("Files.OpenForAppend", 1, platform::RT_PATH_FILE_ACCESS_ERROR);
+  s.Start().Click(Control::CB_start);
+  EXPECT_FALSE(m.FileExists(kLogPath));
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey));
+  EXPECT_EQ(m.ExitWindowsCalls(), std::vector<std::uint32_t>{6});
+}
+
+TEST(Guards, FailedStampLeavesTheLineWithoutIt) {
+  Scenario s;
+  auto& m = s.machine();
+  InfectXp(m);
+  auto& run = s.Start();
+  m.FailCall("GetDateFormatA", 1, platform::ERROR_INVALID_PARAMETER);
+  run.Click(Control::CB_start);
+  EXPECT_EQ(s.Log(),
+            (Lines{" Dravlin started v1.07", s.Line(" Stealth-String found"), s.Line(" Restart")}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The window and the log across runs
+
+TEST(Lifecycle, FirstStartCreatesTheLogAndClosingLeavesItEmpty) {
+  Scenario s;
+  auto& m = s.machine();
+  InfectXp(m);
+  EXPECT_FALSE(m.FileExists(kLogPath));
+  auto& run = s.Start();
+  EXPECT_TRUE(run.Close());
+  EXPECT_EQ(m.ReadFile(kLogPath), std::optional<std::string>(""));
+  EXPECT_FALSE(m.WindowLoaded());
+  EXPECT_EQ(m.OpenFiles(), 0u);
+  EXPECT_FALSE(run.Close()) << "nothing left to close";
+  run.form().Form_Terminate();  // after the unload it does nothing more
+  EXPECT_EQ(m.OpenFiles(), 0u);
+}
+
+TEST(Lifecycle, NotInfectedSuffixIsAppendedOnceInAnyLetterCase) {
+  Scenario s;
+  auto& m = s.machine();
+  m.Boot();
+  auto& run = s.Start();
+  run.form().ReportNotInfected();
+  run.form().ReportNotInfected();
+  EXPECT_EQ(m.Control(Control::Form).text, "QZ.html - Hijack Fixer -> not infected !");
+  m.services().ui.MainWindow().SetText(Control::Form, "Tool - NOT INFECTED");
+  run.form().ReportNotInfected();
+  EXPECT_EQ(m.Control(Control::Form).text, "Tool - NOT INFECTED");
+}
+
+TEST(Lifecycle, ChangedRegionalSettingsChangeOnlyLaterStamps) {
+  Scenario s;
+  auto& m = s.machine();
+  InfectXp(m);
+  s.Start().Click(Control::CB_start);
+  const Lines firstRun = s.Log();
+  sim::LocaleSettings german;
+  german.nativeLanguage = "Deutsch";
+  german.shortDate = "dd.MM.yyyy";
+  german.longTime = "HH:mm:ss";
+  m.SetLocale(german);
+  m.AdvanceClock(3600);
+  s.RebootIntoProgram().Click(Control::CB_start);
+  const Lines all = s.Log();
+  ASSERT_GT(all.size(), firstRun.size());
+  EXPECT_EQ(Lines(all.begin(), all.begin() + 3), firstRun);
+  EXPECT_EQ(all[3], "20.05.2004 15:33:12 2nd Step ");
+  EXPECT_EQ(all.back(), "20.05.2004 15:33:12 Cleaned");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile contents
+
+TEST(Hostile, HugeRandomAutoLoadValueIsNotInfectedAndChangesNothing) {
+  Scenario s;
+  auto& m = s.machine();
+  ArrangeLiveKey(m, "");
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_BINARY,
+             RandomBytes(4 << 20, 1));
+  m.Boot();
+  const TreeMap before = WholeRegistry(m);
+  s.Start().Click(Control::CB_start);
+  EXPECT_EQ(s.Log().back(), s.Line(" Stealth-String not found -> Programm terminated"));
+  EXPECT_EQ(WholeRegistry(m), before);
+}
+
+TEST(Hostile, HugeRandomParkedValueEndsInACleanupAndDeletesNothingElse) {
+  Scenario s;
+  auto& m = s.machine();
+  m.SetValue(HKEY_LOCAL_MACHINE, kParkedKey, "AppInit_DLLs", platform::REG_SZ,
+             RandomBytes(3 << 20, 2));
+  AddBho(m, "{11111111-2222-3333-4444-555555555555}", "C:\\Program Files\\Good\\good.dll");
+  m.WriteFile("C:\\Program Files\\Good\\good.dll", "MZ");
+  m.Boot();
+  const auto filesBefore = m.ListFiles();
+  s.Start().Click(Control::CB_start);
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey));
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE,
+                          std::string(kBhoKey) + "\\{11111111-2222-3333-4444-555555555555}"));
+  auto filesAfter = m.ListFiles();
+  for (const auto& f : filesBefore) {
+    if (f.find("dravlin.log") != std::string::npos) continue;
+    EXPECT_NE(std::find(filesAfter.begin(), filesAfter.end(), f), filesAfter.end()) << f;
+  }
+}
+
+TEST(Hostile, HugeRandomPagesAndObjectPathsSelectOnlyWhatTheRulesSelect) {
+  Scenario s;
+  auto& m = s.machine();
+  InfectXp(m);
+  ArrangeBrowser(m, kXpDll);
+  // Megabytes of random bytes with stray percent signs, without the marker.
+  std::string noise = RandomBytes(2 << 20, 3);
+  for (std::size_t i = 0; i < noise.size(); i += 997) noise[i] = '%';
+  for (std::size_t at = noise.find("qz.html"); at != std::string::npos; at = noise.find("qz.html"))
+    noise[at] = 'x';
+  m.SetValue(HKEY_CURRENT_USER, kIeMain, "Search Page", platform::REG_SZ, noise);
+  m.SetValue(HKEY_LOCAL_MACHINE, kIeMain, "Default_Page_URL", platform::REG_BINARY, noise);
+  const std::string random = "{22222222-0000-0000-0000-000000000000}";
+  AddBho(m, random, "");
+  m.SetValue(HKEY_CLASSES_ROOT, "CLSID\\" + random + "\\InprocServer32", "", platform::REG_SZ,
+             RandomBytes(2 << 20, 4));
+  // A huge page that is bad must go.
+  m.SetValue(HKEY_LOCAL_MACHINE, kIeMain, "HomeOldQZ", platform::REG_SZ,
+             RandomBytes(1 << 20, 5) + "/qz.html");
+  s.Start().Click(Control::CB_start);
+  s.RebootIntoProgram().Click(Control::CB_start);
+  EXPECT_TRUE(m.GetValue(HKEY_CURRENT_USER, kIeMain, "Search Page").has_value());
+  EXPECT_TRUE(m.GetValue(HKEY_LOCAL_MACHINE, kIeMain, "Default_Page_URL").has_value());
+  EXPECT_FALSE(m.GetValue(HKEY_LOCAL_MACHINE, kIeMain, "HomeOldQZ").has_value());
+  EXPECT_TRUE(m.KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + random));
+  EXPECT_FALSE(m.FileExists(kXpDll));
+  EXPECT_EQ(s.Log().back(), s.Line(" Cleaned"));
+  for (const std::string& line : s.Log()) EXPECT_EQ(line.find("Error go_nt"), std::string::npos);
+}
+
+TEST(Hostile, HugeRandomKeyFilesDoNotCrashEitherStep) {
+  for (std::uint32_t seed = 10; seed < 13; ++seed) {
+    // First step: a service key of megabytes of random data.
+    Scenario s("win98");
+    auto& m = s.machine();
+    m.Boot();
+    std::string data = RandomBytes(3 << 20, seed);
+    if (seed == 11) data.replace(1 << 20, 17, "C:\\WINDOWS\\SYSTEM");  // found, dot somewhere
+    m.SetValue(HKEY_LOCAL_MACHINE, kServiceKey, "junk", platform::REG_BINARY, data);
+    const auto filesBefore = m.ListFiles();
+    s.Start().Click(Control::CB_start);
+    for (const auto& f : filesBefore) EXPECT_TRUE(m.FileExists(f)) << f;
+
+    // Second step: a key file of random bytes with the directory near its end and no dot after.
+    Scenario t("win98");
+    auto& tm = t.machine();
+    tm.Boot();
+    std::string image = RandomBytes(3 << 20, seed + 100);
+    for (auto& c : image) {
+      if (c == '.') c = ',';
+    }
+    image.replace(image.size() - 40, 17, "C:\\WINDOWS\\SYSTEM");
+    tm.WriteFile(kKeyFile, image);
+    t.Start().Click(Control::CB_start);
+    EXPECT_EQ(t.Log().back(), t.Line(" Bad IE-pages found:"));
+    EXPECT_FALSE(tm.FileExists(kKeyFile));
+    EXPECT_FALSE(tm.Control(Control::CB_start).enabled);
+  }
+}
+
+}  // namespace
+}  // namespace dravlin::scenario
