@@ -28,12 +28,12 @@ constexpr std::uint32_t kMaxNameChars = 32767;
 // Subkey listings: the registry gives no hard limit, so these only bound what a broken
 // or hostile registry can make us hold or loop over.
 constexpr std::uint32_t kMaxSubKeys = 1u << 20;
-constexpr std::int32_t kMaxBhoEntries = 16384;
+constexpr std::int32_t kMaxBhoEntries = 4096;
 
 // Windows nests keys at most 512 levels deep and a real tree is finite; a registry that keeps
 // handing back more keys is stopped by these bounds instead of recursing forever.
 constexpr int kMaxTreeDepth = 512;
-constexpr std::uint32_t kMaxTreeNames = 1u << 18;
+constexpr std::uint32_t kMaxTreeNames = 1u << 16;
 
 constexpr std::uint32_t kBhoNameChars = 255;
 

@@ -20,7 +20,11 @@ class RegAccess : public ::testing::Test {
     m.Boot();
     m.CreateKey(HKEY_LOCAL_MACHINE, kKey);
   }
-  void TearDown() override { EXPECT_EQ(m.OpenKeyHandles(), 0u) << "a key was left open"; }
+  void TearDown() override {
+    if (checkHandles) {
+      EXPECT_EQ(m.OpenKeyHandles(), 0u) << "a key was left open";
+    }
+  }
 
   std::optional<RegValue> Stored(const std::string& name) {
     return m.GetValue(HKEY_LOCAL_MACHINE, kKey, name);
@@ -35,6 +39,7 @@ class RegAccess : public ::testing::Test {
   sim::TempFolder dir;
   sim::Machine m{dir.path() / "c"};
   modRegAccess acc{m.services().registry};
+  bool checkHandles = true;
 };
 
 TEST_F(RegAccess, WritesTextWithItsTerminatingZero) {
@@ -81,7 +86,9 @@ TEST_F(RegAccess, WriteFailuresLeaveNothingBehind) {
   m.FailCall("RegSetValueExA", 1, platform::ERROR_ACCESS_DENIED);
   EXPECT_EQ(Write("v", RegData::Str("x"), 1), 0);
   m.ClearFaults();
+  EXPECT_EQ(m.OpenKeyHandles(), 0u);
   m.FailCall("RegCloseKey", 1, platform::ERROR_INVALID_HANDLE);
+  checkHandles = false;  // the failed close leaves its key open
   EXPECT_EQ(Write("v", RegData::Str("x"), 1), 0) << "a failed close must be told";
 }
 

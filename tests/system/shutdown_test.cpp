@@ -84,6 +84,7 @@ TEST_F(Shutdown, OnlyShutdownRebootAndPowerOffNeedThePrivilege) {
     EXPECT_TRUE(shutdown.ShutDownNTbasedWindows(flags));
     EXPECT_EQ(PrivilegeCalls() - before, (flags & 11u) != 0 ? 2u : 0u) << flags;
   }
+  ASSERT_TRUE(m.SetVersionPreset("win98"));
   EXPECT_TRUE(shutdown.ShutDownDOSbasedWindows(2));
   EXPECT_EQ(m.ExitWindowsCalls(), (std::vector<std::uint32_t>{0, 1, 2, 4, 5, 8, 2}));
   EXPECT_EQ(ui.privilegeAtRequest,
