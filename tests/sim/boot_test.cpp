@@ -9,7 +9,7 @@ constexpr const char* kRso = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunS
 constexpr const char* kRunOnce = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const std::string kDll = "C:\\WINDOWS\\system32\\qzhook.dll";
 
-class Boot : public SimTest {
+class SimBoot : public SimTest {
  protected:
   void InfectNt(char blank) {
     m.WriteFile(kDll, "MZ");
@@ -28,7 +28,7 @@ class Boot : public SimTest {
   }
 };
 
-TEST_F(Boot, NtHijackerBlanksItsValueForEveryQueryButNotForHiveSaves) {
+TEST_F(SimBoot, NtHijackerBlanksItsValueForEveryQueryButNotForHiveSaves) {
   for (char blank : {'\0', ' '}) {
     InfectNt(blank);
     m.Reboot();
@@ -63,7 +63,7 @@ TEST_F(Boot, NtHijackerBlanksItsValueForEveryQueryButNotForHiveSaves) {
   EXPECT_TRUE(s.kernel.DeleteFileA(kDll));
 }
 
-TEST_F(Boot, NtHijackerNeedsItsFileAndItsEntry) {
+TEST_F(SimBoot, NtHijackerNeedsItsFileAndItsEntry) {
   m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", kDll);
   m.SetHijacker(HijackerSettings{kDll, '\0'});
   m.Boot();
@@ -78,7 +78,7 @@ TEST_F(Boot, NtHijackerNeedsItsFileAndItsEntry) {
   EXPECT_TRUE(m.HijackerLoaded());
 }
 
-TEST_F(Boot, DosBasedHijackerRewritesItsRunServicesOnceEntryAndHidesIt) {
+TEST_F(SimBoot, DosBasedHijackerRewritesItsRunServicesOnceEntryAndHidesIt) {
   m.SetVersionPreset("win98");
   const std::string dll = "C:\\WINDOWS\\SYSTEM\\qzhook.dll";
   m.WriteFile(dll, "MZ");
@@ -107,7 +107,7 @@ TEST_F(Boot, DosBasedHijackerRewritesItsRunServicesOnceEntryAndHidesIt) {
   EXPECT_TRUE(s.kernel.DeleteFileA(dll));
 }
 
-TEST_F(Boot, RebootRunsAndConsumesRunOnceAndEndsTheProgram) {
+TEST_F(SimBoot, RebootRunsAndConsumesRunOnceAndEndsTheProgram) {
   m.WriteFile(m.ExePath(), "MZ");
   m.SetString(HKEY_LOCAL_MACHINE, kRunOnce, "dravlin", "C:\\PROGRA~1\\Dravlin\\dravlin.exe");
   m.SetString(HKEY_CURRENT_USER, kRunOnce, "later", "notepad.exe");

@@ -9,9 +9,9 @@ namespace {
 static_assert(!std::is_base_of_v<std::exception, ProgramCrash>,
               "a crash must not be catchable as a standard exception");
 
-using Faults = SimTest;
+using SimFaults = SimTest;
 
-TEST_F(Faults, TheNthCallOfAnOperationFailsInItsOwnForm) {
+TEST_F(SimFaults, TheNthCallOfAnOperationFailsInItsOwnForm) {
   m.CreateKey(HKEY_CURRENT_USER, "K");
   m.FailCall("RegOpenKeyExA", 2, ERROR_ACCESS_DENIED);
   HKey h = 0;
@@ -45,7 +45,7 @@ TEST_F(Faults, TheNthCallOfAnOperationFailsInItsOwnForm) {
   EXPECT_FALSE(m.FileExists("C:\\log.txt"));
 }
 
-TEST_F(Faults, CrashEndsTheProgramAtTheNthCallAndKeepsWhatWasWritten) {
+TEST_F(SimFaults, CrashEndsTheProgramAtTheNthCallAndKeepsWhatWasWritten) {
   const auto before = m.CallCount();
   m.CrashAtCall(3);
   UniqueKey k(reg);
@@ -69,7 +69,7 @@ TEST_F(Faults, CrashEndsTheProgramAtTheNthCallAndKeepsWhatWasWritten) {
   EXPECT_NO_THROW(s.kernel.GetLastError());
 }
 
-TEST_F(Faults, ACrashPointOnACloseNeverThrowsFromTheClose) {
+TEST_F(SimFaults, ACrashPointOnACloseNeverThrowsFromTheClose) {
   m.CreateKey(HKEY_CURRENT_USER, "K");
   m.CrashAtCall(2);
   {
@@ -83,7 +83,7 @@ TEST_F(Faults, ACrashPointOnACloseNeverThrowsFromTheClose) {
   EXPECT_EQ(RT_OK, s.files.Close(1));
 }
 
-TEST_F(Faults, ClearFaultsDisarmsEverything) {
+TEST_F(SimFaults, ClearFaultsDisarmsEverything) {
   m.FailCall("GetLastError", 1, 5);
   m.CrashAtCall(1);
   m.ClearFaults();

@@ -4,9 +4,9 @@
 namespace dravlin::sim::testing {
 namespace {
 
-using Drive = SimTest;
+using SimDrive = SimTest;
 
-TEST_F(Drive, NamesAreCaseInsensitiveAndPathsOutsideCFail) {
+TEST_F(SimDrive, NamesAreCaseInsensitiveAndPathsOutsideCFail) {
   ASSERT_TRUE(m.WriteFile("C:\\Dir\\File.TXT", "data"));
   EXPECT_TRUE(s.shell.PathFileExistsA("c:\\dir\\file.txt"));
   EXPECT_TRUE(s.shell.PathFileExistsA("C:/DIR/./x/../File.txt"));
@@ -20,7 +20,7 @@ TEST_F(Drive, NamesAreCaseInsensitiveAndPathsOutsideCFail) {
   EXPECT_EQ("data", *m.ReadFile("C:\\DIR\\FILE.TXT"));
 }
 
-TEST_F(Drive, DeleteFileHonoursReadOnlyLocksAndMissingParts) {
+TEST_F(SimDrive, DeleteFileHonoursReadOnlyLocksAndMissingParts) {
   m.WriteFile("C:\\ro.txt", "");
   m.WriteFile("C:\\busy.dll", "");
   m.WriteFile("C:\\plain.txt", "");
@@ -45,7 +45,7 @@ TEST_F(Drive, DeleteFileHonoursReadOnlyLocksAndMissingParts) {
   EXPECT_FALSE(m.FileExists("C:\\plain.txt"));
 }
 
-TEST_F(Drive, Attributes) {
+TEST_F(SimDrive, Attributes) {
   m.WriteFile("C:\\f.txt", "");
   m.CreateFolder("C:\\Folder");
   EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE, s.kernel.GetFileAttributesA("C:\\f.txt"));
@@ -59,7 +59,7 @@ TEST_F(Drive, Attributes) {
   EXPECT_EQ(ERROR_ACCESS_DENIED, s.kernel.GetLastError());
 }
 
-TEST_F(Drive, ShortNames) {
+TEST_F(SimDrive, ShortNames) {
   m.WriteFile("C:\\Program Files\\Dravlin\\dravlin.exe", "MZ");
   m.CreateFolder("C:\\Programs Extra");
   char buf[64];
@@ -87,9 +87,9 @@ TEST_F(Drive, ShortNames) {
   EXPECT_EQ("C:\\MYLONG~1.HTM", std::string(buf));
 }
 
-using RuntimeFiles = SimTest;
+using SimRuntimeFiles = SimTest;
 
-TEST_F(RuntimeFiles, AppendCreatesAndAddsLinesAtTheEnd) {
+TEST_F(SimRuntimeFiles, AppendCreatesAndAddsLinesAtTheEnd) {
   m.WriteFile("C:\\log.txt", "old\r\n");
   const int n = s.files.FreeFile();
   EXPECT_EQ(1, n);
@@ -110,7 +110,7 @@ TEST_F(RuntimeFiles, AppendCreatesAndAddsLinesAtTheEnd) {
   EXPECT_TRUE(m.FileExists("C:\\new.txt"));
 }
 
-TEST_F(RuntimeFiles, ErrorNumbers) {
+TEST_F(SimRuntimeFiles, ErrorNumbers) {
   m.CreateFolder("C:\\Folder");
   m.WriteFile("C:\\ro.txt", "x");
   m.SetFileAttributes("C:\\ro.txt", FILE_ATTRIBUTE_READONLY);
@@ -133,7 +133,7 @@ TEST_F(RuntimeFiles, ErrorNumbers) {
   EXPECT_EQ(0u, m.OpenFiles());
 }
 
-TEST_F(RuntimeFiles, BinaryReadFillsTheBufferFromThePosition) {
+TEST_F(SimRuntimeFiles, BinaryReadFillsTheBufferFromThePosition) {
   m.WriteFile("C:\\h.bin", std::string("AB\0CDE", 6));
   std::int64_t len = 0;
   ASSERT_EQ(RT_OK, s.files.FileLen("c:\\H.BIN", &len));

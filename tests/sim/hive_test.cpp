@@ -8,7 +8,7 @@
 namespace dravlin::sim::testing {
 namespace {
 
-class Hive : public SimTest {
+class SimHive : public SimTest {
  protected:
   void SetUp() override {
     m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src", "Path", REG_SZ,
@@ -33,7 +33,7 @@ class Hive : public SimTest {
   }
 };
 
-TEST_F(Hive, SaveNeedsTheEnabledBackupPrivilegeOnNtOnly) {
+TEST_F(SimHive, SaveNeedsTheEnabledBackupPrivilegeOnNtOnly) {
   EXPECT_EQ(ERROR_PRIVILEGE_NOT_HELD, Save("SOFTWARE\\Src", "C:\\h.hiv")) << "held but not enabled";
   EXPECT_FALSE(m.FileExists("C:\\h.hiv"));
   Enable({"SeBackupPrivilege"});
@@ -49,7 +49,7 @@ TEST_F(Hive, SaveNeedsTheEnabledBackupPrivilegeOnNtOnly) {
   EXPECT_TRUE(dos.FileExists("C:\\hjruon.TXT"));
 }
 
-TEST_F(Hive, SaveRefusesAnExistingFileAndAMissingFolder) {
+TEST_F(SimHive, SaveRefusesAnExistingFileAndAMissingFolder) {
   Enable({"SeBackupPrivilege"});
   m.WriteFile("C:\\RegTemp.txt", "old");
   EXPECT_EQ(ERROR_ALREADY_EXISTS, Save("SOFTWARE\\Src", "C:\\regtemp.TXT"));
@@ -58,7 +58,7 @@ TEST_F(Hive, SaveRefusesAnExistingFileAndAMissingFolder) {
   EXPECT_EQ(ERROR_PATH_NOT_FOUND, Save("SOFTWARE\\Src", "D:\\h.hiv"));
 }
 
-TEST_F(Hive, TheImageHoldsEveryValueVerbatim) {
+TEST_F(SimHive, TheImageHoldsEveryValueVerbatim) {
   Enable({"SeBackupPrivilege"});
   ASSERT_EQ(0u, Save("SOFTWARE\\Src", "C:\\h.hiv"));
   const std::string image = *m.ReadFile("C:\\h.hiv");
@@ -66,7 +66,7 @@ TEST_F(Hive, TheImageHoldsEveryValueVerbatim) {
   EXPECT_NE(std::string::npos, image.find(std::string("\0\xff", 2)));
 }
 
-TEST_F(Hive, RestoreWithForceReplacesTheWholeSubtree) {
+TEST_F(SimHive, RestoreWithForceReplacesTheWholeSubtree) {
   Enable({"SeBackupPrivilege", "SeRestorePrivilege"});
   m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "OnlyTarget", REG_SZ, "x");
   m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\TargetSub", "v", REG_SZ, "y");
@@ -98,7 +98,7 @@ TEST_F(Hive, RestoreWithForceReplacesTheWholeSubtree) {
   EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\Sub\\Deep"));
 }
 
-TEST_F(Hive, RestoreNeedsTheRestorePrivilegeAndAnIntactFile) {
+TEST_F(SimHive, RestoreNeedsTheRestorePrivilegeAndAnIntactFile) {
   Enable({"SeBackupPrivilege"});
   ASSERT_EQ(0u, Save("SOFTWARE\\Src", "C:\\h.hiv"));
   m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "keep", REG_SZ, "x");
@@ -119,6 +119,22 @@ TEST_F(Hive, RestoreNeedsTheRestorePrivilegeAndAnIntactFile) {
   // Nothing changed by the refused restores.
   EXPECT_EQ("x", m.GetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "keep")->data);
   EXPECT_EQ(1u, m.ExportTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst").size());
+}
+
+TEST_F(SimHive, RestoreWithoutForceIsBlockedByOpenSubkeys) {
+  Enable({"SeBackupPrivilege", "SeRestorePrivilege"});
+  ASSERT_EQ(0u, Save("SOFTWARE\\Src", "C:\\h.hiv"));
+  m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Busy", "v", REG_SZ, "x");
+  UniqueKey busy(reg);
+  ASSERT_EQ(0u,
+            reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Busy", 0, KEY_READ, busy.put()));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, Restore("SOFTWARE\\Dst", "C:\\h.hiv", 0));
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Busy"));
+  busy.Close();
+  EXPECT_EQ(0u, Restore("SOFTWARE\\Dst", "C:\\h.hiv", 0));
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Busy"));
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Sub\\Deep"));
+  EXPECT_EQ(0u, m.OpenKeyHandles());
 }
 
 // Builds an image with a correct header around any payload, so the reader's inner checks
@@ -146,7 +162,7 @@ std::string U32(std::uint32_t v) {
   return s;
 }
 
-TEST(HiveReader, RejectsHostileLengthsCountsAndNames) {
+TEST(SimHiveReader, RejectsHostileLengthsCountsAndNames) {
   // A well-framed empty key parses.
   EXPECT_TRUE(detail::ReadHive(Framed(U32(0) + U32(0) + U32(0))).has_value());
   // Counts far beyond the input, a name length beyond the input, endless nesting.
@@ -167,7 +183,7 @@ TEST(HiveReader, RejectsHostileLengthsCountsAndNames) {
   EXPECT_FALSE(detail::ReadHive(Framed(U32(0) + U32(0) + U32(0) + "x")));
 }
 
-TEST(HiveReader, RoundTripsAndSurvivesRandomDamage) {
+TEST(SimHiveReader, RoundTripsAndSurvivesRandomDamage) {
   detail::Key root;
   root.name = "Windows";
   root.values.push_back({"AppInit_DLLs", {REG_SZ, std::string("a\0b\0", 4)}});

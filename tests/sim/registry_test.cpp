@@ -4,9 +4,9 @@
 namespace dravlin::sim::testing {
 namespace {
 
-using Registry_ = SimTest;
+using SimRegistry = SimTest;
 
-TEST_F(Registry_, NamesAreCaseInsensitiveAndKeepTheirCase) {
+TEST_F(SimRegistry, NamesAreCaseInsensitiveAndKeepTheirCase) {
   UniqueKey k(reg);
   std::uint32_t disp = 0;
   ASSERT_EQ(0u, reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\MyKey", 0, KEY_ALL_ACCESS,
@@ -27,7 +27,7 @@ TEST_F(Registry_, NamesAreCaseInsensitiveAndKeepTheirCase) {
   EXPECT_EQ(REG_OPENED_EXISTING_KEY, disp);
 }
 
-TEST_F(Registry_, NamesEndAtTheirFirstNul) {
+TEST_F(SimRegistry, NamesEndAtTheirFirstNul) {
   UniqueKey k(reg);
   ASSERT_EQ(0u, reg.RegCreateKeyExA(HKEY_CURRENT_USER, std::string("A\0B", 3), 0, KEY_ALL_ACCESS,
                                     k.put(), nullptr));
@@ -37,7 +37,7 @@ TEST_F(Registry_, NamesEndAtTheirFirstNul) {
   EXPECT_TRUE(m.GetValue(HKEY_CURRENT_USER, "A", "v").has_value());
 }
 
-TEST_F(Registry_, QueryReportsSizeFillsAtMostCapacityAndLeavesTheRest) {
+TEST_F(SimRegistry, QueryReportsSizeFillsAtMostCapacityAndLeavesTheRest) {
   m.SetValue(HKEY_CURRENT_USER, "K", "s", REG_SZ, std::string("abc\0", 4));
   UniqueKey k(reg);
   ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, k.put()));
@@ -62,7 +62,7 @@ TEST_F(Registry_, QueryReportsSizeFillsAtMostCapacityAndLeavesTheRest) {
   EXPECT_EQ(ERROR_INVALID_PARAMETER, reg.RegQueryValueExA(k.get(), "s", nullptr, &byte, nullptr));
 }
 
-TEST_F(Registry_, StringsWithoutTerminatorAndEmbeddedNulsAreReportedAsStored) {
+TEST_F(SimRegistry, StringsWithoutTerminatorAndEmbeddedNulsAreReportedAsStored) {
   UniqueKey k(reg);
   ASSERT_EQ(0u, reg.RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, k.put(), nullptr));
   ASSERT_EQ(0u, Set(k.get(), "bare", REG_SZ, "abc"));
@@ -88,7 +88,7 @@ TEST_F(Registry_, StringsWithoutTerminatorAndEmbeddedNulsAreReportedAsStored) {
   EXPECT_EQ(REG_DWORD, type);
 }
 
-TEST_F(Registry_, CreateReportsDispositionAndMakesIntermediateKeys) {
+TEST_F(SimRegistry, CreateReportsDispositionAndMakesIntermediateKeys) {
   UniqueKey k(reg);
   std::uint32_t disp = 0;
   ASSERT_EQ(0u, reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B\\C", 0, KEY_ALL_ACCESS,
@@ -108,7 +108,7 @@ TEST_F(Registry_, CreateReportsDispositionAndMakesIntermediateKeys) {
   EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, "NewHive"));
 }
 
-TEST_F(Registry_, OpenFailsForMissingAndDeniedKeysAndOpensItselfForEmptyPath) {
+TEST_F(SimRegistry, OpenFailsForMissingAndDeniedKeysAndOpensItselfForEmptyPath) {
   m.CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked");
   m.DenyAccess(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked");
   HKey h = 0xdeadbeef;
@@ -129,7 +129,7 @@ TEST_F(Registry_, OpenFailsForMissingAndDeniedKeysAndOpensItselfForEmptyPath) {
   EXPECT_EQ(2u, m.OpenKeyHandles());
 }
 
-TEST_F(Registry_, HandleAccessIsCheckedOnNt) {
+TEST_F(SimRegistry, HandleAccessIsCheckedOnNt) {
   m.CreateKey(HKEY_CURRENT_USER, "K");
   UniqueKey k(reg);
   ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, k.put()));
@@ -143,7 +143,7 @@ TEST_F(Registry_, HandleAccessIsCheckedOnNt) {
   EXPECT_EQ(0u, Set(k.get(), "v", REG_SZ, "1"));
 }
 
-TEST_F(Registry_, DeleteKeyRefusesSubkeysOnNtAndTakesTheTreeOnDosBased) {
+TEST_F(SimRegistry, DeleteKeyRefusesSubkeysOnNtAndTakesTheTreeOnDosBased) {
   m.CreateKey(HKEY_CURRENT_USER, "T\\Child\\Grandchild");
   EXPECT_EQ(ERROR_ACCESS_DENIED, reg.RegDeleteKeyA(HKEY_CURRENT_USER, "T"));
   EXPECT_TRUE(m.KeyExists(HKEY_CURRENT_USER, "T\\Child\\Grandchild"));
@@ -156,7 +156,7 @@ TEST_F(Registry_, DeleteKeyRefusesSubkeysOnNtAndTakesTheTreeOnDosBased) {
   EXPECT_FALSE(m.KeyExists(HKEY_CURRENT_USER, "T"));
 }
 
-TEST_F(Registry_, DeletedKeysAndBadHandles) {
+TEST_F(SimRegistry, DeletedKeysAndBadHandles) {
   m.SetValue(HKEY_CURRENT_USER, "Gone", "v", REG_SZ, "x");
   UniqueKey k(reg);
   ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_CURRENT_USER, "Gone", 0, KEY_ALL_ACCESS, k.put()));
@@ -173,7 +173,7 @@ TEST_F(Registry_, DeletedKeysAndBadHandles) {
   EXPECT_EQ(ERROR_INVALID_HANDLE, reg.RegFlushKey(0));
 }
 
-TEST_F(Registry_, EnumerationEndsWith259AndReportsNamesThatDoNotFit) {
+TEST_F(SimRegistry, EnumerationEndsWith259AndReportsNamesThatDoNotFit) {
   m.CreateKey(HKEY_CURRENT_USER, "E\\beta");
   m.CreateKey(HKEY_CURRENT_USER, "E\\Alpha");
   UniqueKey k(reg);
@@ -194,7 +194,7 @@ TEST_F(Registry_, EnumerationEndsWith259AndReportsNamesThatDoNotFit) {
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, reg.RegEnumKeyExA(k.get(), 2, name, &cch));
 }
 
-TEST_F(Registry_, QueryInfoCountsAndLongestNames) {
+TEST_F(SimRegistry, QueryInfoCountsAndLongestNames) {
   m.CreateKey(HKEY_CURRENT_USER, "I\\short");
   m.CreateKey(HKEY_CURRENT_USER, "I\\a-longer-name");
   m.SetValue(HKEY_CURRENT_USER, "I", "v", REG_BINARY, std::string(300, 'x'));
@@ -211,7 +211,7 @@ TEST_F(Registry_, QueryInfoCountsAndLongestNames) {
   EXPECT_EQ(0u, reg.RegQueryInfoKeyA(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
-TEST_F(Registry_, ClassesRootIsALiveViewOfMachineClasses) {
+TEST_F(SimRegistry, ClassesRootIsALiveViewOfMachineClasses) {
   UniqueKey k(reg);
   ASSERT_EQ(0u, reg.RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{X}\\InprocServer32", 0,
                                     KEY_ALL_ACCESS, k.put(), nullptr));
@@ -225,7 +225,7 @@ TEST_F(Registry_, ClassesRootIsALiveViewOfMachineClasses) {
             reg.RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{X}", 0, KEY_READ, &h));
 }
 
-TEST_F(Registry_, DeleteValue) {
+TEST_F(SimRegistry, DeleteValue) {
   m.SetValue(HKEY_CURRENT_USER, "K", "v", REG_SZ, "x");
   UniqueKey k(reg);
   ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, k.put()));

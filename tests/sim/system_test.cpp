@@ -4,9 +4,9 @@
 namespace dravlin::sim::testing {
 namespace {
 
-using Token = SimTest;
+using SimToken = SimTest;
 
-TEST_F(Token, ThreadHasNoTokenAndProcessTokenGivesGroupsWithSizeQuery) {
+TEST_F(SimToken, ThreadHasNoTokenAndProcessTokenGivesGroupsWithSizeQuery) {
   Handle t = 0xdeadbeef;
   EXPECT_FALSE(s.security.OpenThreadToken(s.kernel.GetCurrentThread(), TOKEN_QUERY, true, &t));
   EXPECT_EQ(1008u, s.kernel.GetLastError());
@@ -31,7 +31,7 @@ TEST_F(Token, ThreadHasNoTokenAndProcessTokenGivesGroupsWithSizeQuery) {
   EXPECT_EQ(ERROR_INVALID_HANDLE, s.kernel.GetLastError());
 }
 
-TEST_F(Token, SidsInTheirBinaryForm) {
+TEST_F(SimToken, SidsInTheirBinaryForm) {
   SidBytes admin;
   ASSERT_TRUE(s.security.AllocateAndInitializeSid({0, 0, 0, 0, 0, 5}, 2, 32, 544, 0, 0, 0, 0, 0, 0,
                                                   &admin));
@@ -50,7 +50,7 @@ TEST_F(Token, SidsInTheirBinaryForm) {
   EXPECT_TRUE(admin.empty());
 }
 
-TEST_F(Token, PrivilegeLookupAndAdjustment) {
+TEST_F(SimToken, PrivilegeLookupAndAdjustment) {
   Luid luid;
   ASSERT_TRUE(s.security.LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &luid));
   EXPECT_EQ((Luid{17, 0}), luid);
@@ -90,14 +90,14 @@ TEST_F(Token, PrivilegeLookupAndAdjustment) {
   s.kernel.CloseHandle(t);
 }
 
-TEST_F(Token, DosBasedWindowsHasNoTokens) {
+TEST_F(SimToken, DosBasedWindowsHasNoTokens) {
   m.SetVersionPreset("win95");
   Handle t = 0;
   EXPECT_FALSE(s.security.OpenProcessToken(s.kernel.GetCurrentProcess(), TOKEN_QUERY, &t));
   EXPECT_EQ(120u, s.kernel.GetLastError());
 }
 
-TEST_F(Token, RebootRequiresTheEnabledShutdownPrivilegeOnNt) {
+TEST_F(SimToken, RebootRequiresTheEnabledShutdownPrivilegeOnNt) {
   EXPECT_FALSE(s.ui.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
   EXPECT_EQ(ERROR_PRIVILEGE_NOT_HELD, s.kernel.GetLastError());
   EXPECT_TRUE(s.ui.ExitWindowsEx(EWX_LOGOFF, 0));
@@ -113,9 +113,9 @@ TEST_F(Token, RebootRequiresTheEnabledShutdownPrivilegeOnNt) {
   EXPECT_TRUE(s.ui.ExitWindowsEx(EWX_REBOOT, 0));
 }
 
-using Kernel_ = SimTest;
+using SimKernel = SimTest;
 
-TEST_F(Kernel_, VersionPresets) {
+TEST_F(SimKernel, VersionPresets) {
   for (const auto& name : VersionPresetNames()) {
     ASSERT_TRUE(m.SetVersionPreset(name)) << name;
     OsVersionInfo v;
@@ -139,7 +139,7 @@ TEST_F(Kernel_, VersionPresets) {
   EXPECT_EQ(0u, wrong.dwMajorVersion);
 }
 
-TEST_F(Kernel_, SystemDirectoryAndModuleName) {
+TEST_F(SimKernel, SystemDirectoryAndModuleName) {
   char buf[64];
   std::memset(buf, 0xbd, sizeof buf);
   EXPECT_EQ(19u, s.kernel.GetSystemDirectoryA(buf, sizeof buf));
@@ -159,7 +159,7 @@ TEST_F(Kernel_, SystemDirectoryAndModuleName) {
   EXPECT_EQ(static_cast<char>(0xbd), buf[5]);
 }
 
-TEST_F(Kernel_, LocaleNativeLanguageName) {
+TEST_F(SimKernel, LocaleNativeLanguageName) {
   LocaleSettings de;
   de.nativeLanguage = "Deutsch";
   m.SetLocale(de);
@@ -174,7 +174,7 @@ TEST_F(Kernel_, LocaleNativeLanguageName) {
   EXPECT_EQ(static_cast<char>(0xbd), buf[0]);
 }
 
-TEST_F(Kernel_, SystemMessageTexts) {
+TEST_F(SimKernel, SystemMessageTexts) {
   const std::pair<std::uint32_t, const char*> expected[] = {
       {2, "The system cannot find the file specified.\r\n"},
       {3, "The system cannot find the path specified.\r\n"},
@@ -206,9 +206,9 @@ TEST_F(Kernel_, SystemMessageTexts) {
   EXPECT_EQ(static_cast<char>(0xbd), buf[0]);
 }
 
-using Shell_ = SimTest;
+using SimShell = SimTest;
 
-TEST_F(Shell_, SystemFolderWhereTheShellKnowsIt) {
+TEST_F(SimShell, SystemFolderWhereTheShellKnowsIt) {
   ItemIdList list = 0;
   ASSERT_EQ(0, s.shell.SHGetSpecialFolderLocation(0, CSIDL_SYSTEM, &list));
   ASSERT_NE(0u, list);
@@ -233,9 +233,9 @@ TEST_F(Shell_, SystemFolderWhereTheShellKnowsIt) {
   s.shell.CoTaskMemFree(list);
 }
 
-using Ui_ = SimTest;
+using SimUi = SimTest;
 
-TEST_F(Ui_, MessageBoxesAreRecordedAndAnsweredByScript) {
+TEST_F(SimUi, MessageBoxesAreRecordedAndAnsweredByScript) {
   m.ScriptMessageBoxAnswers({7});
   EXPECT_EQ(7, s.ui.MessageBox("first", MB_ICONINFORMATION, std::nullopt));
   EXPECT_EQ(IDOK, s.ui.MessageBox("zweite", MB_ICONEXCLAMATION, std::string("Titel")));
@@ -246,7 +246,7 @@ TEST_F(Ui_, MessageBoxesAreRecordedAndAnsweredByScript) {
   EXPECT_EQ("Titel", m.MessageBoxes()[1].title);
 }
 
-TEST_F(Ui_, WindowState) {
+TEST_F(SimUi, WindowState) {
   Window& w = s.ui.MainWindow();
   EXPECT_TRUE(w.IsLoaded());
   w.SetText(Control::CB_start, "Start");
@@ -263,9 +263,9 @@ TEST_F(Ui_, WindowState) {
   EXPECT_FALSE(m.WindowShown());
 }
 
-using Regional_ = SimTest;
+using SimRegional = SimTest;
 
-TEST_F(Regional_, PicturesFormatLikeWindows) {
+TEST_F(SimRegional, PicturesFormatLikeWindows) {
   const SystemTime t{2026, 3, 0, 7, 14, 5, 9, 0};
   EXPECT_EQ("07.03.2026 14:05:09", FormatPicture("dd.MM.yyyy HH:mm:ss", t));
   EXPECT_EQ("3/7/2026 2:05:09 PM", FormatPicture("M/d/yyyy h:mm:ss tt", t));
@@ -275,7 +275,7 @@ TEST_F(Regional_, PicturesFormatLikeWindows) {
   EXPECT_EQ("12 AM", FormatPicture("h tt", midnight));
 }
 
-TEST_F(Regional_, DateAndTimeFormatsUseTheMachineSettingsAndClock) {
+TEST_F(SimRegional, DateAndTimeFormatsUseTheMachineSettingsAndClock) {
   LocaleSettings de;
   de.nativeLanguage = "Deutsch";
   de.shortDate = "dd.MM.yyyy";

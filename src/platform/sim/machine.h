@@ -164,7 +164,8 @@ class Machine {
   bool DeleteValue(platform::HKey root, const std::string& path, const std::string& name);
   std::vector<std::string> ListSubkeys(platform::HKey root, const std::string& path) const;
   std::vector<NamedValue> ListValues(platform::HKey root, const std::string& path) const;
-  // A denied key refuses every open through the platform with ERROR_ACCESS_DENIED.
+  // A denied key refuses opens, creates and deletes through the platform with
+  // ERROR_ACCESS_DENIED on NT-based versions (DOS-based Windows has no registry security).
   void DenyAccess(platform::HKey root, const std::string& path, bool deny = true);
   // Pre-order walk of the key and everything below it (subkeys in enumeration order);
   // empty when the key is missing.
@@ -196,8 +197,10 @@ class Machine {
   // Answers for the next message boxes, in order; when they run out each box answers IDOK.
   void ScriptMessageBoxAnswers(std::vector<int> answers);
 
-  const std::vector<std::uint32_t>& ExitWindowsCalls() const;  // flags of each ExitWindowsEx
-  void SetExitWindowsFails(bool fails);                        // refuse with ERROR_ACCESS_DENIED
+  // Flags of every ExitWindowsEx call, refused ones too. On NT-based versions a shutdown, reboot
+  // or power-off needs the shutdown privilege enabled (ERROR_PRIVILEGE_NOT_HELD otherwise).
+  const std::vector<std::uint32_t>& ExitWindowsCalls() const;
+  void SetExitWindowsFails(bool fails);  // refuse with ERROR_ACCESS_DENIED
 
   const ControlState& Control(platform::Control control) const;
   bool WindowShown() const;
