@@ -11,6 +11,8 @@ namespace {
 class SimTarget final : public Target {
  public:
   SimTarget() : machine_(folder_.path() / "c") {
+    // As on any installed Windows, the system folder is there.
+    machine_.CreateFolder(machine_.SystemDirectory());
     machine_.Boot();
     machine_.CreateFolder(kScratch);
   }
