@@ -1,0 +1,605 @@
+#include "app/rehearsal/rehearsal.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <map>
+#include <memory>
+
+#include "app/simrun/simrun.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/persist/machine_folder.h"
+#include "system/modIsAdmin.h"
+
+namespace dravlin::rehearsal {
+
+namespace fs = std::filesystem;
+using platform::Control;
+using sim::Machine;
+
+// The built-in machine's files, embedded at build time from machines/default.
+struct EmbeddedFile {
+  const char* path;  // relative, "/"-separated
+  const unsigned char* bytes;
+  std::size_t size;
+};
+std::vector<EmbeddedFile> DefaultMachineFiles();
+
+namespace {
+
+constexpr const char* kProgramName = "dravlin-sim";
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+std::vector<std::string> SplitList(const std::string& s) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start <= s.size()) {
+    std::size_t comma = s.find(',', start);
+    if (comma == std::string::npos) comma = s.size();
+    std::string item = s.substr(start, comma - start);
+    item.erase(0, item.find_first_not_of(' '));
+    item.erase(item.find_last_not_of(' ') + 1);
+    if (!item.empty()) out.push_back(Lower(item));
+    start = comma + 1;
+  }
+  return out;
+}
+
+// Windows-1252 bytes (the log, registry text) as UTF-8 for the transcript.
+std::string AnsiToUtf8(const std::string& bytes) {
+  std::string out;
+  for (const char ch : bytes) {
+    const char32_t c = sim::persist::FromCp1252(static_cast<unsigned char>(ch));
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// Splits at CR LF (or a lone LF); a NUL or other control character is shown as \0 or \xNN.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out(1);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (c == '\n') {
+      out.emplace_back();
+    } else if (c == '\0') {
+      out.back() += "\\0";
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
+      out.back() += buf;
+    } else {
+      out.back().push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string Hex(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%x", static_cast<unsigned>(v));
+  return buf;
+}
+
+struct VersionName {
+  const char* preset;
+  const char* display;
+};
+constexpr VersionName kVersionNames[] = {
+    {"win31", "Windows 3.1 with Win32s"},
+    {"win95", "Windows 95"},
+    {"win98", "Windows 98"},
+    {"win98se", "Windows 98 SE"},
+    {"winme", "Windows ME"},
+    {"nt4", "Windows NT 4.0"},
+    {"win2000", "Windows 2000"},
+    {"winxp", "Windows XP"},
+    {"win2003", "Windows Server 2003"},
+    {"vista", "Windows Vista"},
+};
+
+std::string DescribeVersion(const sim::VersionSettings& v) {
+  std::string name = "an unnamed Windows";
+  for (const auto& n : kVersionNames) {
+    const auto p = sim::VersionPreset(n.preset);
+    if (p && p->platformId == v.platformId && p->major == v.major && p->minor == v.minor &&
+        p->build == v.build) {
+      name = std::string(n.display) + " (" + n.preset + ")";
+      break;
+    }
+  }
+  const std::uint32_t build =
+      v.platformId == platform::VER_PLATFORM_WIN32_NT ? v.build : v.build & 0xFFFF;
+  std::string out = name + ", " + std::to_string(v.major) + "." + std::to_string(v.minor) +
+                    " build " + std::to_string(build);
+  std::string csd = v.csd;
+  csd.erase(0, csd.find_first_not_of(' '));
+  csd.erase(csd.find_last_not_of(' ') + 1);
+  if (!csd.empty()) out += " " + csd;
+  out += v.platformId == platform::VER_PLATFORM_WIN32_NT ? ", NT-based" : ", DOS-based";
+  return out;
+}
+
+bool IsAdministrator(const Machine& m) {
+  const auto admin = Machine::AdminSid();
+  return std::any_of(m.TokenGroups().begin(), m.TokenGroups().end(), [&](const auto& g) {
+    return g.Sid == admin && (g.Attributes & platform::SE_GROUP_ENABLED) != 0 &&
+           (g.Attributes & platform::SE_GROUP_USE_FOR_DENY_ONLY) == 0;
+  });
+}
+
+std::string IconName(std::uint32_t style) {
+  switch (style & 0xF0) {
+    case 0x10:
+      return "stop icon";
+    case 0x20:
+      return "question icon";
+    case platform::MB_ICONEXCLAMATION:
+      return "exclamation icon";
+    case platform::MB_ICONINFORMATION:
+      return "information icon";
+    default:
+      return "no icon";
+  }
+}
+
+std::string ExitFlags(std::uint32_t flags) {
+  std::string names;
+  const auto add = [&](const char* n) { names += std::string(names.empty() ? "" : " | ") + n; };
+  if ((flags & 3) == platform::EWX_LOGOFF) add("EWX_LOGOFF");
+  if (flags & platform::EWX_SHUTDOWN) add("EWX_SHUTDOWN");
+  if (flags & platform::EWX_REBOOT) add("EWX_REBOOT");
+  if (flags & platform::EWX_FORCE) add("EWX_FORCE");
+  if (flags & platform::EWX_POWEROFF) add("EWX_POWEROFF");
+  return Hex(flags) + " (" + names + ")";
+}
+
+struct ControlInfo {
+  Control control;
+  const char* name;
+  bool button;
+};
+// In the window's order, as a user reads it: explanation, partners, credit, version, buttons.
+constexpr ControlInfo kControls[] = {
+    {Control::Frame1, "Frame1", false},    {Control::label2, "label2", false},
+    {Control::Label3, "Label3", false},    {Control::Label4, "Label4", false},
+    {Control::Label1, "Label1", false},    {Control::Label5, "Label5", false},
+    {Control::Check1, "Check1", true},     {Control::Command1, "Command1", true},
+    {Control::Command3, "Command3", true}, {Control::Command2, "Command2", true},
+    {Control::CB_start, "CB_start", true},
+};
+
+// A program that always asks for a restart would otherwise loop for ever.
+constexpr int kMaxBoots = 10;
+
+class Rehearsal {
+ public:
+  Rehearsal(Machine& machine, std::ostream& out) : m_(machine), out_(out) {}
+
+  // Returns whether the run ended normally.
+  bool Run(const std::vector<std::string>& clicks) {
+    const auto registryBefore = sim::persist::SnapshotRegistry(m_);
+    const auto filesBefore = sim::persist::SnapshotFiles(m_);
+
+    PrintBoot(m_.Boot());
+    StartProgram("the user");
+    int number = 0;
+    for (const std::string& click : clicks) {
+      ++number;
+      if (!DoClick(number, click)) break;
+    }
+    if (session_ && session_->Running()) {
+      out_ << "\nThe clicks are done; the window stays open.\n";
+    }
+    PrintLog();
+    out_ << "\nRegistry changes\n"
+         << sim::persist::FormatRegistryChanges(
+                sim::persist::DiffRegistry(registryBefore, sim::persist::SnapshotRegistry(m_)));
+    out_ << "\nFile changes\n"
+         << sim::persist::FormatFileChanges(
+                sim::persist::DiffFiles(filesBefore, sim::persist::SnapshotFiles(m_)));
+    PrintOutcome();
+    return true;
+  }
+
+ private:
+  void PrintBoot(const std::vector<std::string>& commands) {
+    ++boots_;
+    out_ << (boots_ == 1 ? "" : "\n") << "Boot " << boots_ << "\n";
+    out_ << "  Windows:        " << DescribeVersion(m_.Version()) << "\n";
+    // The program's own classification; asking it is a start of the program's process, which
+    // StartProgram() below begins afresh.
+    const std::int32_t code = modIsAdmin(m_.services()).GetOsVersion();
+    out_ << "  Version code:   " << code << "\n";
+    out_ << "  Language:       " << m_.Locale().nativeLanguage << "\n";
+    if (m_.IsNtBased()) {
+      out_ << "  Administrator:  " << (IsAdministrator(m_) ? "yes" : "no") << "\n";
+    } else {
+      out_ << "  Administrator:  yes (DOS-based Windows has no user accounts)\n";
+    }
+    if (const auto& h = m_.Hijacker()) {
+      out_ << "  Hijacker DLL:   " << AnsiToUtf8(h->dllPath)
+           << (m_.HijackerLoaded() ? " (loaded at this boot)" : " (not loaded)") << "\n";
+    }
+    for (const std::string& c : commands) out_ << "  Ran at start:   " << AnsiToUtf8(c) << "\n";
+  }
+
+  void StartProgram(const std::string& by) {
+    m_.StartProgram();
+    out_ << "\nProgram started by " << by << "\n";
+    callMark_ = m_.CallLog().size();
+    session_ = std::make_unique<simrun::Session>(m_);
+    shown_.clear();
+    ReportEffects();
+  }
+
+  // One click of the script; false when there is nothing left to click on.
+  bool DoClick(int number, const std::string& click) {
+    const Control button = click == "start" ? Control::CB_start : Control::Command2;
+    out_ << "\nClick " << number << ": " << click;
+    if (!session_ || !m_.WindowLoaded()) {
+      out_ << " - not made: the program has ended\n";
+      return false;
+    }
+    const std::string caption = m_.Control(button).text;
+    if (!session_->CanClick(button)) {
+      out_ << " (\"" << caption << "\") - not made: the button is "
+           << (m_.Control(button).visible ? "disabled" : "hidden") << "\n";
+      return true;
+    }
+    out_ << " (\"" << caption << "\")\n";
+    callMark_ = m_.CallLog().size();
+    session_->Click(button);
+    ReportEffects();
+    return true;
+  }
+
+  // What the last start or click showed: message boxes, a restart request, the window.
+  void ReportEffects() {
+    const auto& boxes = m_.MessageBoxes();
+    for (; boxesShown_ < boxes.size(); ++boxesShown_) {
+      const auto& box = boxes[boxesShown_];
+      out_ << "  Message box \"" << box.title << "\", " << IconName(box.style) << ", answered OK\n";
+      for (const std::string& line : Lines(box.text)) out_ << "    | " << line << "\n";
+    }
+    bool restart = false;
+    const auto& exits = m_.ExitWindowsCalls();
+    for (; exitsShown_ < exits.size(); ++exitsShown_) {
+      restart = DescribeRestart(exits[exitsShown_]) || restart;
+    }
+    if (m_.WindowLoaded()) {
+      PrintWindow();
+    } else {
+      out_ << "  Window closed; the program has ended\n";
+    }
+    // Windows ends every program when it restarts, whatever state the window is in.
+    if (restart) Restart();
+  }
+
+  void Restart() {
+    if (boots_ >= kMaxBoots) {
+      out_ << "\nStopped: the machine restarted " << kMaxBoots << " times in one rehearsal\n";
+      session_.reset();
+      return;
+    }
+    session_.reset();
+    const std::vector<std::string> commands = m_.Reboot();
+    PrintBoot(commands);
+    for (const std::string& c : commands) {
+      if (m_.NamesProgram(c)) StartProgram("Windows, from its start-once entry");
+    }
+  }
+
+  // Reports one ExitWindowsEx request; returns whether Windows accepted it.
+  bool DescribeRestart(std::uint32_t flags) {
+    const auto& calls = m_.CallLog();
+    // Find this request in the call log: NT-based restarts enable the shutdown privilege first,
+    // and the restart class shows a message box straight after a refused request.
+    std::size_t at = calls.size();
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      if (calls[i] == "ExitWindowsEx" && seen++ == exitsShown_) {
+        at = i;
+        break;
+      }
+    }
+    bool privilege = false;
+    for (std::size_t i = callMark_; i < at && i < calls.size(); ++i) {
+      privilege = privilege || calls[i] == "AdjustTokenPrivileges";
+    }
+    bool refused = false;
+    for (std::size_t i = at + 1; i < calls.size(); ++i) {
+      if (calls[i] == "GetLastError") continue;
+      refused = calls[i] == "MessageBox";
+      break;
+    }
+    out_ << "  Restart requested: ExitWindowsEx " << ExitFlags(flags) << ", "
+         << (privilege ? "NT-based method (shutdown privilege enabled first)" : "DOS-based method")
+         << (refused ? ", refused by Windows\n" : ", accepted\n");
+    return !refused;
+  }
+
+  void PrintWindow() {
+    // After the start the whole window; after a click only what changed.
+    const bool first = shown_.empty();
+    std::vector<std::string> lines;
+    const std::string title = m_.Control(Control::Form).text;
+    if (first || shown_["Form"] != title) {
+      lines.push_back("Title      \"" + title + "\"");
+      shown_["Form"] = title;
+    }
+    for (const ControlInfo& c : kControls) {
+      const sim::ControlState& s = m_.Control(c.control);
+      if (!s.visible && !c.button) continue;
+      std::string state;
+      if (!s.visible) {
+        state = "hidden";
+      } else if (c.button) {
+        state = s.enabled ? "enabled" : "disabled";
+      }
+      const std::string key = std::string(c.name);
+      const std::string now = s.text + "|" + state;
+      if (!first && shown_[key] == now) continue;
+      const bool hiddenAsDesigned = !s.visible && first;
+      shown_[key] = now;
+      if (hiddenAsDesigned)
+        continue;  // the test buttons are never shown; say so only if it changes
+      std::string name = key;
+      name.resize(std::max<std::size_t>(name.size(), 10), ' ');
+      const std::vector<std::string> text = Lines(s.text);
+      lines.push_back(name + " \"" + text[0] + "\"" + (state.empty() ? "" : " [" + state + "]"));
+      for (std::size_t i = 1; i < text.size(); ++i) {
+        lines.push_back(std::string(11, ' ') + "\"" + text[i] + "\"");
+      }
+    }
+    if (lines.empty()) return;
+    out_ << (first ? "  Window shown:\n" : "  Window now:\n");
+    for (const std::string& l : lines) out_ << "    " << l << "\n";
+    if (!m_.WindowShown()) out_ << "    (the window is hidden)\n";
+  }
+
+  void PrintLog() {
+    std::string path = m_.ExePath();
+    path = path.substr(0, path.rfind('\\') + 1) + "dravlin.log";
+    out_ << "\nActivity log " << AnsiToUtf8(path) << "\n";
+    const auto log = m_.ReadFile(path);
+    if (!log) {
+      out_ << "  (no log file)\n";
+      return;
+    }
+    std::vector<std::string> lines = Lines(AnsiToUtf8(*log));
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+    for (const std::string& l : lines) out_ << "  " << l << "\n";
+  }
+
+  void PrintOutcome() {
+    out_ << "\nOutcome: ";
+    const auto& boxes = m_.MessageBoxes();
+    const std::string& title = shown_["Form"];
+    if (!boxes.empty()) {
+      out_ << "last message \"" << Lines(boxes.back().text)[0] << "\"";
+    } else if (!title.empty()) {
+      out_ << "no message; last window title \"" << title << "\"";
+    } else {
+      out_ << "no message was shown";
+    }
+    out_ << "; " << boots_ << (boots_ == 1 ? " boot" : " boots") << ", "
+         << (m_.WindowLoaded() ? "the window is still open" : "the program has ended") << "\n";
+  }
+
+  Machine& m_;
+  std::ostream& out_;
+  std::unique_ptr<simrun::Session> session_;
+  std::map<std::string, std::string> shown_;
+  std::size_t boxesShown_ = 0;
+  std::size_t exitsShown_ = 0;
+  std::size_t callMark_ = 0;
+  int boots_ = 0;
+};
+
+}  // namespace
+
+std::string Usage() {
+  return "Usage: dravlin-sim [MACHINE_DIR] [options]\n"
+         "\n"
+         "Runs Dravlin on a simulated Windows machine as a user would and prints what happened.\n"
+         "Without MACHINE_DIR the built-in machine runs: an infected Windows XP (English).\n"
+         "A machine folder holds machine.json, registry.reg and c/ (drive C:); it is never\n"
+         "changed by the run.\n"
+         "\n"
+         "Options:\n"
+         "  --clicks LIST  the clicks to make, in order, across restarts (default\n"
+         "                 start,start,close); each is start or close\n"
+         "  --lang de|en   run with a German or an English user language\n"
+         "  --os NAME      run as another Windows: win95, win98, win98se, winme, nt4,\n"
+         "                 win2000, winxp, win2003, vista\n"
+         "  --out DIR      write the machine after the run (machine.json, registry.reg as\n"
+         "                 REGEDIT4, c/) into DIR, which must be empty or a machine folder\n"
+         "  --help         show this text\n"
+         "\n"
+         "Exit status: 0 when the run ended in an outcome the transcript shows, 1 when the\n"
+         "program ended abnormally, 2 for a bad command line or machine (nothing is written).\n";
+}
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args) {
+  ParsedArgs r;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::string value;
+    bool hasValue = false;
+    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+      value = arg.substr(arg.find('=') + 1);
+      arg = arg.substr(0, arg.find('='));
+      hasValue = true;
+    }
+    const auto take = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= args.size()) {
+        r.error = arg + " needs a value";
+        return false;
+      }
+      value = args[++i];
+      return true;
+    };
+    if (arg == "--help" || arg == "-h") {
+      r.help = true;
+    } else if (arg == "--clicks") {
+      if (!take()) return r;
+      r.options.clicks = SplitList(value);
+      for (const std::string& c : r.options.clicks) {
+        if (c != "start" && c != "close") {
+          r.error = "unknown click '" + c + "' (expected start or close)";
+          return r;
+        }
+      }
+    } else if (arg == "--lang") {
+      if (!take()) return r;
+      value = Lower(value);
+      if (value != "de" && value != "en") {
+        r.error = "unknown language '" + value + "' (expected de or en)";
+        return r;
+      }
+      r.options.lang = value;
+    } else if (arg == "--os") {
+      if (!take()) return r;
+      if (!sim::VersionPreset(value)) {
+        std::string known;
+        for (const auto& n : sim::VersionPresetNames()) known += (known.empty() ? "" : ", ") + n;
+        r.error = "unknown Windows version '" + value + "' (known: " + known + ")";
+        return r;
+      }
+      r.options.os = Lower(value);
+    } else if (arg == "--out") {
+      if (!take()) return r;
+      if (value.empty()) {
+        r.error = "--out needs a folder";
+        return r;
+      }
+      r.options.outDir = value;
+    } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
+      r.error = "unknown option '" + arg + "'";
+      return r;
+    } else if (!r.options.machineDir) {
+      r.options.machineDir = arg;
+    } else {
+      r.error = "more than one machine folder given";
+      return r;
+    }
+  }
+  return r;
+}
+
+void WriteDefaultMachine(const fs::path& folder) {
+  for (const EmbeddedFile& f : DefaultMachineFiles()) {
+    const fs::path path = folder / fs::path(f.path);
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(f.bytes), static_cast<std::streamsize>(f.size));
+    if (!out) throw sim::persist::FormatError(path.string(), 0, "cannot write the file");
+  }
+}
+
+int Run(const Options& options, std::ostream& out, std::ostream& err) {
+  std::unique_ptr<sim::persist::LoadedMachine> loaded;
+  std::string label;
+  try {
+    if (options.machineDir) {
+      loaded = sim::persist::LoadMachineFolder(*options.machineDir);
+      label = "machine folder " + options.machineDir->filename().string();
+      if (options.machineDir->filename().empty())
+        label = "machine folder " + options.machineDir->string();
+    } else {
+      const sim::TempFolder builtIn;
+      WriteDefaultMachine(builtIn.path());
+      loaded = sim::persist::LoadMachineFolder(builtIn.path());
+      label = "the built-in default machine";
+    }
+    if (options.outDir) {
+      // Refuse a wrong --out before anything runs, not after.
+      std::error_code ec;
+      if (fs::exists(*options.outDir, ec)) {
+        if (!fs::is_directory(*options.outDir, ec)) {
+          throw sim::persist::FormatError(options.outDir->string(), 0, "expected a folder");
+        }
+        for (const auto& e : fs::directory_iterator(*options.outDir)) {
+          const std::string n = e.path().filename().string();
+          if (n != "machine.json" && n != "registry.reg" && n != "c") {
+            throw sim::persist::FormatError(
+                options.outDir->string(), 0,
+                "expected an empty folder or a machine folder, found '" + n + "'");
+          }
+        }
+      }
+    }
+  } catch (const sim::persist::FormatError& e) {
+    err << kProgramName << ": " << e.what() << "\n";
+    return kExitBadInput;
+  } catch (const std::exception& e) {
+    err << kProgramName << ": " << e.what() << "\n";
+    return kExitBadInput;
+  }
+
+  Machine& m = loaded->machine();
+  if (options.os) m.SetVersionPreset(*options.os);
+  if (options.lang) {
+    sim::LocaleSettings locale;  // English pictures by default
+    if (*options.lang == "de") {
+      locale.nativeLanguage = "Deutsch";
+      locale.shortDate = "dd.MM.yyyy";
+      locale.longTime = "HH:mm:ss";
+      locale.am.clear();
+      locale.pm.clear();
+    }
+    m.SetLocale(locale);
+  }
+
+  out << "Dravlin rehearsal on " << label << "\n";
+  out << "Clicks: ";
+  for (std::size_t i = 0; i < options.clicks.size(); ++i) {
+    out << (i ? ", " : "") << options.clicks[i];
+  }
+  out << (options.clicks.empty() ? "(none)\n\n" : "\n\n");
+
+  try {
+    Rehearsal rehearsal(m, out);
+    rehearsal.Run(options.clicks);
+  } catch (const sim::ProgramCrash&) {
+    out << "\nThe program ended abruptly.\n";
+    err << kProgramName << ": the program ended abruptly\n";
+    return kExitProgramFailed;
+  } catch (const std::exception& e) {
+    out << "\nThe program failed: " << e.what() << "\n";
+    err << kProgramName << ": the program failed: " << e.what() << "\n";
+    return kExitProgramFailed;
+  }
+
+  if (options.outDir) {
+    try {
+      sim::persist::SaveMachineFolder(m, *options.outDir);
+      out << "\nMachine written to " << options.outDir->string() << "\n";
+    } catch (const std::exception& e) {
+      err << kProgramName << ": " << e.what() << "\n";
+      return kExitBadInput;
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace dravlin::rehearsal
