@@ -130,7 +130,7 @@ TEST(Guards, RaisedRenameFailureIsLoggedAndTheFirstStepGoesOn) {
   m.FailCall("RegSaveKeyA", 1, platform::ERROR_ACCESS_DENIED);
   s.Start().Click(Control::CB_start);
   const Lines log = s.Log();
-  ASSERT_EQ(log.size(), 5u);
+  ASSERT_EQ(log.size(), 5u) << testing::PrintToString(log);
   EXPECT_EQ(log[1], s.Line(" Stealth-String found"));
   EXPECT_EQ(log[2], s.Line(" Error go_nt: 5"));
   EXPECT_EQ(log[3].rfind("Access is denied.", 0), 0u) << log[3];
@@ -165,7 +165,7 @@ TEST(Guards, FailedMoveBackInAnAbortSkipsTheRestOfTheAbort) {
   auto& run = s.Start();
   run.Click(Control::CB_start);
   const Lines log = s.Log();
-  ASSERT_EQ(log.size(), 4u);
+  ASSERT_EQ(log.size(), 4u) << testing::PrintToString(log);
   EXPECT_EQ(log[1], s.Line(" Stealth-Dll not found -> Programm terminated"));
   EXPECT_EQ(log[2], s.Line(" Error go_nt: 5"));
   EXPECT_TRUE(s.Boxes().empty()) << "no cleanup-error message";
