@@ -117,6 +117,21 @@ TEST_F(KeyRename, AMissingSystemTextRaisesItsOwnError) {
   EXPECT_EQ(e.description(), "Message '5' could not be found in System Message Table.");
 }
 
+TEST_F(KeyRename, ATargetThatCannotBeHadRaisesItsOwnReason) {
+  m.CreateKey(HKEY_LOCAL_MACHINE, "S\\New");
+  m.DenyAccess(HKEY_LOCAL_MACHINE, "S\\New");
+  RaisedError e = Raised([&] { Rename(); });
+  EXPECT_EQ(e.number(), 5);
+  EXPECT_EQ(e.source(), "CCSysRegistry:renameKey");
+  EXPECT_EQ(e.description(), "Access is denied.\r");
+  EXPECT_TRUE(m.FileExists(kTemp));
+  m.DeleteKey(HKEY_LOCAL_MACHINE, "S\\New");
+  m.FailCall("RegCreateKeyExA", 1, platform::ERROR_CANTWRITE);
+  e = Raised([&] { Rename(); });
+  EXPECT_EQ(e.number(), 1013);
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, "S\\New"));
+}
+
 // Spoils the hive file right after it was written.
 class SpoilingRegistry : public test::ForwardingRegistry {
  public:

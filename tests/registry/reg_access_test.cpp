@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "forwarding_registry.h"
+#include "platform/raised_error.h"
 #include "platform/sim/machine.h"
 #include "registry/modRegAccess.h"
 
@@ -149,24 +150,35 @@ TEST_F(RegAccess, UnknownTypesAreEmptyAndFailuresAreError) {
   EXPECT_EQ(type, 0u);
 }
 
-// A registry that reports more bytes than it then delivers: the part of the buffer that the
-// call does not fill stays blank and belongs to the result.
+// A registry that reports more bytes than it then delivers.
 class OverstatingRegistry : public test::ForwardingRegistry {
  public:
-  using ForwardingRegistry::ForwardingRegistry;
+  OverstatingRegistry(platform::Registry& inner, std::uint32_t extra)
+      : ForwardingRegistry(inner), extra_(extra) {}
   platform::Status RegQueryValueExA(platform::HKey k, const std::string& n, std::uint32_t* t,
                                     std::uint8_t* d, std::uint32_t* c) override {
     const platform::Status s = inner_.RegQueryValueExA(k, n, t, d, c);
-    if (d == nullptr && s == platform::ERROR_SUCCESS) *c += 3;
+    if (d == nullptr && s == platform::ERROR_SUCCESS) *c += extra_;
     return s;
   }
+
+ private:
+  std::uint32_t extra_;
 };
 
 TEST_F(RegAccess, ReadKeepsTheBlanksTheQueryLeaves) {
   m.SetString(HKEY_LOCAL_MACHINE, kKey, "abc", "abc");
-  OverstatingRegistry overstating(m.services().registry);
-  modRegAccess over(overstating);
-  EXPECT_EQ(over.ReadRegValue(HKEY_LOCAL_MACHINE, kKey, "abc"), RegData::Str("abc\0    "s));
+  OverstatingRegistry overstating(m.services().registry, 3);
+  EXPECT_EQ(modRegAccess(overstating).ReadRegValue(HKEY_LOCAL_MACHINE, kKey, "abc"),
+            RegData::Str("abc\0    "s));
+  // An absurd size is refused like memory that cannot be had, not reserved.
+  OverstatingRegistry absurd(m.services().registry, 0xFFFFFF00u);
+  try {
+    modRegAccess(absurd).ReadRegValue(HKEY_LOCAL_MACHINE, kKey, "abc");
+    ADD_FAILURE() << "nothing was raised";
+  } catch (const RaisedError& e) {
+    EXPECT_EQ(e.number(), 7);
+  }
 }
 
 TEST_F(RegAccess, CreatesTestsAndDeletes) {
