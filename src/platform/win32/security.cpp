@@ -1,5 +1,4 @@
-// Tokens, SIDs and privileges: advapi32 calls, with the interface's value types converted to and
-// from the Win32 structures.
+// Tokens, SIDs and privileges: advapi32 calls, value types converted to and from Win32's.
 #include "platform/win32/win32.h"
 
 #include <cstddef>

@@ -1,5 +1,4 @@
-// The Win32 implementations of the platform interfaces: public declarations only (no Windows
-// types here, so that any code may include this beside the platform headers).
+// Declarations of the Win32 platform services, free of Windows types so anything may include it.
 #pragma once
 
 #include <cstdint>

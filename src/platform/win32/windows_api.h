@@ -1,5 +1,5 @@
-// The one place that includes <windows.h>: after the platform headers, whose root-key names its
-// macros would otherwise replace. Private to the Win32 implementation and the Windows program.
+// The one place that includes <windows.h>, and only after the platform headers it would clash with.
+// Private to the Win32 implementation and the Windows program.
 #pragma once
 
 #include "platform/services.h"
