@@ -192,6 +192,32 @@ TEST(MachineFolder, LoadsSettingsRegistryAndAPrivateCopyOfTheDrive) {
   EXPECT_EQ(Read(dir / "registry.reg"), kReg);
 }
 
+TEST(MachineFolder, AppliesDeletionsInFileOrderAndReadsAUtf16Export) {
+  const TempFolder tmp;
+  const fs::path dir = MakeFolder(tmp.path() / "m");
+  std::u16string text =
+      u"Windows Registry Editor Version 5.00\r\n\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\Gone]\r\n\"a\"=\"1\"\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\Gone\\Child]\r\n"
+      u"[-HKEY_CURRENT_USER\\Software\\Gone]\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\Kept]\r\n\"x\"=\"1\"\r\n\"y\"=\"M\u00fcller\"\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\Kept]\r\n\"x\"=-\r\n"
+      u"\"e\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,00,00\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  Write(dir / "registry.reg", bytes);
+  const auto loaded = LoadMachineFolder(dir);
+  Machine& m = loaded->machine();
+  EXPECT_FALSE(m.KeyExists(HKCU, "Software\\Gone"));
+  EXPECT_FALSE(m.GetValue(HKCU, "Software\\Kept", "x").has_value());
+  EXPECT_EQ(m.GetValue(HKCU, "Software\\Kept", "y")->data, "M\xFCller\0"s);
+  EXPECT_EQ(m.GetValue(HKCU, "Software\\Kept", "e")->data, "%TEMP%\0"s);
+  EXPECT_EQ(m.GetValue(HKCU, "Software\\Kept", "e")->type, platform::REG_EXPAND_SZ);
+}
+
 TEST(MachineFolder, RefusesBadInputNamingFileAndLine) {
   const TempFolder tmp;
   ExpectRefusal([&] { LoadMachineFolder(tmp.path() / "nothing"); },
