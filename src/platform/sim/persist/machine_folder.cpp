@@ -714,21 +714,23 @@ std::vector<RegChange> DiffRegistry(const RegistrySnapshot& before, const Regist
       continue;
     }
     const auto& now = after.keys[it->second].second;
+    // By name, so that a key with very many values is not compared pairwise.
+    std::unordered_map<std::string, const NamedValue*> nowByName;
+    for (const NamedValue& n : now) nowByName.emplace(Lower(n.name), &n);
+    std::unordered_map<std::string, bool> beforeNames;
     for (const NamedValue& v : values) {
-      const auto match = std::find_if(now.begin(), now.end(), [&](const NamedValue& n) {
-        return Lower(n.name) == Lower(v.name);
-      });
-      if (match == now.end()) {
+      beforeNames.emplace(Lower(v.name), true);
+      const auto match = nowByName.find(Lower(v.name));
+      if (match == nowByName.end()) {
         out.push_back({Kind::ValueRemoved, path, v.name, v.value, std::nullopt});
-      } else if (!(match->value == v.value)) {
-        out.push_back({Kind::ValueChanged, path, v.name, v.value, match->value});
+      } else if (!(match->second->value == v.value)) {
+        out.push_back({Kind::ValueChanged, path, v.name, v.value, match->second->value});
       }
     }
     for (const NamedValue& n : now) {
-      const bool existed = std::any_of(values.begin(), values.end(), [&](const NamedValue& v) {
-        return Lower(n.name) == Lower(v.name);
-      });
-      if (!existed) out.push_back({Kind::ValueAdded, path, n.name, std::nullopt, n.value});
+      if (beforeNames.count(Lower(n.name)) == 0) {
+        out.push_back({Kind::ValueAdded, path, n.name, std::nullopt, n.value});
+      }
     }
   }
   for (const auto& [path, values] : after.keys) {
