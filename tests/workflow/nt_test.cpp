@@ -70,6 +70,10 @@ struct RoadTexts {
   const char* cleaned;
 };
 
+void PrintTo(const RoadTexts& t, std::ostream* os) {
+  *os << (t.language.german ? "German" : "English");
+}
+
 class XpRoad : public ::testing::TestWithParam<RoadTexts> {};
 
 TEST_P(XpRoad, TwoStepsRemoveTheHijackerAndRestoreTheKey) {
