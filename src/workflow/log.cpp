@@ -1,5 +1,6 @@
 // The activity log beside the executable: opened once per run, appended line by line,
 // closed by the restart preparation or the unload path.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,10 @@ std::string frmGetAll::TimeStamp(const platform::SystemTime& when) {
       sv_.regional.GetTimeFormatA(platform::LOCALE_USER_DEFAULT, 0, &when, nullptr, time, 256);
   if (timeLength <= 0) return {};
   // The counts include the terminating NUL.
-  return std::string(date, static_cast<std::size_t>(dateLength - 1)) + " " +
-         std::string(time, static_cast<std::size_t>(timeLength - 1));
+  const auto text = [](const char* buffer, int count) {
+    return std::string(buffer, static_cast<std::size_t>(std::min(count - 1, 255)));
+  };
+  return text(date, dateLength) + " " + text(time, timeLength);
 }
 
 std::string frmGetAll::TimeStampNow() {
