@@ -345,6 +345,18 @@ TEST(XpBranches, CleanSystemIsNotInfectedAndNothingChanges) {
   }
 }
 
+TEST(XpBranches, MissingAutoLoadValueReadsAsErrorAndIsNotInfected) {
+  Scenario s;
+  auto& m = s.machine();
+  ArrangeLiveKey(m, "");
+  m.DeleteValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs");
+  m.Boot();
+  const TreeMap before = WholeRegistry(m);
+  s.Start().Click(Control::CB_start);
+  EXPECT_EQ(s.Log().back(), s.Line(" Stealth-String not found -> Programm terminated"));
+  EXPECT_EQ(WholeRegistry(m), before);
+}
+
 TEST(XpBranches, BlankValuesOfFourOrMoreCharactersAreStealthValues) {
   // Data of four spaces reads as six characters, of three NULs as four: both hide a DLL.
   for (const std::string& data : {std::string("    \0", 5), std::string("\0\0\0", 3)}) {
