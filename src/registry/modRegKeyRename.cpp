@@ -181,11 +181,9 @@ std::int32_t modRegKeyRename::renameKey(HKey rootKey, const std::string& oldKeyP
             reg.RegCreateKeyExA(rootKey, newKeyPath, platform::REG_OPTION_NON_VOLATILE,
                                 platform::KEY_ALL_ACCESS, newKey.put(), nullptr);
         if (created != platform::ERROR_SUCCESS) raiseStatus(created);
-      } else if (openedNew != platform::ERROR_SUCCESS) {
-        // Without a key there is nothing to restore into; the open's own status is the
-        // truthful reason.
-        raiseStatus(openedNew);
       }
+      // Any other failure of the open leaves no key: the restore below then fails on the
+      // missing handle, and that failure is what the caller hears.
 
       // Force: the new key's whole subtree becomes the saved one.
       if (const Status restored =

