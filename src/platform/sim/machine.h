@@ -236,7 +236,8 @@ class Machine {
   // ----- fault injection. Counting starts when the fault is armed; n is 1-based.
   // The n-th call of `operation` (a name as in CallLog) fails with `status`, in the form the
   // call reports failure: a returned status, false with GetLastError, a 0 count, an HRESULT,
-  // a runtime error number.
+  // a runtime error number. Calls that cannot fail (GetCurrentProcess, GetCurrentThread,
+  // GetLastError, GetLocalTime, Files.FreeFile, FreeSid, CoTaskMemFree) count but ignore it.
   void FailCall(const std::string& operation, std::uint64_t n, std::uint32_t status);
   // At the n-th platform call of any kind the program ends (ProgramCrash); what was written
   // before stays. A close call never throws: the program is marked dead and the next other call

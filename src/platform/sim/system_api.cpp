@@ -49,6 +49,7 @@ const Message kMessages[] = {
     {183, "Cannot create a file when that file already exists.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
+    {998, "Invalid access to memory location.\r\n"},
     {1004, "Invalid flags.\r\n"},
     {1008, "An attempt was made to reference a token that does not exist.\r\n"},
     {1009, "The configuration registry database is corrupt.\r\n"},
@@ -61,9 +62,12 @@ const Message kMessages[] = {
      "corrupted, or the system's memory image of the file is corrupted, or the file could not be "
      "recovered because the alternate copy or log was absent or corrupted.\r\n"},
     {1018, "Illegal operation attempted on a registry key that has been marked for deletion.\r\n"},
+    {1020,
+     "Cannot create a symbolic link in a registry key that already has subkeys or values.\r\n"},
     {1300, "Not all privileges referenced are assigned to the caller.\r\n"},
     {1313, "A specified privilege does not exist.\r\n"},
     {1314, "A required privilege is not held by the client.\r\n"},
+    {1722, "The RPC server is unavailable.\r\n"},
 };
 
 struct PrivilegeName {
