@@ -243,7 +243,7 @@ bool Program::EqualSid(const platform::SidBytes& a, const platform::SidBytes& b)
 
 void Program::FreeSid(platform::SidBytes& sid) {
   std::uint32_t injected = 0;
-  if (m_.Enter("FreeSid", true, &injected) != Gate::Proceed) return;
+  if (m_.Enter("FreeSid", true, &injected) == Gate::Skip) return;
   sid.clear();
 }
 
@@ -512,7 +512,7 @@ bool Program::SHGetPathFromIDListA(platform::ItemIdList list, char* path) {
 
 void Program::CoTaskMemFree(platform::ItemIdList list) {
   std::uint32_t injected = 0;
-  if (m_.Enter("CoTaskMemFree", true, &injected) != Gate::Proceed) return;
+  if (m_.Enter("CoTaskMemFree", true, &injected) == Gate::Skip) return;
   m_.itemLists.erase(list);
 }
 
