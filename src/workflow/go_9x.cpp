@@ -40,6 +40,10 @@ std::string frmGetAll::ReadFromFile(const std::string& Filename) {
         std::int64_t length = 0;
         ThrowIfFailed(sv_.files.FileLen(Filename, &length));
         if (length < 0) throw rt::Error(rt::kInvalidCall);
+        // A length this process cannot hold (a 32-bit build) is out of memory, not truncated.
+        if (static_cast<std::uint64_t>(length) > std::string().max_size()) {
+          throw rt::Error(rt::kOutOfMemory);
+        }
         std::string content(static_cast<std::size_t>(length), ' ');
         fileNumber = sv_.files.FreeFile();
         ThrowIfFailed(sv_.files.OpenForBinaryRead(fileNumber, Filename));
