@@ -22,23 +22,29 @@ int HexValue(char c) {
 }  // namespace
 
 std::string frmGetAll::UrlDecode(const std::string& text) {
-  std::string s = rt::Trim(text);
-  std::size_t p = s.find('%');
-  while (p != std::string::npos) {
+  // One pass from left to right: a character that decoding produced is never looked at again.
+  const std::string s = rt::Trim(text);
+  std::string out;
+  out.reserve(s.size());
+  std::size_t i = 0;
+  while (i < s.size()) {
+    if (s[i] != '%') {
+      out += s[i++];
+      continue;
+    }
     int value = 0;
     std::size_t digits = 0;
-    while (digits < 2 && p + 1 + digits < s.size()) {
-      const int digit = HexValue(s[p + 1 + digits]);
+    while (digits < 2 && i + 1 + digits < s.size()) {
+      const int digit = HexValue(s[i + 1 + digits]);
       if (digit < 0) break;
       value = value * 16 + digit;
       ++digits;
     }
     // A "%" without a hexadecimal digit after it is plain text.
-    if (digits > 0) s.replace(p, 1 + digits, 1, static_cast<char>(value));
-    // The search goes on after the character just inserted, so it is never decoded again.
-    p = s.find('%', p + 1);
+    out += digits > 0 ? static_cast<char>(value) : '%';
+    i += 1 + digits;
   }
-  return s;
+  return out;
 }
 
 std::int64_t frmGetAll::FindText(const std::string& text, const std::string& pattern,

@@ -1,6 +1,7 @@
 #include "workflow/runtime.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace dravlin::rt {
 
@@ -68,14 +69,23 @@ std::string Trim(const std::string& text) {
 
 namespace {
 
-bool MatchesAt(const std::string& text, std::size_t at, const std::string& pattern,
-               bool ignoreCase) {
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const char a = text[at + i];
-    const char b = pattern[i];
-    if (ignoreCase ? LowerChar(a) != LowerChar(b) : a != b) return false;
+// First occurrence of pattern in text at or after `from` (Knuth-Morris-Pratt: linear in both
+// lengths, so hostile texts of megabytes cannot make a search take quadratic time).
+std::size_t Search(const std::string& text, const std::string& pattern, std::size_t from) {
+  const std::size_t m = pattern.size();
+  if (m == 0) return from <= text.size() ? from : std::string::npos;
+  std::vector<std::size_t> border(m, 0);
+  for (std::size_t i = 1, k = 0; i < m; ++i) {
+    while (k > 0 && pattern[i] != pattern[k]) k = border[k - 1];
+    if (pattern[i] == pattern[k]) ++k;
+    border[i] = k;
   }
-  return true;
+  for (std::size_t i = from, k = 0; i < text.size(); ++i) {
+    while (k > 0 && text[i] != pattern[k]) k = border[k - 1];
+    if (text[i] == pattern[k]) ++k;
+    if (k == m) return i + 1 - m;
+  }
+  return std::string::npos;
 }
 
 }  // namespace
@@ -86,12 +96,10 @@ std::int64_t InStr(std::int64_t start, const std::string& text, const std::strin
   const auto length = static_cast<std::int64_t>(text.size());
   if (start > length) return 0;
   if (pattern.empty()) return start;
-  if (pattern.size() > text.size()) return 0;
-  const std::size_t lastStart = text.size() - pattern.size();
-  for (auto at = static_cast<std::size_t>(start - 1); at <= lastStart; ++at) {
-    if (MatchesAt(text, at, pattern, ignoreCase)) return static_cast<std::int64_t>(at) + 1;
-  }
-  return 0;
+  const std::size_t at =
+      ignoreCase ? Search(LCase(text), LCase(pattern), static_cast<std::size_t>(start - 1))
+                 : Search(text, pattern, static_cast<std::size_t>(start - 1));
+  return at == std::string::npos ? 0 : static_cast<std::int64_t>(at) + 1;
 }
 
 std::int64_t InStrRev(const std::string& text, const std::string& pattern, std::int64_t start,
@@ -104,12 +112,18 @@ std::int64_t InStrRev(const std::string& text, const std::string& pattern, std::
   if (start < 1) throw Error(kInvalidCall);
   if (length == 0 || start > length) return 0;
   if (pattern.empty()) return start;
-  const auto patternLength = static_cast<std::int64_t>(pattern.size());
-  // The occurrence must lie within the first `start` characters.
-  for (std::int64_t at = start - patternLength; at >= 0; --at) {
-    if (MatchesAt(text, static_cast<std::size_t>(at), pattern, ignoreCase)) return at + 1;
+  // The occurrence must lie within the first `start` characters: search the reversed prefix.
+  std::string prefix = text.substr(0, static_cast<std::size_t>(start));
+  std::string reversed = pattern;
+  if (ignoreCase) {
+    prefix = LCase(prefix);
+    reversed = LCase(reversed);
   }
-  return 0;
+  std::reverse(prefix.begin(), prefix.end());
+  std::reverse(reversed.begin(), reversed.end());
+  const std::size_t at = Search(prefix, reversed, 0);
+  if (at == std::string::npos) return 0;
+  return start - static_cast<std::int64_t>(at) - static_cast<std::int64_t>(pattern.size()) + 1;
 }
 
 std::string Mid(const std::string& text, std::int64_t start, std::int64_t length) {

@@ -4,6 +4,7 @@
 
 #include "scenario.h"
 #include "workflow/frmGetAll.h"
+#include "workflow/runtime.h"
 
 namespace dravlin::scenario {
 namespace {
@@ -254,6 +255,43 @@ TEST(TextRules, FindTextIgnoresCaseAndFindsFirstOrLast) {
   EXPECT_EQ(frmGetAll::FindText("", "/qz.html", true), 0);
   // Registry text is ANSI: accented capitals of Windows-1252 match their small letters.
   EXPECT_EQ(frmGetAll::FindText("x\xC4\xD6\xDC/Qz", "\xE4\xF6\xFC/qZ", false), 2);
+}
+
+TEST(TextRules, RuntimeSearchAndSliceFollowTheLanguageRuntime) {
+  EXPECT_EQ(rt::InStr(3, "a.b.c", ".", false), 4);
+  EXPECT_EQ(rt::InStr(6, "a.b.c", ".", false), 0) << "start past the end";
+  EXPECT_EQ(rt::InStr(2, "abc", "", false), 2) << "an empty pattern is found at the start";
+  EXPECT_THROW(rt::InStr(0, "abc", ".", false), RaisedError);
+  // The last occurrence that lies wholly within the first `start` characters.
+  EXPECT_EQ(rt::InStrRev("a\\b\\c", "\\", 4, false), 4);
+  EXPECT_EQ(rt::InStrRev("a\\b\\c", "\\", 3, false), 2);
+  EXPECT_EQ(rt::InStrRev("abcabc", "BC", 5, true), 2);
+  EXPECT_EQ(rt::InStrRev("abcabc", "BC", -1, true), 5);
+  EXPECT_EQ(rt::Mid("abcdef", 2, 3), "bcd");
+  EXPECT_EQ(rt::Mid("abc", 2, 10), "bc");
+  EXPECT_EQ(rt::Mid("abc", 7, 1), "");
+  try {
+    rt::Mid("abc", 2, -1);
+    ADD_FAILURE() << "a negative length must fail";
+  } catch (const RaisedError& e) {
+    EXPECT_EQ(e.number(), 5);
+    EXPECT_EQ(e.description(), "Invalid procedure call or argument");
+  }
+}
+
+TEST(TextRules, DegenerateMegabyteTextsAreSearchedWithoutQuadraticTime) {
+  // Naive search would compare about 10^12 characters here.
+  const std::string haystack = std::string(2 << 20, 'a') + "b";
+  const std::string needle = std::string(1 << 20, 'a') + "b";
+  EXPECT_EQ(frmGetAll::FindText(haystack, needle, false), (1 << 20) + 1);
+  EXPECT_EQ(frmGetAll::FindText(haystack, needle, true), (1 << 20) + 1);
+  EXPECT_EQ(frmGetAll::FindText(haystack, needle + "c", false), 0);
+  const std::string escapes = [] {
+    std::string e;
+    for (int i = 0; i < (1 << 20); ++i) e += "%41";
+    return e;
+  }();
+  EXPECT_EQ(frmGetAll::UrlDecode(escapes), std::string(1 << 20, 'A'));
 }
 
 TEST(TextRules, CensusCountsBlanksAndValidCharactersUpToTheCount) {
