@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Runs every test from a clean clone on Debian 12: installs what is missing, builds with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and runs CTest.
+# Runs every test from a clean clone on Debian 12 (as root; installs what is missing):
+#  1. the native build with AddressSanitizer and UndefinedBehaviorSanitizer, every CTest test
+#     (modules, simulated machine, conformance, workflow scenarios, rehearsal, reliability);
+#  2. the Windows program and its suites under Wine (scripts/test-wine.sh);
+#  3. the fuzz targets for a bounded time each (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,3 +20,8 @@ fi
 cmake --preset asan
 cmake --build --preset asan -j"$(nproc)"
 ctest --preset asan -j"$(nproc)"
+
+bash scripts/test-wine.sh
+if [[ -f scripts/fuzz.sh ]]; then
+  bash scripts/fuzz.sh
+fi

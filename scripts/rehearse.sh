@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The main job: builds the rehearsal program and runs it. Without arguments it rehearses the
+# built-in default machine (an infected Windows XP); any arguments go to dravlin-sim
+# (try --help). Installs what is missing (as root, Debian 12).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+for pkg in g++ cmake make libgtest-dev nlohmann-json3-dev; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if ((${#need[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q >&2
+  apt-get install -y -q "${need[@]}" >&2
+fi
+
+cmake --preset linux >&2
+cmake --build --preset linux -j"$(nproc)" --target dravlin-sim >&2
+exec build/linux/src/app/rehearsal/dravlin-sim "$@"
