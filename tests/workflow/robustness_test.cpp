@@ -279,8 +279,12 @@ TEST(Hostile, HugeRandomAutoLoadValueIsNotInfectedAndChangesNothing) {
   Scenario s;
   auto& m = s.machine();
   ArrangeLiveKey(m, "");
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_BINARY,
-             RandomBytes(4 << 20, 1));
+  // A string value of megabytes without any NUL, not even a terminating one.
+  std::string noNul = RandomBytes(4 << 20, 1);
+  for (auto& c : noNul) {
+    if (c == '\0') c = ' ';
+  }
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, noNul);
   m.Boot();
   const TreeMap before = WholeRegistry(m);
   s.Start().Click(Control::CB_start);
@@ -316,6 +320,9 @@ TEST(Hostile, HugeRandomPagesAndObjectPathsSelectOnlyWhatTheRulesSelect) {
   // Megabytes of random bytes with stray percent signs, without the marker.
   std::string noise = RandomBytes(2 << 20, 3);
   for (std::size_t i = 0; i < noise.size(); i += 997) noise[i] = '%';
+  for (auto& c : noise) {
+    if (c == '\0') c = '\\';  // no NUL, and backslashes everywhere
+  }
   for (std::size_t at = noise.find("qz.html"); at != std::string::npos; at = noise.find("qz.html"))
     noise[at] = 'x';
   m.SetValue(HKEY_CURRENT_USER, kIeMain, "Search Page", platform::REG_SZ, noise);
