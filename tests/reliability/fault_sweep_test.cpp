@@ -41,6 +41,14 @@ const std::map<std::string, std::set<std::string>> kKnownLosses = {
       "PathFileExistsA #2", "DeleteFileA #2"}},
 };
 
+// Faults after which the run reports the machine disinfected while the Windows key's values
+// stay in the parked copy for good: the move back restores nothing into the live key it has
+// just created, the empty AppInit_DLLs is written there all the same, and from then on every
+// start finds a live key, reads it as not infected and never looks at the parked copy.
+const std::map<std::string, std::set<std::string>> kKnownStranded = {
+    {"XP infected, step 2", {"RegRestoreKeyA #1"}},
+};
+
 class FaultSweep : public ::testing::TestWithParam<Segment> {};
 
 TEST_P(FaultSweep, EveryFailingCallEndsInAnOutcomeAndLosesNothing) {
@@ -65,6 +73,8 @@ TEST_P(FaultSweep, EveryFailingCallEndsInAnOutcomeAndLosesNothing) {
   std::size_t absorbed = 0;    // same outcome, nothing logged: a result the program ignores
   std::map<Outcome, std::size_t> outcomes;
   std::set<std::string> losses;
+  // NT: reported disinfected, nothing lost, but the values stay in the parked key for good.
+  std::set<std::string> stranded;
   std::size_t claimedClean = 0;  // reported disinfected while something is left over
 
   for (std::size_t k = 1; k <= n; ++k) {
@@ -113,6 +123,20 @@ TEST_P(FaultSweep, EveryFailingCallEndsInAnOutcomeAndLosesNothing) {
     EXPECT_EQ(m.OpenTokenHandles(), 0u);
     EXPECT_EQ(m.OpenItemLists(), 0u);
 
+    // Told it is disinfected while the Windows key's values sit only in the parked copy: does
+    // the next start of the program bring them back?
+    if (IsNt(segment.road) && r.outcome == Outcome::Disinfected && missing.empty() &&
+        !rig.LiveKeyComplete()) {
+      m.ClearFaults();
+      const RunResult again = rig.RunByHand();
+      const bool fixed = rig.LiveKeyComplete();
+      if (!fixed) stranded.insert(point);
+      std::cout << "[fault sweep] parked: " << SegmentName(segment) << ", " << point
+                << " -> disinfected with the values only in the parked key; the next start ends in "
+                << OutcomeName(again.outcome)
+                << (fixed ? " and restores them" : " and leaves them there") << "\n";
+      EXPECT_TRUE(rig.Missing().empty());
+    }
     ++outcomes[r.outcome];
     if (r.errorEntries > 0 || r.errorRk) {
       ++logged;
@@ -136,6 +160,9 @@ TEST_P(FaultSweep, EveryFailingCallEndsInAnOutcomeAndLosesNothing) {
   EXPECT_EQ(logged + rerouted + absorbed, injected);
   const auto known = kKnownLosses.find(SegmentName(segment));
   EXPECT_EQ(losses, known == kKnownLosses.end() ? std::set<std::string>{} : known->second);
+  const auto knownStranded = kKnownStranded.find(SegmentName(segment));
+  EXPECT_EQ(stranded, knownStranded == kKnownStranded.end() ? std::set<std::string>{}
+                                                            : knownStranded->second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, FaultSweep,
