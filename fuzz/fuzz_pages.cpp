@@ -1,0 +1,111 @@
+// Percent decoding and the DLL name behind a hijacked page, driven through a machine: the
+// input, cut at line feeds, fills the 26 Internet Explorer page values (13 under each root) and
+// the DLL paths of two registered browser objects. After the object removal and the page
+// repair, exactly the values whose decoded text holds the hijacker's page are gone, the DLL
+// name came from such a page, and exactly the objects whose DLL path holds that name are gone.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/simrun/simrun.h"
+#include "fuzz_support.h"
+#include "workflow/frmGetAll.h"
+
+using namespace dravlin;
+using platform::HKEY_CLASSES_ROOT;
+using platform::HKEY_CURRENT_USER;
+using platform::HKEY_LOCAL_MACHINE;
+
+namespace {
+
+struct Page {
+  const char* subKey;
+  const char* name;
+};
+// The rows the program inspects below "Software\Microsoft\Internet Explorer".
+constexpr std::array<Page, 13> kPages = {{
+    {"\\Main", "Search Bar"},
+    {"\\Main", "Search Page"},
+    {"\\Main", "SearchAssistant"},
+    {"\\Main", "Start Page"},
+    {"\\Main", "Default_Page_URL"},
+    {"\\Main", "Default_Search_URL"},
+    {"\\Main", "HomeOldQZ"},
+    {"", "SearchURL"},
+    {"\\Search", "SearchAssistant"},
+    {"\\Search", "CustomizeSearch"},
+    {"\\SearchURL", "\"\""},
+    {"", "SearchAssistant"},
+    {"", "CustomizeSearch"},
+}};
+constexpr const char* kIe = "Software\\Microsoft\\Internet Explorer";
+constexpr const char* kBho =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
+constexpr std::array<const char*, 2> kClsids = {"{DEADBEEF-0000-4000-8000-000000000001}",
+                                                "{11111111-2222-3333-4444-555555555555}"};
+
+struct Slot {
+  platform::HKey root;
+  std::string key;
+  std::string name;
+  std::string data;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const std::vector<std::string> parts = fuzz::Split(input, '\n', 28);
+
+  fuzz::FuzzMachine machine("winxp");
+  sim::Machine& m = machine.m();
+  std::vector<Slot> slots;
+  for (std::size_t i = 0; i < parts.size() && i < 26; ++i) {
+    if (parts[i].empty()) continue;
+    const Page& page = kPages[i % 13];
+    Slot slot{i < 13 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, std::string(kIe) + page.subKey,
+              page.name, parts[i]};
+    m.SetValue(slot.root, slot.key, slot.name, platform::REG_SZ, slot.data);
+    slots.push_back(std::move(slot));
+  }
+  std::array<std::string, 2> objectPaths = {"C:\\Program Files\\QzBar\\qzhook.dll",
+                                            "C:\\Program Files\\Good\\good.dll"};
+  for (std::size_t i = 0; i < 2; ++i) {
+    if (parts.size() > 26 + i) objectPaths[i] = parts[26 + i];
+    m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBho) + "\\" + kClsids[i]);
+    m.SetValue(HKEY_CLASSES_ROOT, std::string("CLSID\\") + kClsids[i] + "\\InprocServer32", "",
+               platform::REG_SZ, objectPaths[i]);
+  }
+  m.Boot();
+
+  simrun::Session session(m);
+  frmGetAll& form = session.form();
+  form.RemoveBhos();
+  form.RepairIePages(true);
+  const std::string dllName = form.PageDllName();
+  session.Close();
+
+  bool nameFromAPage = dllName.empty();
+  for (const Slot& slot : slots) {
+    const std::string decoded = frmGetAll::UrlDecode(fuzz::ReadForm(platform::REG_SZ, slot.data));
+    fuzz::Check(decoded.size() <= slot.data.size() + 1, "decoding never lengthens a text");
+    const bool bad = frmGetAll::FindText(decoded, "/qz.html", false) > 0;
+    fuzz::Check(m.GetValue(slot.root, slot.key, slot.name).has_value() == !bad,
+                bad ? "a hijacked page was kept: " + slot.name
+                    : "a harmless page was deleted: " + slot.name);
+    if (!dllName.empty() && frmGetAll::FindText(decoded, "\\" + dllName + "/qz.html", false) > 0) {
+      nameFromAPage = true;
+    }
+  }
+  fuzz::Check(nameFromAPage, "the DLL name does not stand before the page in any value");
+  fuzz::Check(dllName.find('\\') == std::string::npos, "a DLL name holds no backslash");
+
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::string read = fuzz::ReadForm(platform::REG_SZ, objectPaths[i]);
+    const bool match = !dllName.empty() && frmGetAll::FindText(read, dllName, false) > 0;
+    fuzz::Check(m.KeyExists(HKEY_LOCAL_MACHINE, std::string(kBho) + "\\" + kClsids[i]) == !match,
+                match ? "a matching object was kept" : "an object that does not match was removed");
+  }
+  return 0;
+}

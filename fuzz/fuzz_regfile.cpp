@@ -1,0 +1,46 @@
+// The .reg reader: any bytes are either refused with a FormatError or read into a model that
+// the writer (where it can carry it) turns into a file that reads back to the same model, and
+// that a machine takes without complaint.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "fuzz_support.h"
+#include "platform/sim/persist/machine_folder.h"
+#include "platform/sim/persist/regfile.h"
+
+using namespace dravlin;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  sim::persist::RegFile parsed;
+  try {
+    parsed = sim::persist::ParseRegFile(bytes, "input.reg");
+  } catch (const sim::persist::FormatError& e) {
+    fuzz::Check(!std::string(e.what()).empty(), "a refusal says why");
+    return 0;
+  }
+
+  std::string written;
+  try {
+    written = sim::persist::WriteRegedit4(parsed);
+  } catch (const std::invalid_argument&) {
+    return 0;  // something the older format cannot carry
+  }
+  sim::persist::RegFile again;
+  try {
+    again = sim::persist::ParseRegFile(written, "written.reg");
+  } catch (const sim::persist::FormatError& e) {
+    fuzz::Fail(std::string("the writer's own output is refused: ") + e.what());
+  }
+  fuzz::Check(again.keys == parsed.keys, "a written file reads back to another model");
+
+  fuzz::FuzzMachine machine("winxp");
+  try {
+    sim::persist::ApplyRegistry(parsed, machine.m());
+  } catch (const sim::persist::FormatError&) {
+    // A path with an unknown root is refused when applied.
+  }
+  return 0;
+}

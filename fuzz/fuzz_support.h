@@ -1,0 +1,38 @@
+// Shared by the fuzz targets: a fresh simulated machine per input, and checks that turn a
+// broken property into a finding (an abort that libFuzzer reports with the input).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace dravlin::fuzz {
+
+// A machine of the given version on its own drive C:, with the program installed, its
+// system folder and the keys every Windows has; not yet booted.
+class FuzzMachine {
+ public:
+  explicit FuzzMachine(const char* preset);
+  sim::Machine& m() { return machine_; }
+
+ private:
+  sim::TempFolder folder_;
+  sim::Machine machine_;
+};
+
+[[noreturn]] void Fail(const std::string& what);
+inline void Check(bool ok, const std::string& what) {
+  if (!ok) Fail(what);
+}
+
+// The input cut at each byte equal to separator (at most `limit` parts; the last takes the rest).
+std::vector<std::string> Split(std::string_view input, char separator, std::size_t limit);
+
+// What the registry module hands back for a value of this type and data: strings as their
+// bytes plus the one blank the read leaves after them, 32-bit numbers as decimal text, and
+// nothing for types it does not know.
+std::string ReadForm(std::uint32_t type, const std::string& data);
+
+}  // namespace dravlin::fuzz

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a bounded time,
+# starting from the seed corpus in tests/fuzz-corpus/<target>/. Fails on any finding; prints the
+# executions of each target.
+#
+#   scripts/fuzz.sh [seconds-per-target] [target...]
+#
+# Seconds default to $FUZZ_SECONDS or 60. Targets: regfile hive census keyfile pages.
+# Findings (the input that broke a property or tripped a sanitizer) are kept in
+# build/fuzz/artifacts/<target>/; the grown corpus in build/fuzz/corpus/<target>/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-${FUZZ_SECONDS:-60}}"
+shift || true
+targets=("$@")
+if ((${#targets[@]} == 0)); then
+  targets=(regfile hive census keyfile pages)
+fi
+
+need=()
+command -v clang++-14 >/dev/null 2>&1 || need+=(clang-14)
+dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+dpkg -s nlohmann-json3-dev >/dev/null 2>&1 || need+=(nlohmann-json3-dev)
+if ((${#need[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q "${need[@]}"
+fi
+
+build=build/fuzz
+cmake -S fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+failed=()
+summary=()
+for t in "${targets[@]}"; do
+  corpus="$build/corpus/$t"
+  artifacts="$build/artifacts/$t"
+  mkdir -p "$corpus" "$artifacts"
+  cp -n tests/fuzz-corpus/"$t"/* "$corpus"/ 2>/dev/null || true
+  log="$build/$t.log"
+  echo "== fuzz_$t: ${seconds}s"
+  status=0
+  "$build/fuzz_$t" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  summary+=("fuzz_$t: ${runs:-?} executions in ${seconds}s, exit $status")
+  if ((status != 0)); then
+    failed+=("$t")
+    grep -aE "FINDING|ERROR|SUMMARY|Test unit written" "$log" | head -20 || true
+  fi
+done
+
+printf '%s\n' "${summary[@]}"
+if ((${#failed[@]})); then
+  echo "fuzz findings in: ${failed[*]} (inputs in $build/artifacts/)" >&2
+  exit 1
+fi
+echo "no findings"
