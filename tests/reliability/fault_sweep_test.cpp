@@ -41,6 +41,19 @@ const std::map<std::string, std::set<std::string>> kKnownLosses = {
       "PathFileExistsA #2", "DeleteFileA #2"}},
 };
 
+// Faults that lose nothing at once but on the runs that follow, through the written behaviour:
+// the first NT step deletes the live key's subtree after copying it, without looking at the
+// results. A failure there leaves a live key that lacks some subkeys but still loads the
+// hijacker, so the next first step copies it once more, and the forced restore replaces the
+// complete parked copy with the truncated key. Nothing is logged; the road ends "disinfected".
+const std::map<std::string, std::set<std::string>> kKnownLaterLosses = {
+    {"XP infected, step 1",
+     {"RegEnumKeyExA #1", "RegEnumKeyExA #2", "RegOpenKeyExA #8", "RegDeleteKeyA #1",
+      "RegOpenKeyExA #9", "RegQueryInfoKeyA #3", "RegEnumKeyExA #3", "RegOpenKeyExA #11",
+      "RegDeleteKeyA #2", "RegOpenKeyExA #12", "RegDeleteKeyA #3", "RegOpenKeyExA #13",
+      "RegDeleteKeyA #4"}},
+};
+
 // Faults after which the run reports the machine disinfected while the Windows key's values
 // stay in the parked copy for good: the move back restores nothing into the live key it has
 // just created, the empty AppInit_DLLs is written there all the same, and from then on every
@@ -73,6 +86,7 @@ TEST_P(FaultSweep, EveryFailingCallEndsInAnOutcomeAndLosesNothing) {
   std::size_t absorbed = 0;    // same outcome, nothing logged: a result the program ignores
   std::map<Outcome, std::size_t> outcomes;
   std::set<std::string> losses;
+  std::set<std::string> laterLosses;  // lost on the runs that follow the faulted one
   // NT: reported disinfected, nothing lost, but the values stay in the parked key for good.
   std::set<std::string> stranded;
   std::size_t claimedClean = 0;  // reported disinfected while something is left over
@@ -137,6 +151,24 @@ TEST_P(FaultSweep, EveryFailingCallEndsInAnOutcomeAndLosesNothing) {
                 << (fixed ? " and restores them" : " and leaves them there") << "\n";
       EXPECT_TRUE(rig.Missing().empty());
     }
+    // The user goes on while the program asks for restarts (three runs at most): a fault that
+    // left the road half done must not cost data later either.
+    if (r.outcome == Outcome::Restart) {
+      m.ClearFaults();
+      RunResult last = r;
+      for (int runs = 0; last.outcome == Outcome::Restart && runs < 3; ++runs) {
+        last = rig.RunAfterRestart();
+        ASSERT_FALSE(last.crashed);
+      }
+      EXPECT_NE(last.outcome, Outcome::None) << ::testing::PrintToString(last.log);
+      const auto lostLater = rig.Missing();
+      if (!lostLater.empty()) {
+        laterLosses.insert(point);
+        std::cout << "[fault sweep] later loss: " << SegmentName(segment) << ", " << point
+                  << " -> the road goes on to " << OutcomeName(last.outcome) << ", lost "
+                  << Describe(lostLater) << "\n";
+      }
+    }
     ++outcomes[r.outcome];
     if (r.errorEntries > 0 || r.errorRk) {
       ++logged;
@@ -153,13 +185,16 @@ TEST_P(FaultSweep, EveryFailingCallEndsInAnOutcomeAndLosesNothing) {
             << " faults injected (" << notFailing << " calls Windows does not fail), " << logged
             << " logged, " << rerouted << " changed the outcome, " << absorbed << " absorbed; "
             << claimedClean << " reported disinfected with leftovers; " << losses.size()
-            << " lost data; outcomes:";
+            << " lost data, " << laterLosses.size() << " more on the runs after; outcomes:";
   for (const auto& [outcome, count] : outcomes)
     std::cout << " " << OutcomeName(outcome) << "=" << count;
   std::cout << "; " << seconds << " s\n";
   EXPECT_EQ(logged + rerouted + absorbed, injected);
   const auto known = kKnownLosses.find(SegmentName(segment));
   EXPECT_EQ(losses, known == kKnownLosses.end() ? std::set<std::string>{} : known->second);
+  const auto knownLater = kKnownLaterLosses.find(SegmentName(segment));
+  EXPECT_EQ(laterLosses,
+            knownLater == kKnownLaterLosses.end() ? std::set<std::string>{} : knownLater->second);
   const auto knownStranded = kKnownStranded.find(SegmentName(segment));
   EXPECT_EQ(stranded, knownStranded == kKnownStranded.end() ? std::set<std::string>{}
                                                             : knownStranded->second);
