@@ -96,6 +96,24 @@ TEST(HostileAutoLoadValue, FiveMegabytesOfTextIsNotInfectedAndChangesNothing) {
   EXPECT_LT(PeakMemoryMb(), kPeakMemoryCeilingMb);
 }
 
+TEST(HostileAutoLoadValue, KeyNestedDeeperThanAHiveHoldsStaysWhereItIs) {
+  Rig rig(Road::XpInfected);
+  sim::Machine& m = rig.machine();
+  std::string deepest = kLiveKey;
+  for (int i = 0; i < 600; ++i) deepest += "\\Nest";
+  m.SetString(HKEY_LOCAL_MACHINE, deepest, "Bottom", "kept");
+
+  // The copy through a hive file cannot carry it: the failure is logged, nothing moves.
+  const RunResult first = rig.RunByHand();
+  EXPECT_EQ(first.outcome, Outcome::Restart);
+  EXPECT_GT(first.errorEntries, 0u) << ::testing::PrintToString(first.log);
+  EXPECT_TRUE(first.errorEntriesWellFormed);
+  EXPECT_TRUE(rig.LiveKeyComplete());
+  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, deepest, "Bottom"),
+            (sim::RegValue{platform::REG_SZ, std::string("kept\0", 5)}));
+  EXPECT_TRUE(rig.Missing().empty());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Browser Helper Objects
 
