@@ -182,26 +182,23 @@ std::vector<std::string> Rig::Log() const {
 
 RunResult Rig::RunByHand(const std::function<void()>& arm) {
   machine_.StartProgram();
-  return Run(nullptr, arm, true);
+  return Run(arm);
 }
 
 RunResult Rig::RunAfterRestart(const std::function<void()>& arm) {
-  const std::vector<std::string> commands = machine_.Reboot();
-  // The program runs at most once per restart here; a second entry naming it would only
-  // start the same run again.
-  const bool named = std::any_of(commands.begin(), commands.end(),
-                                 [&](const std::string& c) { return machine_.NamesProgram(c); });
-  return Run(nullptr, arm, !named);
+  // Whether RunOnce starts the program or the user does, the run is the same: a new process
+  // on the freshly started machine.
+  (void)machine_.Reboot();
+  return Run(arm);
 }
 
-RunResult Rig::Run(std::unique_ptr<simrun::Session> started, const std::function<void()>& arm,
-                   bool /*startByHand*/) {
+RunResult Rig::Run(const std::function<void()>& arm) {
   RunResult r;
   const std::size_t logBefore = Log().size();
   const std::size_t boxesBefore = machine_.MessageBoxes().size();
   const std::size_t exitsBefore = machine_.ExitWindowsCalls().size();
   const std::size_t callsBefore = machine_.CallLog().size();
-  std::unique_ptr<simrun::Session> session = std::move(started);
+  std::unique_ptr<simrun::Session> session;
   std::string title;
   try {
     if (arm) arm();

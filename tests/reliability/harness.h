@@ -109,8 +109,7 @@ class Rig {
 
  private:
   void RecordServiceKey();
-  RunResult Run(std::unique_ptr<simrun::Session> started, const std::function<void()>& arm,
-                bool startByHand);
+  RunResult Run(const std::function<void()>& arm);
 
   Road road_;
   sim::TempFolder folder_;
