@@ -28,7 +28,7 @@ constexpr std::uint32_t kMaxNameChars = 32767;
 // Subkey listings: the registry gives no hard limit, so these only bound what a broken
 // or hostile registry can make us hold or loop over.
 constexpr std::uint32_t kMaxSubKeys = 1u << 20;
-constexpr std::int32_t kMaxBhoEntries = 4096;
+constexpr std::int32_t kMaxBhoEntries = 1 << 20;
 
 // Windows nests keys at most 512 levels deep and a real tree is finite; a registry that keeps
 // handing back more keys is stopped by these bounds instead of recursing forever.
@@ -303,8 +303,8 @@ std::int32_t modRegAccess::EnumBhoClsids(HKey root, const std::string& keyPath) 
   if (reg_.RegOpenKeyA(root, keyPath, key.put()) != platform::ERROR_SUCCESS) return 0;
 
   std::string buffer;
-  // Every status but "no more items" records an entry; the bound keeps a registry that
-  // never says so (a key deleted under us answers with an error forever) from looping.
+  // Every status but "no more items" records an entry; the bound only keeps a registry that
+  // never says so from looping without end.
   for (std::int32_t index = 0; index < kMaxBhoEntries; ++index) {
     buffer.assign(kBhoNameChars, ' ');
     std::uint32_t length = kBhoNameChars;
@@ -319,6 +319,9 @@ std::int32_t modRegAccess::EnumBhoClsids(HKey root, const std::string& keyPath) 
     entry.DllPath =
         ReadRegValue(platform::HKEY_CLASSES_ROOT, "CLSID\\" + entry.Clsid + "\\InprocServer32", "")
             .AsText();
+    // A key deleted under us, or a handle gone bad, answers the same at every later index:
+    // the entry it gave is the last one there is.
+    if (status == platform::ERROR_KEY_DELETED || status == platform::ERROR_INVALID_HANDLE) break;
   }
   (void)key.Close();
   return static_cast<std::int32_t>(bho_clsid_arr.size() - 1);
