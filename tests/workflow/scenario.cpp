@@ -87,8 +87,14 @@ simrun::Session& Scenario::RebootIntoProgram() {
   return *session_;
 }
 
-std::vector<std::pair<std::string, std::uint32_t>> Scenario::Boxes() const {
-  std::vector<std::pair<std::string, std::uint32_t>> boxes;
+Lines Scenario::LogFrom(std::size_t first) const {
+  const Lines all = Log();
+  return first >= all.size() ? Lines{}
+                             : Lines(all.begin() + static_cast<std::ptrdiff_t>(first), all.end());
+}
+
+Boxes Scenario::Boxes() const {
+  scenario::Boxes boxes;
   for (const auto& box : machine_.MessageBoxes()) {
     EXPECT_EQ(box.title, "Dravlin") << box.text;
     boxes.emplace_back(box.text, box.style);

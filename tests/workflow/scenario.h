@@ -37,6 +37,18 @@ inline constexpr const char* k98Dll = "C:\\WINDOWS\\SYSTEM\\QZHOOK.DLL";
 inline constexpr std::uint32_t kInfo = 0x40;
 inline constexpr std::uint32_t kPlain = 0;
 
+inline constexpr const char* kEnglishRestart = "Your computer will be restarted now.";
+inline constexpr const char* kEnglishCleaned =
+    "Your computer now is disinfected!!!\r\n\r\n"
+    "In order to prevent a renewed infection, you should \r\n"
+    "execute regularly Windows-Update.\r\n\r\n"
+    "It is recommended to use an alternative browser.";
+inline constexpr const char* kEnglishCleanupError =
+    "Error on Cleaning. Read the Log for further infos.\r\n\r\nProgram will be terminated.";
+
+using Boxes = std::vector<std::pair<std::string, std::uint32_t>>;
+using Lines = std::vector<std::string>;
+
 struct Language {
   bool german;
 };
@@ -64,7 +76,9 @@ class Scenario {
   simrun::Session& session() { return *session_; }
 
   // The message boxes shown so far: text and style, in order.
-  std::vector<std::pair<std::string, std::uint32_t>> Boxes() const;
+  scenario::Boxes Boxes() const;
+  // The log lines written since the given number of lines.
+  Lines LogFrom(std::size_t first) const;
 
  private:
   sim::TempFolder folder_;
