@@ -1,4 +1,7 @@
 // inspector.exe [--wait MS] [--prefix] TITLE
+// inspector.exe --serve DIR        answers requests through files (see below)
+// inspector.exe --detach DIR       starts "--serve DIR" as a separate process and returns at once
+//
 // Test helper for the Wine suite: finds the top-level window titled TITLE (or whose title begins
 // with it, with --prefix), waiting up to MS milliseconds for it to appear, and prints the window
 // and each of its child controls on one line of tab-separated key=value fields, in UTF-8:
@@ -8,6 +11,13 @@
 // rect is in client pixels; at is the control's centre relative to the window's outer top-left
 // corner (what a pointer driver such as xdotool clicks). Texts escape \, CR, LF and tab.
 // Exit status: 0 found, 1 not found, 2 usage.
+//
+// Serving: after Wine restarts a prefix, every process started from outside waits until the
+// programs of the RunOnce key have ended, so the suite cannot start an inspector beside the
+// program that RunOnce started. A server started from RunOnce itself (--detach returns at once so
+// that the next entry runs) lives inside the prefix instead: the suite writes DIR\request (one
+// line: "[prefix ]TITLE", or "quit"), the server deletes it and writes DIR\response: "found" or
+// "missing" on the first line, then the report.
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -66,11 +76,9 @@ std::wstring WindowText(HWND window) {
   return text;
 }
 
-void Write(const std::string& line) {
+void WriteAll(HANDLE file, const std::string& text) {
   DWORD written = 0;
-  std::string out = line + "\n";
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written,
-            nullptr);
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 struct Search {
@@ -92,6 +100,7 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param) {
 struct Report {
   HWND top;
   HWND focus;
+  std::string text;
 };
 
 BOOL CALLBACK PrintChild(HWND child, LPARAM param) {
@@ -111,19 +120,114 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM param) {
   int atY = rect.top - outer.top + height / 2;
   bool isButton = _wcsicmp(className, L"Button") == 0;
   bool isDefault = isButton && (style & 0x0F) == BS_DEFPUSHBUTTON;
-  Write("control\tclass=" + Utf8(className) + "\tid=" + std::to_string(GetDlgCtrlID(child)) +
-        "\ttext=" + Escaped(WindowText(child)) + "\tvisible=" + ((style & WS_VISIBLE) ? "1" : "0") +
-        "\tenabled=" + (IsWindowEnabled(child) ? "1" : "0") + "\trect=" + std::to_string(corner.x) +
-        "," + std::to_string(corner.y) + "," + std::to_string(width) + "," +
-        std::to_string(height) + "\tat=" + std::to_string(atX) + "," + std::to_string(atY) +
-        "\tdefault=" + (isDefault ? "1" : "0") + "\tfocus=" + (child == report->focus ? "1" : "0") +
-        "\ttabstop=" + ((style & WS_TABSTOP) ? "1" : "0"));
+  report->text +=
+      ("control\tclass=" + Utf8(className) + "\tid=" + std::to_string(GetDlgCtrlID(child)) +
+       "\ttext=" + Escaped(WindowText(child)) + "\tvisible=" + ((style & WS_VISIBLE) ? "1" : "0") +
+       "\tenabled=" + (IsWindowEnabled(child) ? "1" : "0") + "\trect=" + std::to_string(corner.x) +
+       "," + std::to_string(corner.y) + "," + std::to_string(width) + "," + std::to_string(height) +
+       "\tat=" + std::to_string(atX) + "," + std::to_string(atY) +
+       "\tdefault=" + (isDefault ? "1" : "0") + "\tfocus=" + (child == report->focus ? "1" : "0") +
+       "\ttabstop=" + ((style & WS_TABSTOP) ? "1" : "0") + "\n");
   return TRUE;
+}
+
+HWND FindTopLevel(Search& search, DWORD waitMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    search.found = nullptr;
+    EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+    if (search.found || GetTickCount() - start >= waitMs) return search.found;
+    Sleep(100);
+  }
+}
+
+std::string Inspect(HWND top) {
+  RECT outer{};
+  GetWindowRect(top, &outer);
+  RECT client{};
+  GetClientRect(top, &client);
+  // The focus belongs to the window's own thread; ask that thread.
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  DWORD thread = GetWindowThreadProcessId(top, nullptr);
+  HWND focus = GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+  Report report{top, focus, {}};
+  report.text = "window\ttitle=" + Escaped(WindowText(top)) +
+                "\tvisible=" + (IsWindowVisible(top) ? "1" : "0") +
+                "\tenabled=" + (IsWindowEnabled(top) ? "1" : "0") +
+                "\tsize=" + std::to_string(outer.right - outer.left) + "," +
+                std::to_string(outer.bottom - outer.top) +
+                "\tclient=" + std::to_string(client.right) + "," + std::to_string(client.bottom) +
+                "\n";
+  EnumChildWindows(top, &PrintChild, reinterpret_cast<LPARAM>(&report));
+  return report.text;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  if (text.empty()) return {};
+  int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
+  }
+  return out;
+}
+
+int Serve(const std::wstring& dir) {
+  const std::wstring request = dir + L"\\request";
+  const std::wstring response = dir + L"\\response";
+  const std::wstring pending = dir + L"\\response.tmp";
+  // Ends by itself after ten minutes, so that a suite that died leaves nothing running.
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 600000; Sleep(50)) {
+    HANDLE in = CreateFileW(request.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE) continue;
+    char buffer[1024] = {};
+    DWORD got = 0;
+    ReadFile(in, buffer, sizeof buffer - 1, &got, nullptr);
+    CloseHandle(in);
+    DeleteFileW(request.c_str());
+    std::string line(buffer, got);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line == "quit") return 0;
+    Search search;
+    if (line.rfind("prefix ", 0) == 0) {
+      search.prefix = true;
+      line.erase(0, 7);
+    }
+    search.title = FromUtf8(line);
+    HWND top = FindTopLevel(search, 0);
+    std::string answer = top ? "found\n" + Inspect(top) : "missing\n";
+    HANDLE out = CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE) continue;
+    WriteAll(out, answer);
+    CloseHandle(out);
+    MoveFileExW(pending.c_str(), response.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  return 0;
+}
+
+int Detach(const std::wstring& dir) {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --serve \"" + dir + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                      nullptr, &startup, &process)) {
+    return 1;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 0;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wstring(argv[1]) == L"--serve") return Serve(argv[2]);
+  if (argc == 3 && std::wstring(argv[1]) == L"--detach") return Detach(argv[2]);
   Search search;
   DWORD waitMs = 0;
   int i = 1;
@@ -137,37 +241,14 @@ int wmain(int argc, wchar_t** argv) {
       break;
     }
   }
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (i + 1 != argc) {
-    Write("usage: inspector [--wait MS] [--prefix] TITLE");
+    WriteAll(out, "usage: inspector [--wait MS] [--prefix] TITLE | --serve DIR | --detach DIR\n");
     return 2;
   }
   search.title = argv[i];
-
-  DWORD start = GetTickCount();
-  for (;;) {
-    EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&search));
-    if (search.found || GetTickCount() - start >= waitMs) break;
-    Sleep(100);
-  }
-  if (!search.found) return 1;
-
-  HWND top = search.found;
-  RECT outer{};
-  GetWindowRect(top, &outer);
-  RECT client{};
-  GetClientRect(top, &client);
-  Write("window\ttitle=" + Escaped(WindowText(top)) + "\tvisible=" +
-        (IsWindowVisible(top) ? "1" : "0") + "\tenabled=" + (IsWindowEnabled(top) ? "1" : "0") +
-        "\tsize=" + std::to_string(outer.right - outer.left) + "," +
-        std::to_string(outer.bottom - outer.top) + "\tclient=" + std::to_string(client.right) +
-        "," + std::to_string(client.bottom));
-
-  // The focus belongs to the window's own thread; ask that thread.
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  DWORD thread = GetWindowThreadProcessId(top, nullptr);
-  HWND focus = GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
-  Report report{top, focus};
-  EnumChildWindows(top, &PrintChild, reinterpret_cast<LPARAM>(&report));
+  HWND top = FindTopLevel(search, waitMs);
+  if (!top) return 1;
+  WriteAll(out, Inspect(top));
   return 0;
 }
