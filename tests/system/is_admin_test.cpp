@@ -1,4 +1,4 @@
-// Administrator check, version codes and the system folder on the simulated machine.
+// Administrator check and version codes on the simulated machine.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -103,17 +103,6 @@ TEST_F(Environment, VersionCodes) {
   m.SetVersion({2, 5, 1, 2600, ""});
   m.FailCall("GetVersionExA", 1, platform::ERROR_INVALID_PARAMETER);
   EXPECT_EQ(mod.GetOsVersion(), -1) << "a failed query leaves zeros";
-}
-
-TEST_F(Environment, SystemFolder) {
-  EXPECT_EQ(mod.GetSpecialFolder(platform::CSIDL_SYSTEM), m.SystemDirectory());
-  m.FailCall("SHGetPathFromIDListA", 1, 0);
-  EXPECT_EQ(mod.GetSpecialFolder(platform::CSIDL_SYSTEM), "");
-  EXPECT_EQ(m.OpenItemLists(), 0u);
-  m.ClearFaults();
-  m.FailCall("SHGetSpecialFolderLocation", 1, 0x80004005u);
-  EXPECT_EQ(mod.GetSpecialFolder(platform::CSIDL_SYSTEM), "");
-  EXPECT_EQ(m.OpenItemLists(), 0u);
 }
 
 }  // namespace

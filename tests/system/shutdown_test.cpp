@@ -69,26 +69,19 @@ class Shutdown : public ::testing::Test {
   clsshutdown shutdown{bundle};
 };
 
-TEST_F(Shutdown, RebootRunsWithThePrivilegeOnlyWhileItIsRequested) {
-  EXPECT_TRUE(shutdown.ShutDownNTbasedWindows(6));
-  EXPECT_EQ(m.ExitWindowsCalls(), std::vector<std::uint32_t>{6});
-  EXPECT_EQ(ui.privilegeAtRequest, std::vector<bool>{true});
-  EXPECT_EQ(PrivilegeCalls(), 2u);
-  EXPECT_FALSE(m.PrivilegeEnabled("SeShutdownPrivilege"));
-  EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(Shutdown, OnlyShutdownRebootAndPowerOffNeedThePrivilege) {
-  for (std::uint32_t flags : {0u, 1u, 2u, 4u, 5u, 8u}) {
+TEST_F(Shutdown, ThePrivilegeIsOnOnlyWhileAShutdownRebootOrPowerOffIsRequested) {
+  for (std::uint32_t flags : {0u, 1u, 2u, 4u, 5u, 6u, 8u}) {
     const std::size_t before = PrivilegeCalls();
     EXPECT_TRUE(shutdown.ShutDownNTbasedWindows(flags));
     EXPECT_EQ(PrivilegeCalls() - before, (flags & 11u) != 0 ? 2u : 0u) << flags;
   }
+  EXPECT_FALSE(m.PrivilegeEnabled("SeShutdownPrivilege"));
   ASSERT_TRUE(m.SetVersionPreset("win98"));
   EXPECT_TRUE(shutdown.ShutDownDOSbasedWindows(2));
-  EXPECT_EQ(m.ExitWindowsCalls(), (std::vector<std::uint32_t>{0, 1, 2, 4, 5, 8, 2}));
+  EXPECT_EQ(m.ExitWindowsCalls(), (std::vector<std::uint32_t>{0, 1, 2, 4, 5, 6, 8, 2}));
   EXPECT_EQ(ui.privilegeAtRequest,
-            (std::vector<bool>{false, true, true, false, true, true, false}));
+            (std::vector<bool>{false, true, true, false, true, true, true, false}));
+  EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(Shutdown, ARefusedRequestIsToldAndThePrivilegeStillSwitchedOff) {
