@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -31,7 +32,7 @@ const fs::path kGolden = kSource / "tests" / "rehearsal" / "golden";
 
 std::string Read(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Every file of a folder tree with its bytes, by relative path.
@@ -60,14 +61,6 @@ Result RunWith(const std::vector<std::string>& args) {
 
 class ShippedMachine : public testing::TestWithParam<std::string> {};
 
-std::string NameOf(const testing::TestParamInfo<std::string>& param) {
-  std::string n = param.param;
-  for (char& c : n) {
-    if (c == '-') c = '_';
-  }
-  return n;
-}
-
 TEST_P(ShippedMachine, TranscriptMatchesTheGoldenFile) {
   const fs::path dir = kMachines / GetParam();
   const auto before = Tree(dir);
@@ -86,19 +79,16 @@ TEST_P(ShippedMachine, TranscriptMatchesTheGoldenFile) {
 INSTANTIATE_TEST_SUITE_P(Machines, ShippedMachine,
                          testing::Values("default", "xp-german", "win2000", "win98", "xp-clean",
                                          "xp-no-admin"),
-                         NameOf);
+                         [](const testing::TestParamInfo<std::string>& p) {
+                           std::string n = p.param;
+                           std::replace(n.begin(), n.end(), '-', '_');
+                           return n;
+                         });
 
 TEST(Rehearsal, BuiltInMachineIsTheDefaultFolder) {
   const TempFolder tmp;
   rh::WriteDefaultMachine(tmp.path());
   EXPECT_EQ(Tree(tmp.path()), Tree(kMachines / "default"));
-  // And it runs to the same transcript, apart from the line naming the machine.
-  const Result builtIn = RunWith({});
-  const Result folder = RunWith({(kMachines / "default").string()});
-  ASSERT_EQ(builtIn.status, rh::kExitOk) << builtIn.err;
-  const auto body = [](const std::string& s) { return s.substr(s.find('\n')); };
-  EXPECT_EQ(body(builtIn.out), body(folder.out));
-  EXPECT_EQ(builtIn.out.rfind("Dravlin rehearsal on the built-in default machine\n", 0), 0u);
 }
 
 TEST(Rehearsal, SavedMachineCarriesOnWhereTheRunStopped) {
@@ -107,28 +97,20 @@ TEST(Rehearsal, SavedMachineCarriesOnWhereTheRunStopped) {
   // First step only: the restart happens, the program starts again and is left open.
   const Result first = RunWith({"--clicks", "start", "--out", half.string()});
   ASSERT_EQ(first.status, rh::kExitOk) << first.err;
-  EXPECT_NE(first.out.find("Restart requested"), std::string::npos);
   EXPECT_NE(first.out.find("key added:     HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows "
                            "NT\\CurrentVersion\\Windows_Hijacked\n"),
             std::string::npos)
       << first.out;
-  EXPECT_NE(first.out.find("The clicks are done; the window stays open."), std::string::npos);
 
-  // The saved machine starts in the second step: the complete-disinfection caption at once,
-  // and one click finishes the job.
-  const Result second = RunWith({half.string(), "--clicks", "start,close"});
-  ASSERT_EQ(second.status, rh::kExitOk) << second.err;
-  EXPECT_NE(second.out.find("CB_start   \"Complete disinfection\" [enabled]"), std::string::npos)
-      << second.out;
-  EXPECT_NE(second.out.find("Your computer now is disinfected!!!"), std::string::npos)
-      << second.out;
-  EXPECT_NE(second.out.find("file deleted:  C:\\WINDOWS\\system32\\qzbar.dll"), std::string::npos);
-  // The log of both runs is one file, as on a real machine.
-  EXPECT_NE(second.out.find("Dravlin started v1.07"), std::string::npos);
-
+  // The saved machine starts in the second step, and one click finishes the job.
   const fs::path done = tmp.path() / "done";
-  ASSERT_EQ(RunWith({half.string(), "--clicks", "start", "--out", done.string()}).status,
-            rh::kExitOk);
+  const Result second = RunWith({half.string(), "--clicks", "start", "--out", done.string()});
+  ASSERT_EQ(second.status, rh::kExitOk) << second.err;
+  EXPECT_NE(second.out.find("CB_start   \"Complete disinfection\" [enabled]"), std::string::npos);
+  EXPECT_NE(second.out.find("Your computer now is disinfected!!!"), std::string::npos);
+  // The log of both runs is one file, as on a real machine.
+  EXPECT_NE(second.out.find("Dravlin started v1.07"), std::string::npos) << second.out;
+
   const auto loaded = dravlin::sim::persist::LoadMachineFolder(done);
   const auto appInit = loaded->machine().GetValue(
       dravlin::platform::HKEY_LOCAL_MACHINE,
@@ -136,13 +118,12 @@ TEST(Rehearsal, SavedMachineCarriesOnWhereTheRunStopped) {
   ASSERT_TRUE(appInit.has_value());
   EXPECT_EQ(appInit->data.find_first_not_of('\0'), std::string::npos);
   EXPECT_FALSE(loaded->machine().FileExists("C:\\WINDOWS\\system32\\msqz32.dll"));
-  EXPECT_TRUE(loaded->machine().FileExists("C:\\Program Files\\Page Tools\\ptbho.dll"));
   // A clean machine now: the next first step finds nothing.
-  const Result third = RunWith({done.string(), "--clicks", "start"});
-  EXPECT_NE(third.out.find("not infected"), std::string::npos) << third.out;
+  EXPECT_NE(RunWith({done.string(), "--clicks", "start"}).out.find("not infected"),
+            std::string::npos);
 }
 
-TEST(Rehearsal, OverridesChangeLanguageAndVersion) {
+TEST(Rehearsal, OptionsChangeLanguageVersionAndClicks) {
   const Result de = RunWith({"--lang", "de", "--clicks", "start"});
   EXPECT_EQ(de.status, rh::kExitOk);
   EXPECT_NE(de.out.find("Language:       Deutsch"), std::string::npos);
@@ -151,80 +132,88 @@ TEST(Rehearsal, OverridesChangeLanguageAndVersion) {
 
   // As Windows 98 the infected XP registry has no RunServicesOnce key: start-up takes the first
   // step as done, and the restart is the DOS-based one (no force flag) where one is asked for.
-  const Result w98 = RunWith({"--os", "win98", "--clicks", "start,close"});
+  const Result w98 = RunWith({"--os=win98", "--clicks=start,close"});
   EXPECT_EQ(w98.status, rh::kExitOk);
   EXPECT_NE(w98.out.find("Windows 98 (win98), 4.10 build 1998, DOS-based"), std::string::npos);
-  EXPECT_NE(w98.out.find("Version code:   2"), std::string::npos);
   EXPECT_NE(w98.out.find("CB_start   \"Complete disinfection\""), std::string::npos) << w98.out;
+  EXPECT_NE(RunWith({"--clicks="}).out.find("Clicks: (none)"), std::string::npos);
 
-  const Result nt4 = RunWith({"--os=nt4", "--clicks="});
-  EXPECT_NE(nt4.out.find("Version code:   5"), std::string::npos);
-  EXPECT_NE(nt4.out.find("Clicks: (none)"), std::string::npos);
-}
-
-TEST(Rehearsal, ParsesItsCommandLine) {
-  auto p = rh::ParseArgs(
-      {"m", "--clicks", " Start , close ", "--lang=EN", "--os", "WinXP", "--out", "o"});
+  const auto p = rh::ParseArgs({"m", "--clicks", " Start , close ", "--lang=EN", "--out", "o"});
   EXPECT_EQ(p.error, "");
-  EXPECT_EQ(p.options.machineDir, std::optional<fs::path>("m"));
   EXPECT_EQ(p.options.clicks, (std::vector<std::string>{"start", "close"}));
   EXPECT_EQ(p.options.lang, std::optional<std::string>("en"));
-  EXPECT_EQ(p.options.os, std::optional<std::string>("winxp"));
   EXPECT_EQ(p.options.outDir, std::optional<fs::path>("o"));
-  EXPECT_TRUE(rh::ParseArgs({"--help"}).help);
-  EXPECT_EQ(rh::ParseArgs({}).options.clicks,
-            (std::vector<std::string>{"start", "start", "close"}));
-
-  EXPECT_NE(rh::ParseArgs({"--os", "win7"}).error.find("unknown Windows version 'win7'"),
-            std::string::npos);
-  EXPECT_NE(rh::ParseArgs({"--lang", "fr"}).error, "");
-  EXPECT_NE(rh::ParseArgs({"--clicks", "start,restart"}).error.find("'restart'"),
-            std::string::npos);
-  EXPECT_NE(rh::ParseArgs({"--out"}).error, "");
-  EXPECT_NE(rh::ParseArgs({"--verbose"}).error, "");
-  EXPECT_NE(rh::ParseArgs({"a", "b"}).error, "");
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--lang", "fr"},
+                                              {"--clicks", "start,restart"},
+                                              {"--out"},
+                                              {"--verbose"},
+                                              {"a", "b"}}) {
+    EXPECT_NE(rh::ParseArgs(bad).error, "") << bad[0];
+  }
 }
 
-// A refusal: status 2, a message naming what is wrong on stderr, no transcript, nothing written.
-void ExpectRefused(const std::vector<std::string>& args, const std::string& message,
-                   const fs::path& notWritten) {
-  const Result r = RunWith(args);
-  EXPECT_EQ(r.status, rh::kExitBadInput);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind("dravlin-sim: ", 0), 0u) << r.err;
-  EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-  EXPECT_FALSE(fs::exists(notWritten)) << notWritten;
-}
-
+// A refusal: status 2, a message naming the file, line and what is wrong on stderr, no
+// transcript, nothing written.
 TEST(Rehearsal, RefusesBadMachinesBeforeRunning) {
   const TempFolder tmp;
   const fs::path out = tmp.path() / "out";
-  ExpectRefused({(tmp.path() / "missing").string(), "--out", out.string()},
-                "no such machine folder", out);
-
   const fs::path bad = tmp.path() / "bad";
-  fs::copy(kMachines / "default", bad, fs::copy_options::recursive);
-  std::string reg = Read(bad / "registry.reg");
+  const auto expectRefused = [&](const fs::path& machine, const std::string& message) {
+    const Result r = RunWith({machine.string(), "--out", out.string()});
+    EXPECT_EQ(r.status, rh::kExitBadInput);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("dravlin-sim: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+  };
+  expectRefused(tmp.path() / "missing", "no such machine folder");
+
+  std::string reg = Read(kMachines / "default" / "registry.reg");
   reg.replace(reg.find("\"Spooler\"=\"yes\""), 15, "\"Spooler\" \"yes\"");
-  std::ofstream(bad / "registry.reg", std::ios::binary) << reg;
-  ExpectRefused({bad.string(), "--out", out.string()},
-                (bad / "registry.reg").string() + ":7: expected '=' after value name", out);
-
-  fs::copy_file(kMachines / "default" / "registry.reg", bad / "registry.reg",
-                fs::copy_options::overwrite_existing);
-  std::ofstream(bad / "machine.json") << "{\n  \"version\": \"win7\"\n}\n";
-  ExpectRefused({bad.string(), "--out", out.string()},
-                (bad / "machine.json").string() + ":2: \"version\": unknown Windows version", out);
-
-  fs::copy_file(kMachines / "default" / "machine.json", bad / "machine.json",
-                fs::copy_options::overwrite_existing);
-  ASSERT_EQ(mkfifo((bad / "c" / "stuck").c_str(), 0600), 0);
-  ExpectRefused({bad.string(), "--out", out.string()}, "stuck: expected a regular file", out);
-  fs::remove(bad / "c" / "stuck");
+  const struct {
+    const char* file;
+    std::string bytes;  // "<fifo>", "<dir>", "<none>": a pipe, a folder, no file
+    std::string message;
+  } cases[] = {
+      {"registry.reg", reg, "registry.reg:7: expected '=' after value name"},
+      {"registry.reg", "<none>", "registry.reg: missing"},
+      {"registry.reg", "<dir>", "registry.reg: expected a regular file"},
+      // A pipe on the drive would block a reader for ever.
+      {"c/stuck", "<fifo>", "stuck: expected a regular file"},
+      {"machine.json", "{\n  \"version\": \"win7\"\n}",
+       "machine.json:2: \"version\": unknown Windows"},
+      {"machine.json", "{\n\"language\": \"x\",\n\"colour\": 1}",
+       "machine.json:3: \"colour\": unknown field"},
+      {"machine.json", "{\n\"language\": \"x\"\n\"clock\": 1}", "machine.json:3: syntax error"},
+      {"machine.json", "{\n\"clock\": \"2026-02-30T00:00:00\"}", "YYYY-MM-DDTHH:MM:SS"},
+      {"machine.json", R"({"administrator": true, "groups": []})", "not both"},
+      {"machine.json", R"({"groups": [{"sid": "S-1-x"}]})", "expected a SID"},
+      {"machine.json", R"({"hijacker": {"dll": "x", "blank": "tab"}})", "\"nul\" or \"space\""},
+      {"machine.json", R"({"version": {"major": 5}})", "platformId, major, minor and build"},
+      {"machine.json", R"({"undeletable": ["C:\\missing.dll"]})", "C:\\missing.dll"},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(bad);
+    fs::copy(kMachines / "default", bad, fs::copy_options::recursive);
+    const fs::path file = bad / c.file;
+    fs::remove(file);
+    if (c.bytes == "<fifo>") {
+      ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    } else if (c.bytes == "<dir>") {
+      fs::create_directory(file);
+    } else if (c.bytes != "<none>") {
+      std::ofstream(file, std::ios::binary) << c.bytes;
+    }
+    SCOPED_TRACE(c.file + (": " + c.bytes.substr(0, 60)));
+    expectRefused(bad, c.message);
+  }
 
   // A wrong --out is refused before the run, and what it holds is left alone.
   std::ofstream(tmp.path() / "notes.txt") << "mine";
-  ExpectRefused({bad.string(), "--out", tmp.path().string()}, "found '", tmp.path() / "c");
+  const Result r = RunWith({(kMachines / "default").string(), "--out", tmp.path().string()});
+  EXPECT_EQ(r.status, rh::kExitBadInput);
+  EXPECT_NE(r.err.find("found '"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(tmp.path() / "c"));
   EXPECT_EQ(Read(tmp.path() / "notes.txt"), "mine");
 }
 

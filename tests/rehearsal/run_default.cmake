@@ -1,5 +1,6 @@
-# Runs dravlin-sim without arguments and checks its exit status and the key lines of the
-# transcript. Usage: cmake -DPROGRAM=<dravlin-sim> -P run_default.cmake
+# Runs dravlin-sim as a fresh clone does, without arguments, and checks its exit status and the
+# key lines of the transcript; then with an unknown --os name, which must be refused on stderr
+# before anything is written. Usage: cmake -DPROGRAM=<dravlin-sim> -DOUT=<dir> -P run_default.cmake
 execute_process(COMMAND ${PROGRAM} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "dravlin-sim exited with ${status}\n${err}")
@@ -21,3 +22,11 @@ foreach(expected
     message(FATAL_ERROR "transcript lacks '${expected}':\n${out}")
   endif()
 endforeach()
+
+file(REMOVE_RECURSE ${OUT})
+execute_process(COMMAND ${PROGRAM} --os win7 --out ${OUT}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(status EQUAL 0 OR NOT out STREQUAL "" OR EXISTS ${OUT}
+   OR NOT err MATCHES "^dravlin-sim: .*unknown Windows version 'win7'")
+  message(FATAL_ERROR "--os win7 not refused: status ${status}\n${out}\n${err}")
+endif()
