@@ -33,7 +33,8 @@ void Conformance::TearDown() {
 void Conformance::Gap(const std::string& what) {
   const std::string line = target_->Name() + " differs from Windows: " + what;
   std::cout << "[ WINE GAP ] " << line << std::endl;
-  RecordProperty("wine_gap", line);
+  // One property per gap, so the XML report keeps them all.
+  RecordProperty(++gaps_ == 1 ? "wine_gap" : "wine_gap_" + std::to_string(gaps_), line);
 }
 
 HKey Conformance::Create(HKey parent, const std::string& path) {

@@ -61,6 +61,7 @@ class Conformance : public ::testing::Test {
   std::unique_ptr<Target> target_;
   std::optional<platform::UniqueKey> scratch_;
   std::vector<platform::HKey> opened_;
+  int gaps_ = 0;
 };
 
 // Bytes as a readable C string literal, for failure messages.

@@ -8,35 +8,38 @@ namespace {
 
 using namespace platform;
 
-using Hive = Conformance;
-
 constexpr const char* kDllPath = "C:\\WINDOWS\\system32\\qzhook.dll";
+const std::string kPlain("qzplain.dll\0", 12);
+const std::string kMine("mine\0", 5);
 
-// A small tree to save: a value with the DLL path, a value without backslashes, a subkey.
-HKey ArrangeSource(platform::Registry& reg, HKey scratch) {
+// Arranges a small tree to save: a value with the DLL path, a value without backslashes, a
+// subkey; and a target key with a value and a subkey of its own.
+class Hive : public Conformance {
+ protected:
+  void SetUp() override {
+    Conformance::SetUp();
+    if (HasFatalFailure()) return;
+    Create(scratch(), "Source\\Sub");
+    source = Create(scratch(), "Source");
+    SetString(source, "AppInit_DLLs", std::string(kDllPath) + '\0');
+    SetString(source, "Plain", kPlain);
+    target = Create(scratch(), "Target");
+    Create(target, "OnlyInTarget");
+    SetString(target, "Own", kMine);
+  }
+  // The target as arranged, untouched.
+  void ExpectTargetKept(const std::string& context) {
+    EXPECT_EQ(ReadValue(scratch(), "Target", "Own"), kMine) << context;
+    EXPECT_TRUE(KeyExists(scratch(), "Target\\OnlyInTarget")) << context;
+    EXPECT_FALSE(ReadValue(scratch(), "Target", "Plain")) << context;
+  }
   HKey source = 0;
-  EXPECT_EQ(reg.RegCreateKeyExA(scratch, "Source\\Sub", 0, KEY_ALL_ACCESS, &source, nullptr),
-            ERROR_SUCCESS);
-  reg.RegCloseKey(source);
-  EXPECT_EQ(reg.RegOpenKeyExA(scratch, "Source", 0, KEY_ALL_ACCESS, &source), ERROR_SUCCESS);
-  const std::string path = std::string(kDllPath) + '\0';
-  EXPECT_EQ(reg.RegSetValueExA(source, "AppInit_DLLs", REG_SZ,
-                               reinterpret_cast<const std::uint8_t*>(path.data()),
-                               static_cast<std::uint32_t>(path.size())),
-            ERROR_SUCCESS);
-  const std::string plain("qzplain.dll\0", 12);
-  EXPECT_EQ(reg.RegSetValueExA(source, "Plain", REG_SZ,
-                               reinterpret_cast<const std::uint8_t*>(plain.data()),
-                               static_cast<std::uint32_t>(plain.size())),
-            ERROR_SUCCESS);
-  return source;
-}
+  HKey target = 0;
+};
 
-TEST_F(Hive, RegSaveKeyA_NeedsBackupPrivilege) {
-  UniqueKey source(reg());
-  *source.put() = ArrangeSource(reg(), scratch());
+TEST_F(Hive, RegSaveKeyA) {
   SetPrivileges({"SeRestorePrivilege"});
-  EXPECT_EQ(reg().RegSaveKeyA(source.get(), File("nobackup.hiv")), ERROR_PRIVILEGE_NOT_HELD);
+  EXPECT_EQ(reg().RegSaveKeyA(source, File("nobackup.hiv")), ERROR_PRIVILEGE_NOT_HELD);
   if (wine()) {
     Gap("RegSaveKeyA refused for want of the backup privilege still leaves an empty file");
     std::int64_t length = -1;
@@ -45,16 +48,12 @@ TEST_F(Hive, RegSaveKeyA_NeedsBackupPrivilege) {
   } else {
     EXPECT_FALSE(shell().PathFileExistsA(File("nobackup.hiv")));
   }
-}
 
-TEST_F(Hive, RegSaveKeyA_WritesValueBytesVerbatim) {
-  UniqueKey source(reg());
-  *source.put() = ArrangeSource(reg(), scratch());
+  // A byte search finds a value's data in the file.
   SetPrivileges({"SeBackupPrivilege"});
-  ASSERT_EQ(reg().RegSaveKeyA(source.get(), File("saved.hiv")), ERROR_SUCCESS);
+  ASSERT_EQ(reg().RegSaveKeyA(source, File("saved.hiv")), ERROR_SUCCESS);
   const auto bytes = ReadFileBytes(File("saved.hiv"));
   ASSERT_TRUE(bytes);
-  // A byte search finds a value's data in the file.
   EXPECT_NE(bytes->find("qzplain.dll"), std::string::npos) << Printable(bytes->substr(0, 200));
   if (wine()) {
     Gap("RegSaveKeyA writes Wine's text format (\"WINE REGISTRY Version 2\") with backslashes "
@@ -65,97 +64,62 @@ TEST_F(Hive, RegSaveKeyA_WritesValueBytesVerbatim) {
   } else {
     EXPECT_NE(bytes->find(kDllPath), std::string::npos) << Printable(bytes->substr(0, 200));
   }
-}
 
-TEST_F(Hive, RegSaveKeyA_ExistingFile) {
-  UniqueKey source(reg());
-  *source.put() = ArrangeSource(reg(), scratch());
-  SetPrivileges({"SeBackupPrivilege"});
   WriteTextFile(File("exists.hiv"), "left from an earlier run");
-  const Status status = reg().RegSaveKeyA(source.get(), File("exists.hiv"));
-  const auto bytes = ReadFileBytes(File("exists.hiv"));
-  ASSERT_TRUE(bytes);
+  const Status status = reg().RegSaveKeyA(source, File("exists.hiv"));
+  const auto existing = ReadFileBytes(File("exists.hiv"));
+  ASSERT_TRUE(existing);
   if (wine()) {
     Gap("RegSaveKeyA overwrites an existing file and succeeds (Windows: 183)");
     EXPECT_EQ(status, ERROR_SUCCESS);
-    EXPECT_EQ(bytes->find("left from an earlier run"), std::string::npos);
+    EXPECT_EQ(existing->find("left from an earlier run"), std::string::npos);
   } else {
     EXPECT_EQ(status, ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(*bytes, "left from an earlier run\r\n") << "the file must stay as it was";
+    EXPECT_EQ(*existing, "left from an earlier run\r\n") << "the file must stay as it was";
   }
 }
 
-TEST_F(Hive, RegRestoreKeyA_NeedsRestorePrivilege) {
-  UniqueKey source(reg());
-  *source.put() = ArrangeSource(reg(), scratch());
+TEST_F(Hive, RegRestoreKeyA) {
   SetPrivileges({"SeBackupPrivilege"});
-  ASSERT_EQ(reg().RegSaveKeyA(source.get(), File("saved.hiv")), ERROR_SUCCESS);
-  const HKey target = Create(scratch(), "Target");
-  SetString(target, "Own", std::string("mine\0", 5));
-
-  SetPrivileges({"SeBackupPrivilege"});
-  const Status status = reg().RegRestoreKeyA(target, File("saved.hiv"), REG_FORCE_RESTORE);
+  ASSERT_EQ(reg().RegSaveKeyA(source, File("saved.hiv")), ERROR_SUCCESS);
+  Status status = reg().RegRestoreKeyA(target, File("saved.hiv"), REG_FORCE_RESTORE);
   if (wine()) {
     Gap("RegRestoreKeyA is a stub: it succeeds without the restore privilege and restores nothing");
     EXPECT_EQ(status, ERROR_SUCCESS);
   } else {
     EXPECT_EQ(status, ERROR_PRIVILEGE_NOT_HELD);
   }
-  // Either way the key is as it was.
-  EXPECT_EQ(ReadValue(scratch(), "Target", "Own"), std::string("mine\0", 5));
-  EXPECT_FALSE(ReadValue(scratch(), "Target", "Plain"));
-}
+  ExpectTargetKept("without the restore privilege");
 
-TEST_F(Hive, RegRestoreKeyA_ReplacesSubtree) {
-  UniqueKey source(reg());
-  *source.put() = ArrangeSource(reg(), scratch());
   SetPrivileges({"SeBackupPrivilege", "SeRestorePrivilege"});
-  ASSERT_EQ(reg().RegSaveKeyA(source.get(), File("saved.hiv")), ERROR_SUCCESS);
-  const HKey target = Create(scratch(), "Target");
-  Create(target, "OnlyInTarget");
-  SetString(target, "Own", std::string("mine\0", 5));
-
-  const Status status = reg().RegRestoreKeyA(target, File("saved.hiv"), REG_FORCE_RESTORE);
-  EXPECT_EQ(status, ERROR_SUCCESS);
-  if (wine()) {
-    Gap("RegRestoreKeyA returns success and leaves the key unchanged");
-    EXPECT_EQ(ReadValue(scratch(), "Target", "Own"), std::string("mine\0", 5));
-    EXPECT_TRUE(KeyExists(scratch(), "Target\\OnlyInTarget"));
-    EXPECT_FALSE(ReadValue(scratch(), "Target", "AppInit_DLLs"));
-  } else {
-    EXPECT_EQ(ReadValue(scratch(), "Target", "AppInit_DLLs"), std::string(kDllPath) + '\0');
-    EXPECT_EQ(ReadValue(scratch(), "Target", "Plain"), std::string("qzplain.dll\0", 12));
-    EXPECT_TRUE(KeyExists(scratch(), "Target\\Sub"));
-    EXPECT_FALSE(KeyExists(scratch(), "Target\\OnlyInTarget")) << "the old subtree must go";
-    EXPECT_FALSE(ReadValue(scratch(), "Target", "Own"));
-  }
-  // The source is a copy's origin, not moved.
-  EXPECT_EQ(ReadValue(scratch(), "Source", "Plain"), std::string("qzplain.dll\0", 12));
-}
-
-TEST_F(Hive, RegRestoreKeyA_CorruptFile) {
-  UniqueKey source(reg());
-  *source.put() = ArrangeSource(reg(), scratch());
-  SetPrivileges({"SeBackupPrivilege", "SeRestorePrivilege"});
-  ASSERT_EQ(reg().RegSaveKeyA(source.get(), File("saved.hiv")), ERROR_SUCCESS);
   const auto saved = ReadFileBytes(File("saved.hiv"));
   ASSERT_TRUE(saved);
   WriteTextFile(File("truncated.hiv"), saved->substr(0, saved->size() / 2));
   WriteTextFile(File("junk.hiv"), "this is no hive at all");
-
-  const HKey target = Create(scratch(), "Target");
-  SetString(target, "Own", std::string("mine\0", 5));
   for (const char* name : {"truncated.hiv", "junk.hiv"}) {
-    const Status status = reg().RegRestoreKeyA(target, File(name), REG_FORCE_RESTORE);
+    status = reg().RegRestoreKeyA(target, File(name), REG_FORCE_RESTORE);
     if (wine()) {
       Gap(std::string("RegRestoreKeyA accepts a corrupt file (") + name + ") with success");
       EXPECT_EQ(status, ERROR_SUCCESS) << name;
     } else {
       EXPECT_EQ(status, ERROR_REGISTRY_CORRUPT) << name;
     }
-    EXPECT_EQ(ReadValue(scratch(), "Target", "Own"), std::string("mine\0", 5)) << name;
-    EXPECT_FALSE(ReadValue(scratch(), "Target", "Plain")) << name;
+    ExpectTargetKept(name);
   }
+
+  EXPECT_EQ(reg().RegRestoreKeyA(target, File("saved.hiv"), REG_FORCE_RESTORE), ERROR_SUCCESS);
+  if (wine()) {
+    Gap("RegRestoreKeyA returns success and leaves the key unchanged");
+    ExpectTargetKept("restored under Wine");
+  } else {
+    EXPECT_EQ(ReadValue(scratch(), "Target", "AppInit_DLLs"), std::string(kDllPath) + '\0');
+    EXPECT_EQ(ReadValue(scratch(), "Target", "Plain"), kPlain);
+    EXPECT_TRUE(KeyExists(scratch(), "Target\\Sub"));
+    EXPECT_FALSE(KeyExists(scratch(), "Target\\OnlyInTarget")) << "the old subtree must go";
+    EXPECT_FALSE(ReadValue(scratch(), "Target", "Own"));
+  }
+  // The source is a copy's origin, not moved.
+  EXPECT_EQ(ReadValue(scratch(), "Source", "Plain"), kPlain);
 }
 
 }  // namespace

@@ -36,26 +36,38 @@ class SimTest : public ::testing::Test {
     ASSERT_TRUE(s.kernel.CloseHandle(token));
   }
 
-  // Reads a value through the platform into a buffer pre-filled with 0xbd.
-  Status Query(HKey key, const std::string& name, std::uint32_t capacity, std::string* out,
-               std::uint32_t* type = nullptr) {
-    std::vector<std::uint8_t> buf(capacity + 4, 0xbd);
-    std::uint32_t cb = capacity;
-    const Status st = reg.RegQueryValueExA(key, name, type, buf.data(), &cb);
-    out->assign(reinterpret_cast<const char*>(buf.data()), buf.size());
-    lastCb = cb;
-    return st;
+  // A value as the program reads it (size query, then the data); "<status>" when a call fails.
+  std::string Read(HKey root, const std::string& path, const std::string& name) {
+    UniqueKey k(reg);
+    std::uint32_t cb = 0;
+    Status st = reg.RegOpenKeyExA(root, path, 0, KEY_READ, k.put());
+    if (st == ERROR_SUCCESS) st = reg.RegQueryValueExA(k.get(), name, nullptr, nullptr, &cb);
+    std::string out(cb, '#');
+    if (st == ERROR_SUCCESS) {
+      st = reg.RegQueryValueExA(k.get(), name, nullptr, reinterpret_cast<std::uint8_t*>(out.data()),
+                                &cb);
+    }
+    return st == ERROR_SUCCESS ? out : "<" + std::to_string(st) + ">";
   }
-  std::uint32_t lastCb = 0;
 
-  Status Set(HKey key, const std::string& name, std::uint32_t type, const std::string& data) {
-    return reg.RegSetValueExA(key, name, type, reinterpret_cast<const std::uint8_t*>(data.data()),
+  Status Set(HKey key, const std::string& name, const std::string& data) {
+    return reg.RegSetValueExA(key, name, REG_SZ, reinterpret_cast<const std::uint8_t*>(data.data()),
                               static_cast<std::uint32_t>(data.size()));
   }
-};
 
-inline std::string Bd(std::size_t n) {
-  return std::string(n, static_cast<char>(0xbd));
-}
+  // Saves an HKLM key to a hive file, or restores one into an HKLM key (created if missing).
+  Status Save(const std::string& path, const std::string& file) {
+    UniqueKey k(reg);
+    const Status st = reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, k.put());
+    return st ? st : reg.RegSaveKeyA(k.get(), file);
+  }
+  Status Restore(const std::string& path, const std::string& file,
+                 std::uint32_t flags = REG_FORCE_RESTORE) {
+    UniqueKey k(reg);
+    const Status st =
+        reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, k.put(), nullptr);
+    return st ? st : reg.RegRestoreKeyA(k.get(), file, flags);
+  }
+};
 
 }  // namespace dravlin::sim::testing
