@@ -20,7 +20,8 @@ mkdir -p "$artifacts"
 work=$(mktemp -d /tmp/dravlin-e2e.XXXXXX)
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset WINEARCH
+# The base prefix belongs to the caller and is only copied; WINEPREFIX names this suite's copies.
+unset WINEARCH WINEPREFIX
 
 xvfb_pid=
 cleanup() {
@@ -324,6 +325,10 @@ nt_road() {
   if ! inspect Dravlin 15; then fail "restart message appears"; return; fi
   expect_eq "restart message" "$(grep -P '^control\tclass=Static\tid=65535' <<<"$report" |
     tr '\t' '\n' | sed -n 's/^text=//p')" "$restart_text"
+  local box_win=$report
+  inspect "$title" 5
+  expect_eq "the message box is modal on the main window" "$(field window enabled)" 0
+  report=$box_win
   # The first step is done before the message: key parked, RunOnce entry written.
   key_exists "$live" && fail "live key moved away" || pass "live key moved away"
   key_exists "$parked" && pass "parked key exists" || fail "parked key exists"
@@ -339,6 +344,7 @@ nt_road() {
   wait_caption $id_start "$complete_caption" 40
   expect_eq "after the restart the program started by itself with the second-step caption" \
     "$(field $id_start text)" "$complete_caption"
+  screenshot "$title" "main-window-$lang-$version-after-restart.png"
   expect_eq "log of the first step" "$(log_messages)" \
     $' Dravlin started v1.07\n Stealth-String found\n Restart'
 
@@ -371,6 +377,19 @@ nt_road() {
   expect_eq "AppInit_DLLs emptied" "$(exported_value "$live" AppInit_DLLs)" '""'
   reg_value "$runonce" dravlin >/dev/null && fail "RunOnce entry consumed" ||
     pass "RunOnce entry consumed"
+}
+
+# The shipped file: nothing but Windows system DLLs may be imported.
+case_imports() {
+  local objdump
+  objdump=$(command -v i686-w64-mingw32-objdump || command -v objdump)
+  local out
+  if out=$("$(dirname "$0")/check-imports.sh" "$objdump" "$exe" 2>&1); then
+    pass "dravlin.exe imports system DLLs only: $(grep -o '^ok *[^ ]*' <<<"$out" | awk '{print $2}' | tr '\n' ' ')"
+  else
+    fail "dravlin.exe imports system DLLs only" "$out"
+  fi
+  echo "  info $(grep '^size' <<<"$out")"
 }
 
 case_xp_infected_en() { nt_road en winxp; }
@@ -509,7 +528,7 @@ case_win98_en() {
 
 echo "Wine: $(wine --version 2>/dev/null)  display: $DISPLAY  base prefix: $base"
 suite_started=$SECONDS
-for name in ${E2E_CASES:-xp_infected_en xp_infected_de win2k_infected_de xp_clean_en nt4_en win98_en}; do
+for name in ${E2E_CASES:-imports xp_infected_en xp_infected_de win2k_infected_de xp_clean_en nt4_en win98_en}; do
   run_case "$name"
 done
 echo "== $checks checks, $failures failed, $((SECONDS - suite_started)) s"
