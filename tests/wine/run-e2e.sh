@@ -61,6 +61,8 @@ expect_match() {  # DESCRIPTION TEXT REGEX
 gap() { printf '  gap  %s\n' "$1"; }
 
 title='QZ.html - Hijack Fixer'
+wine_fonts=/usr/share/wine/fonts
+fonts_gap_named=0
 live='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Windows'
 parked='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Windows_Hijacked'
 runonce='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
@@ -87,6 +89,14 @@ new_prefix() {
   wreg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
   wreg add 'HKCU\Software\Wine' /v Version /d "$version" /f
   drive=$WINEPREFIX/drive_c
+  # Wine gap (this Debian build): the prefix's Fonts folder stays empty and Wine's own fonts
+  # (Tahoma, MS Sans Serif, Marlett) are not found, so every face falls back to a host font.
+  # The suite puts them where Windows keeps its fonts, so that the screenshots show the faces
+  # the window asks for. Wine ships no "MS Serif": the version label falls back to a host font.
+  if [[ ! -e $drive/windows/Fonts/tahoma.ttf && -d $wine_fonts ]]; then
+    cp "$wine_fonts"/* "$drive/windows/Fonts/"
+    ((fonts_gap_named++)) || gap "the prefix has none of Wine's own fonts; the suite copies them from $wine_fonts"
+  fi
   program_dir="$drive/Program Files/Dravlin Tool"
   log_file=$program_dir/dravlin.log
   mkdir -p "$program_dir" "$drive/e2e"
@@ -320,6 +330,7 @@ nt_road() {
   if ! inspect "$title" 15; then fail "the window appears"; return; fi
   check_first_window "$lang" "$start_caption"
   screenshot "$title" "main-window-$lang-$version.png"
+  gap "the window frame in the screenshot is drawn by Wine itself (unmanaged window, no window manager)"
 
   click_control $id_start
   if ! inspect Dravlin 15; then fail "restart message appears"; return; fi
