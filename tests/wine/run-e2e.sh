@@ -457,6 +457,20 @@ case_xp_clean_en() {
   reg_value "$runonce" dravlin >/dev/null && fail "no RunOnce entry" || pass "no RunOnce entry"
 }
 
+# At 120 dpi the twips give a larger window: 1440 twips are 120 pixels.
+case_xp_120dpi() {
+  new_prefix "$case_name" winxp
+  wreg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 120 /f
+  start_agent
+  start_program
+  if ! inspect "$title" 15; then fail "the window appears"; return; fi
+  expect_eq "client area 5550 x 3450 twips at 120 dpi" "$(field window client)" "463,288"
+  expect_eq "start button place at 120 dpi" "$(field $id_start rect)" "267,250,183,31"
+  expect_eq "frame place at 120 dpi" "$(field $id_frame rect)" "10,10,441,231"
+  click_control $id_close
+  wait_for_exit 15 && pass "close ends the program" || fail "close ends the program"
+}
+
 # A service key entry as the hijacker leaves it on DOS-based Windows.
 infect_services() {
   import_reg 'REGEDIT4' '' \
@@ -539,7 +553,7 @@ case_win98_en() {
 
 echo "Wine: $(wine --version 2>/dev/null)  display: $DISPLAY  base prefix: $base"
 suite_started=$SECONDS
-for name in ${E2E_CASES:-imports xp_infected_en xp_infected_de win2k_infected_de xp_clean_en nt4_en win98_en}; do
+for name in ${E2E_CASES:-imports xp_infected_en xp_infected_de win2k_infected_de xp_clean_en xp_120dpi nt4_en win98_en}; do
   run_case "$name"
 done
 echo "== $checks checks, $failures failed, $((SECONDS - suite_started)) s"
