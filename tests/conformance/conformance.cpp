@@ -95,14 +95,11 @@ bool Conformance::DeleteTree(HKey parent, const std::string& path) {
     for (const auto& child : children) DeleteTree(key.get(), child);
   }
   const auto slash = path.rfind('\\');
-  if (slash == std::string::npos) {
-    reg().RegDeleteKeyA(parent, path);
-  } else {
-    UniqueKey above(reg());
-    if (reg().RegOpenKeyExA(parent, path.substr(0, slash), 0, KEY_ALL_ACCESS, above.put()) ==
-        ERROR_SUCCESS) {
-      reg().RegDeleteKeyA(above.get(), path.substr(slash + 1));
-    }
+  const bool nested = slash != std::string::npos;
+  UniqueKey above(reg());
+  if (!nested || reg().RegOpenKeyExA(parent, path.substr(0, slash), 0, KEY_ALL_ACCESS,
+                                     above.put()) == ERROR_SUCCESS) {
+    reg().RegDeleteKeyA(nested ? above.get() : parent, nested ? path.substr(slash + 1) : path);
   }
   return !KeyExists(parent, path);
 }
@@ -146,11 +143,6 @@ void Conformance::SetPrivileges(const std::vector<std::string>& enabled) {
     EXPECT_EQ(kernel().GetLastError(), ERROR_SUCCESS) << "a privilege is not held";
   }
   kernel().CloseHandle(token);
-}
-
-bool Conformance::Windows9x() {
-  OsVersionInfo info;
-  return kernel().GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 }
 
 std::string Printable(const std::string& bytes) {

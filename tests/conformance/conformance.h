@@ -55,7 +55,6 @@ class Conformance : public ::testing::Test {
   std::optional<std::string> ReadFileBytes(const std::string& path);
   // Sets the process token's privileges: all disabled, then the named ones enabled.
   void SetPrivileges(const std::vector<std::string>& enabled);
-  bool Windows9x();
 
  private:
   std::unique_ptr<Target> target_;

@@ -103,15 +103,9 @@ TEST_F(Registry, Delete) {
 
   Create(scratch(), "Parent\\Child");
   Create(scratch(), "Leaf");
-  if (Windows9x()) {
-    // DOS-based Windows deletes the whole subtree.
-    EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "Parent"), ERROR_SUCCESS);
-    EXPECT_FALSE(KeyExists(scratch(), "Parent"));
-  } else {
-    // NT-based Windows refuses a key that still has subkeys.
-    EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "Parent"), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(KeyExists(scratch(), "Parent\\Child"));
-  }
+  // NT-based Windows refuses a key that still has subkeys.
+  EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "Parent"), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(KeyExists(scratch(), "Parent\\Child"));
   EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "Leaf"), ERROR_SUCCESS);
   EXPECT_FALSE(KeyExists(scratch(), "Leaf"));
   EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "Leaf"), ERROR_FILE_NOT_FOUND);

@@ -59,14 +59,16 @@ TEST(SimHiveReader, RejectsHostileLengthsCountsAndNames) {
   // A key is: name length, name, value count, values, subkey count, subkeys.
   const std::string none = U32(0) + U32(0) + U32(0);
   EXPECT_TRUE(detail::ReadHive(Framed(none)).has_value());
-  std::string nested;
+  // A complete tree 2,000 keys deep.
+  std::string nested = U32(0) + U32(0) + U32(1);
   for (int i = 0; i < 2000; ++i) nested += U32(1) + "k" + U32(0) + U32(1);
+  nested += U32(1) + "k" + U32(0) + U32(0);
   const auto child = [](const std::string& name) { return U32(1) + name + U32(0) + U32(0); };
   const std::string hostile[] = {
       U32(0) + U32(0xFFFFFFFF) + U32(0),  // counts far beyond the input
       U32(0) + U32(0) + U32(0x7FFFFFFF),
       U32(0xFFFFFFF0),  // a name longer than the input
-      nested,           // endless nesting
+      nested,           // nesting deeper than any real key
       // Subkey names with a backslash, empty, or twice under one key.
       U32(0) + U32(0) + U32(1) + U32(3) + "a\\b" + U32(0) + U32(0),
       U32(0) + U32(0) + U32(1) + U32(0) + U32(0) + U32(0),
