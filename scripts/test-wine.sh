@@ -87,7 +87,7 @@ run_conformance() {
   local status
   set +e
   wine "$build/tests/conformance/conformance_win32.exe" \
-    --gtest_output="xml:$build/conformance_win32.xml" 2>&1 | tr -d '\r' | tee "$log"
+    --gtest_output="xml:$(winepath -w "$build/conformance_win32.xml")" 2>&1 | tr -d '\r' | tee "$log"
   status=${PIPESTATUS[0]}
   set -e
   if ((status != 0)) || ! grep -q '^\[  PASSED  \]' "$log"; then
