@@ -390,6 +390,7 @@ nt_road() {
     pass "RunOnce entry consumed"
 }
 
+utf16_pattern() { sed 's/[.]/\\./g; s/\(\\\?.\)/\1\\x00/g' <<<"$1"; }
 # The shipped file: nothing but Windows system DLLs may be imported.
 case_imports() {
   local objdump
@@ -401,6 +402,17 @@ case_imports() {
     fail "dravlin.exe imports system DLLs only" "$out"
   fi
   echo "  info $(grep '^size' <<<"$out")"
+  # The version resource carries the version of the program's one version header.
+  local version pattern
+  version=$(sed -n 's/^#define DRAVLIN_VERSION_STRING "\(.*\)"$/\1/p' "$(dirname "$0")/../../src/version.h")
+  # UTF-16 text: every character followed by a zero byte; the value follows its name after
+  # the name's terminating zero and padding.
+  pattern="$(utf16_pattern FileVersion)(?:\\x00\\x00)+$(utf16_pattern "$version")\\x00\\x00"
+  if [[ -n $version ]] && LC_ALL=C grep -q -a -P "$pattern" "$exe"; then
+    pass "version resource FileVersion $version"
+  else
+    fail "version resource FileVersion ${version:-?}"
+  fi
 }
 
 case_xp_infected_en() { nt_road en winxp; }
