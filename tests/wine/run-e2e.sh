@@ -434,6 +434,54 @@ wait_title() {
   return 1
 }
 
+# The NT second step as Windows reaches it: the parked key holds the DLL's path (what Windows'
+# RegRestoreKeyA leaves; Wine's stub cannot), planted by the suite, with the hijacked start page
+# and a Browser Helper Object of the same DLL. German.
+case_xp_second_step_de() {
+  new_prefix "$case_name" winxp de_DE.UTF-8
+  gap "Wine cannot produce the parked key with its values (RegRestoreKeyA stub): the suite plants it"
+  import_reg 'REGEDIT4' '' \
+    '[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Windows_Hijacked]' \
+    '"AppInit_DLLs"="C:\\windows\\system32\\qzhook.dll"' \
+    '"DeviceNotSelectedTimeout"="15"' '' \
+    '[HKEY_CURRENT_USER\Software\Microsoft\Internet Explorer\Main]' \
+    '"Start Page"="res://C:\\windows\\system32\\qzhook.dll/qz.html"' \
+    '"Search Page"="http://www.example.org/search"' '' \
+    '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects\{0E2E0000-0000-0000-0000-0000000000B0}]' '' \
+    '[HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{0E2E0000-0000-0000-0000-0000000000B0}\InprocServer32]' \
+    '@="C:\\windows\\system32\\qzhook.dll"'
+  printf 'MZ' >"$drive/windows/system32/qzhook.dll"
+  start_agent
+  start_program
+  if ! inspect "$title" 15; then fail "the window appears"; return; fi
+  check_first_window de "Desinfektion abschliessen"
+  click_control $id_start
+  local box=
+  local deadline=$((SECONDS + 30))
+  while [[ -z $box ]] && ((SECONDS <= deadline)); do box=$(box_text); sleep 0.3; done
+  expect_eq "disinfected message" "$box" \
+    'Ihr Rechner wurde desinfiziert!!!\r\n\r\nUm einer erneuten Infizierung vorzubeugen, sollten Sie\r\nregelmässig Windows-Update ausführen.\r\n\r\nDesweiteren ist der Umstieg auf einen alternativen Browser\r\nzu empfehlen.'
+  answer_box
+  inspect "$title" 10
+  expect_eq "start button disabled" "$(field $id_start enabled)" 0
+  click_control $id_close
+  wait_for_exit 15 && pass "close ends the program" || fail "close ends the program"
+  local messages
+  messages=$(log_messages)
+  expect_match "DLL deletion logged" "$messages" \
+    $'^ 2nd Step \n Hijack-DLL: C:\\\\windows\\\\system32\\\\qzhook\\.dll \\(deleted\\)\n'
+  expect_eq "last log line" "${messages##*$'\n'}" " Cleaned"
+  [[ -e $drive/windows/system32/qzhook.dll ]] && fail "DLL deleted" || pass "DLL deleted"
+  key_exists "$parked" && fail "parked key gone" || pass "parked key gone"
+  expect_eq "live key back with AppInit_DLLs emptied" "$(exported_value "$live" AppInit_DLLs)" '""'
+  reg_value 'HKCU\Software\Microsoft\Internet Explorer\Main' 'Start Page' >/dev/null &&
+    fail "hijacked start page deleted" || pass "hijacked start page deleted"
+  expect_eq "other page kept" "$(reg_value 'HKCU\Software\Microsoft\Internet Explorer\Main' 'Search Page')" \
+    'http://www.example.org/search'
+  key_exists 'HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects\{0E2E0000-0000-0000-0000-0000000000B0}' &&
+    fail "Browser Helper Object removed" || pass "Browser Helper Object removed"
+}
+
 # Windows XP without the hijacker: AppInit_DLLs is empty.
 case_xp_clean_en() {
   new_prefix "$case_name" winxp
@@ -565,7 +613,7 @@ case_win98_en() {
 
 echo "Wine: $(wine --version 2>/dev/null)  display: $DISPLAY  base prefix: $base"
 suite_started=$SECONDS
-for name in ${E2E_CASES:-imports xp_infected_en xp_infected_de win2k_infected_de xp_clean_en xp_120dpi nt4_en win98_en}; do
+for name in ${E2E_CASES:-imports xp_infected_en xp_infected_de win2k_infected_de xp_second_step_de xp_clean_en xp_120dpi nt4_en win98_en}; do
   run_case "$name"
 done
 echo "== $checks checks, $failures failed, $((SECONDS - suite_started)) s"
