@@ -2,6 +2,8 @@
 // are deleted, and the text rules behind them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "scenario.h"
 #include "workflow/frmGetAll.h"
 
@@ -99,6 +101,8 @@ TEST_F(Cleanup, UnreadableObjectPathIsNeverTakenForAFile) {
   EXPECT_EQ(s.Log(),
             (Lines{s.Line(" BHO: " + clsid + " Error"), s.Line(" BHO-deleted"),
                    s.Line(" BHO-CLSID-Key deleted"), s.Line(" Error while deleting: Error")}));
+  EXPECT_EQ(std::count(m.CallLog().begin(), m.CallLog().end(), "PathFileExistsA"), 0)
+      << "not even looked for";
   EXPECT_TRUE(m.FileExists("C:\\Error"));
   EXPECT_TRUE(m.FileExists("C:\\Program Files\\Dravlin\\Error"));
   EXPECT_TRUE(m.FileExists("C:\\WINDOWS\\system32\\Error"));
@@ -155,8 +159,9 @@ TEST_F(Cleanup, BadPagesAreDeletedUnderBothRootsAndLoggedWithTheStoredText) {
   EXPECT_EQ(program.IePageValues()[4], "http://www.example.com/" + kNul);
   EXPECT_EQ(program.IePageValues()[13 + 5], "res://x/qz.html  " + kNul);
   EXPECT_EQ(program.IePageValues()[1], "Error");
-  // A bad page that appears between the passes is quoted as the read pass stored it.
+  // Pages that change between the passes are quoted as the read pass stored them.
   Page(HKEY_CURRENT_USER, kIeMain, "HomeOldQZ", "http://evil/qz.html");
+  Page(HKEY_LOCAL_MACHINE, ie + "\\Search", "CustomizeSearch", "res://changed/qz.html");
 
   program.RepairIePages(true);
   EXPECT_EQ(

@@ -2,8 +2,12 @@
 // hostile registry and file contents.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "scenario.h"
 #include "workflow/frmGetAll.h"
+#include "workflow/guard.h"
+#include "workflow/runtime.h"
 
 namespace dravlin::scenario {
 namespace {
@@ -100,6 +104,18 @@ TEST(Guards, AbruptEndPassesThroughEveryGuard) {
       EXPECT_EQ(line.find("Error go_nt"), std::string::npos) << "a crash is not a logged failure";
     }
   }
+}
+
+TEST(Guards, AFailedTestCountsAsPassedAndOnlyRaisedErrorsAreCaught) {
+  // No platform call raises, so the procedures' tests fail only this way.
+  Scenario s;
+  s.machine().Boot();
+  ProcedureGuard guard(s.Start().form(), " Error go_nt: ");
+  EXPECT_TRUE(guard.Test([]() -> bool { throw rt::Error(5); }));
+  EXPECT_FALSE(guard.Test([] { return false; }));
+  EXPECT_EQ(s.Log(), (Lines{s.Line(" Error go_nt: 5"), "Invalid procedure call or argument"}));
+  EXPECT_THROW(guard.Step([] { throw sim::ProgramCrash{}; }), sim::ProgramCrash);
+  EXPECT_THROW(guard.Step([] { throw std::logic_error("bug"); }), std::logic_error);
 }
 
 TEST(Guards, FailedStampLeavesTheLineWithoutIt) {
