@@ -349,6 +349,7 @@ nt_road() {
     '^[Cc]:\\[^ \\]{1,8}\\[^ \\]{1,8}\\dravlin\.exe$'
   agent_on_restart
   answer_box
+  gap "after Wine's restart a process started from outside the prefix waits until the programs of RunOnce have ended: the window is read through the inspector that RunOnce started"
 
   # Wine performs the restart: it ends the prefix's processes and runs RunOnce, which starts
   # the program again by itself.
@@ -385,6 +386,7 @@ nt_road() {
     $' Dravlin started v1.07\n Stealth-String found\n Restart\n 2nd Step \n Stealth-Dll not found -> Programm terminated'
   key_exists "$live" && pass "live key back" || fail "live key back"
   key_exists "$parked" && fail "parked key gone" || pass "parked key gone"
+  gap "reg query shows leftover bytes for a string value of zero bytes: read through regedit's export"
   expect_eq "AppInit_DLLs emptied" "$(exported_value "$live" AppInit_DLLs)" '""'
   reg_value "$runonce" dravlin >/dev/null && fail "RunOnce entry consumed" ||
     pass "RunOnce entry consumed"
