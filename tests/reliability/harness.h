@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +15,6 @@
 
 namespace dravlin::reliability {
 
-using platform::Control;
 using platform::HKEY_CLASSES_ROOT;
 using platform::HKEY_CURRENT_USER;
 using platform::HKEY_LOCAL_MACHINE;
@@ -26,31 +24,28 @@ inline constexpr const char* kParkedKey =
     "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows_Hijacked";
 inline constexpr const char* kServiceKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce";
-inline constexpr const char* kRunOnceKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 inline constexpr const char* kBhoKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
 inline constexpr const char* kIeMain = "Software\\Microsoft\\Internet Explorer\\Main";
-inline constexpr const char* kLogPath = "C:\\Program Files\\Dravlin\\dravlin.log";
 inline constexpr const char* kKeyFile = "C:\\HjRuOn.txt";
 inline constexpr const char* kXpDll = "C:\\WINDOWS\\system32\\qzhook.dll";
 inline constexpr const char* k98Dll = "C:\\WINDOWS\\SYSTEM\\QZHOOK.DLL";
 
+inline void AddBho(sim::Machine& m, const std::string& clsid, const std::string& dllPath) {
+  m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + clsid);
+  m.SetString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", "", dllPath);
+}
+
 // How a run of the program ended, as the user can tell.
-enum class Outcome {
-  Restart,       // the program asked for a restart (or started one)
-  Disinfected,   // the disinfected message / " Cleaned"
-  NotInfected,   // the not-infected line and title
-  CleanupError,  // the cleanup-error message
-  KeyNotFound,   // neither NT key
-  NoAdmin,       // refused to run without administrator rights
-  None,          // nothing the user could read
-};
+enum class Outcome { Restart, Disinfected, NotInfected, CleanupError, KeyNotFound, NoAdmin, None };
 const char* OutcomeName(Outcome outcome);
 
 // The machine states the sweeps start from.
 enum class Road { XpInfected, Win98Infected, XpClean };
 const char* RoadName(Road road);
-bool IsNt(Road road);
+inline bool IsNt(Road road) {
+  return road != Road::Win98Infected;
+}
 
 struct RunResult {
   Outcome outcome = Outcome::None;
@@ -61,7 +56,7 @@ struct RunResult {
   std::size_t errorEntries = 0;        // " Error go_nt: " / " Error go_9x: " entries
   bool errorRk = false;                // " Error RK" was logged
   // The log tells the user that something went wrong: an error entry, " Error RK", or a line
-  // saying the DLL was not deleted.
+  // saying the DLL was not deleted or the program stopped.
   bool TellsOfTrouble() const;
 };
 
@@ -81,40 +76,34 @@ class Rig {
   ~Rig();
 
   sim::Machine& machine() { return machine_; }
-  Road road() const { return road_; }
 
-  // The user starts the program by hand and clicks start if the window offers it, then closes
-  // the window if it is still there. arm runs after the program's process has started and
-  // before its first platform call.
+  // The user starts the program by hand, clicks start if the window offers it, then closes the
+  // window if it is still there. arm runs after the process has started, before its first call.
   RunResult RunByHand(const std::function<void()>& arm = {});
-  // Windows restarts; the run is the program that RunOnce starts (or, if none does, the user's
-  // own start). arm runs after the restart, before the program's first platform call.
+  // Windows restarts and the program starts again (from RunOnce or by the user: the same run).
   RunResult RunAfterRestart(const std::function<void()>& arm = {});
-
-  // The activity log split into lines.
-  std::vector<std::string> Log() const;
 
   // What the user must never lose: NT, the values of the Windows key and its subkeys (all but
   // AppInit_DLLs of the key itself) as arranged; DOS, the service key's entries after the
-  // first boot (the hijacker's own, which alone names the DLL).
-  const std::vector<KeptValue>& Kept() const { return kept_; }
-  // NT: the values missing from both the live and the parked key. DOS: the entries found
-  // neither in the service key nor in the key file's bytes.
+  // first boot (the hijacker's own, which alone names the DLL). Missing() lists those found
+  // neither in the live nor in the parked key (DOS: neither in the service key nor the key
+  // file, as long as the DLL they name is on disk).
   std::vector<KeptValue> Missing() const;
   // NT: the key is live again, complete, with AppInit_DLLs empty, nothing parked, and the DLL
-  // gone. DOS: the DLL gone and the hijacker's entry neither in the service key nor loaded.
+  // gone. DOS: the DLL gone and no service entry naming it.
   bool Disinfected() const;
   // NT: every kept value is in the live key itself.
   bool LiveKeyComplete() const;
 
  private:
-  void RecordServiceKey();
   RunResult Run(const std::function<void()>& arm);
+  std::vector<std::string> Log() const;
 
   Road road_;
   sim::TempFolder folder_;
   sim::Machine machine_;
   std::vector<KeptValue> kept_;
+  // Sessions of runs that ended abruptly: released with the rig, not while the machine runs on.
   std::vector<std::unique_ptr<simrun::Session>> ended_;
 };
 

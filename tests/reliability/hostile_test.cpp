@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 
 #include "harness.h"
@@ -18,6 +20,7 @@ namespace dravlin::reliability {
 namespace {
 
 namespace fs = std::filesystem;
+namespace persist = sim::persist;
 
 // A ceiling for the whole test process, sanitizers included (these tests peak at 130 to 420 MB
 // under ASan): a text copied once per character, or a list that never ends, goes far beyond it.
@@ -42,279 +45,227 @@ std::string Clsid(std::size_t n) {
   return text;
 }
 
-void AddObject(sim::Machine& m, const std::string& clsid, const std::string& dll) {
-  m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + clsid);
-  m.SetString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", "", dll);
-}
-
-bool ObjectRegistered(const sim::Machine& m, const std::string& clsid) {
+bool Registered(const sim::Machine& m, const std::string& clsid) {
   return m.KeyExists(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + clsid);
 }
 
-// ---------------------------------------------------------------------------------------------
-// AppInit_DLLs
-
-TEST(HostileAutoLoadValue, FiveMegabytesOfBlanksIsParkedIntactAndComesBackEmptied) {
-  Rig rig(Road::XpClean);
-  sim::Machine& m = rig.machine();
-  const std::string blanks = std::string(5u << 20, ' ') + std::string(1, '\0');
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, blanks);
-
-  EXPECT_EQ(rig.RunByHand().outcome, Outcome::Restart);
-  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, kLiveKey));
-  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kParkedKey, "AppInit_DLLs"),
-            (sim::RegValue{platform::REG_SZ, blanks}));
-
-  // Blanks name no DLL: the second step puts the key back with the value emptied.
-  const RunResult second = rig.RunAfterRestart();
-  EXPECT_EQ(second.outcome, Outcome::CleanupError);
-  EXPECT_TRUE(rig.LiveKeyComplete());
-  EXPECT_TRUE(rig.Missing().empty());
-  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs"),
-            (sim::RegValue{platform::REG_SZ, ""}));
-  EXPECT_LT(PeakMemoryMb(), kPeakMemoryCeilingMb);
-}
-
-TEST(HostileAutoLoadValue, FiveMegabytesOfTextIsNotInfectedAndChangesNothing) {
-  Rig rig(Road::XpClean);
-  sim::Machine& m = rig.machine();
-  std::string text(5u << 20, 'x');
-  for (std::size_t i = 0; i < text.size(); i += 7) text[i] = ' ';
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, text);
-  const auto before = m.ExportTree(HKEY_LOCAL_MACHINE, "");
-
-  EXPECT_EQ(rig.RunByHand().outcome, Outcome::NotInfected);
-  const auto after = m.ExportTree(HKEY_LOCAL_MACHINE, "");
-  ASSERT_EQ(after.size(), before.size());
-  for (std::size_t i = 0; i < before.size(); ++i) {
-    EXPECT_EQ(after[i].path, before[i].path);
-    ASSERT_EQ(after[i].values.size(), before[i].values.size()) << before[i].path;
-    for (std::size_t j = 0; j < before[i].values.size(); ++j) {
-      EXPECT_EQ(after[i].values[j].value, before[i].values[j].value) << before[i].path;
-    }
+// Runs the steps of the road, one per expected outcome, and checks what every hostile road must
+// keep: no crash, error entries complete, nothing of the Windows key or the service entry lost,
+// memory bounded. between(i) runs after the i-th restart, before the program starts.
+std::vector<RunResult> Drive(Rig& rig, const std::vector<Outcome>& outcomes,
+                             const std::function<void(std::size_t)>& between = {}) {
+  std::vector<RunResult> runs;
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    const auto arm = [&] {
+      if (between) between(i);
+    };
+    runs.push_back(i == 0 ? rig.RunByHand() : rig.RunAfterRestart(arm));
+    EXPECT_FALSE(runs.back().crashed);
+    EXPECT_TRUE(runs.back().errorEntriesWellFormed);
+    EXPECT_EQ(runs.back().outcome, outcomes[i]) << ::testing::PrintToString(runs.back().log);
   }
+  EXPECT_TRUE(rig.Missing().empty()) << Describe(rig.Missing());
   EXPECT_LT(PeakMemoryMb(), kPeakMemoryCeilingMb);
+  return runs;
 }
 
-TEST(HostileAutoLoadValue, KeyNestedDeeperThanAHiveHoldsStaysWhereItIs) {
+const std::vector<Outcome> kTwoSteps = {Outcome::Restart, Outcome::Disinfected};
+const std::string kHijackedObject = "{DEADBEEF-0000-4000-8000-000000000001}";
+const std::string kGoodObject = "{11111111-2222-3333-4444-555555555555}";
+
+TEST(HostileContents, FiveMegabyteAutoLoadValues) {
+  // Blanks name no DLL: the key is parked intact, and the second step puts it back with the
+  // value emptied.
+  Rig blank(Road::XpClean);
+  const sim::RegValue blanks{platform::REG_SZ, std::string(5u << 20, ' ') + '\0'};
+  blank.machine().SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", blanks.type, blanks.data);
+  Drive(blank, {Outcome::Restart, Outcome::CleanupError}, [&](std::size_t) {
+    EXPECT_FALSE(blank.machine().KeyExists(HKEY_LOCAL_MACHINE, kLiveKey));
+    EXPECT_EQ(blank.machine().GetValue(HKEY_LOCAL_MACHINE, kParkedKey, "AppInit_DLLs"), blanks);
+  });
+  EXPECT_TRUE(blank.LiveKeyComplete());
+  EXPECT_EQ(blank.machine().GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs"),
+            (sim::RegValue{platform::REG_SZ, ""}));
+
+  // Text is not the hidden entry: not infected, and nothing changes.
+  Rig text(Road::XpClean);
+  std::string words(5u << 20, 'x');
+  for (std::size_t i = 0; i < words.size(); i += 7) words[i] = ' ';
+  text.machine().SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, words);
+  const auto before = persist::SnapshotRegistry(text.machine());
+  Drive(text, {Outcome::NotInfected});
+  const auto changes = persist::DiffRegistry(before, persist::SnapshotRegistry(text.machine()));
+  EXPECT_TRUE(changes.empty()) << persist::FormatRegistryChanges(changes);
+}
+
+TEST(HostileContents, WindowsKeyNestedDeeperThanAHiveImageHolds) {
   Rig rig(Road::XpInfected);
-  sim::Machine& m = rig.machine();
   std::string deepest = kLiveKey;
   for (int i = 0; i < 600; ++i) deepest += "\\Nest";
-  m.SetString(HKEY_LOCAL_MACHINE, deepest, "Bottom", "kept");
-
+  rig.machine().SetString(HKEY_LOCAL_MACHINE, deepest, "Bottom", "kept");
   // The copy through a hive file cannot carry it: the failure is logged, nothing moves.
-  const RunResult first = rig.RunByHand();
-  EXPECT_EQ(first.outcome, Outcome::Restart);
-  EXPECT_GT(first.errorEntries, 0u) << ::testing::PrintToString(first.log);
-  EXPECT_TRUE(first.errorEntriesWellFormed);
+  const auto runs = Drive(rig, {Outcome::Restart});
+  EXPECT_GT(runs[0].errorEntries, 0u) << ::testing::PrintToString(runs[0].log);
   EXPECT_TRUE(rig.LiveKeyComplete());
-  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, deepest, "Bottom"),
+  EXPECT_EQ(rig.machine().GetValue(HKEY_LOCAL_MACHINE, deepest, "Bottom"),
             (sim::RegValue{platform::REG_SZ, std::string("kept\0", 5)}));
-  EXPECT_TRUE(rig.Missing().empty());
 }
 
-// ---------------------------------------------------------------------------------------------
-// Browser Helper Objects
-
-TEST(HostileObjects, OfTenThousandObjectsExactlyTheThreeMatchingOnesGo) {
+TEST(HostileContents, OfTenThousandObjectsExactlyTheThreeMatchingOnesGo) {
   Rig rig(Road::XpInfected);
   sim::Machine& m = rig.machine();
-  // The road registers one matching object ({DEADBEEF-...}, listed last) and one ordinary one.
-  // Two more match: the first in the list and one in the middle; the rest are ordinary.
+  // The road registers one matching object (listed last) and one ordinary one. Two more match:
+  // the first in the list and one in the middle; the rest are ordinary.
   const std::map<std::size_t, std::string> matching = {
       {0, "C:\\Program Files\\Other\\QZHOOK.DLL"},
       {5000, "C:\\WINDOWS\\Downloaded Program Files\\qzhook.dll"}};
   for (std::size_t i = 0; i < 9998; ++i) {
     const auto match = matching.find(i);
-    if (match != matching.end()) {
-      AddObject(m, Clsid(i), match->second);
-      m.WriteFile(match->second, "MZ");
-    } else {
-      AddObject(m, Clsid(i), "C:\\Program Files\\Vendor " + std::to_string(i) + "\\plugin.dll");
-    }
+    AddBho(m, Clsid(i),
+           match != matching.end()
+               ? match->second
+               : "C:\\Program Files\\Vendor " + std::to_string(i) + "\\plugin.dll");
+    if (match != matching.end()) m.WriteFile(match->second, "MZ");
   }
   ASSERT_EQ(m.ListSubkeys(HKEY_LOCAL_MACHINE, kBhoKey).size(), 10000u);
-
-  EXPECT_EQ(rig.RunByHand().outcome, Outcome::Restart);
-  EXPECT_EQ(rig.RunAfterRestart().outcome, Outcome::Disinfected);
+  Drive(rig, kTwoSteps);
   EXPECT_TRUE(rig.Disinfected());
   EXPECT_EQ(m.ListSubkeys(HKEY_LOCAL_MACHINE, kBhoKey).size(), 9997u);
   for (const auto& [i, dll] : matching) {
-    EXPECT_FALSE(ObjectRegistered(m, Clsid(i))) << i;
+    EXPECT_FALSE(Registered(m, Clsid(i))) << i;
     EXPECT_FALSE(m.KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + Clsid(i))) << i;
     EXPECT_FALSE(m.FileExists(dll)) << dll;
   }
   // Listed after nearly ten thousand others: a list cut short leaves it in place.
-  EXPECT_FALSE(ObjectRegistered(m, "{DEADBEEF-0000-4000-8000-000000000001}"));
-  EXPECT_TRUE(ObjectRegistered(m, "{11111111-2222-3333-4444-555555555555}"));
-  EXPECT_TRUE(ObjectRegistered(m, Clsid(9997)));
-  EXPECT_LT(PeakMemoryMb(), kPeakMemoryCeilingMb);
+  EXPECT_FALSE(Registered(m, kHijackedObject));
+  EXPECT_TRUE(Registered(m, kGoodObject));
+  EXPECT_TRUE(Registered(m, Clsid(9997)));
 }
 
-TEST(HostileObjects, NamesLongerThanWindowsAllowsAreLeftAloneAndTheRestIsCleaned) {
+TEST(HostileContents, ObjectNamesLongerThanWindowsAllowsAreLeftAlone) {
   Rig rig(Road::XpInfected);
-  sim::Machine& m = rig.machine();
   // Windows keeps key names to 255 characters; a registry edited offline may hold longer ones.
+  // They cannot be read back in full, so they are neither matched nor deleted.
   std::vector<std::string> longNames;
   for (char c = 'A'; c < 'A' + 20; ++c) {
     longNames.push_back("{" + std::string(298, c) + "}");
-    AddObject(m, longNames.back(), kXpDll);
+    AddBho(rig.machine(), longNames.back(), kXpDll);
   }
-
-  EXPECT_EQ(rig.RunByHand().outcome, Outcome::Restart);
-  EXPECT_EQ(rig.RunAfterRestart().outcome, Outcome::Disinfected);
+  Drive(rig, kTwoSteps);
   EXPECT_TRUE(rig.Disinfected());
-  // The names cannot be read back in full, so they are neither matched nor deleted.
-  for (const std::string& name : longNames) EXPECT_TRUE(ObjectRegistered(m, name));
-  EXPECT_FALSE(ObjectRegistered(m, "{DEADBEEF-0000-4000-8000-000000000001}"));
-  EXPECT_TRUE(ObjectRegistered(m, "{11111111-2222-3333-4444-555555555555}"));
-  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kBhoKey));
+  for (const std::string& name : longNames) EXPECT_TRUE(Registered(rig.machine(), name));
+  EXPECT_FALSE(Registered(rig.machine(), kHijackedObject));
+  EXPECT_TRUE(Registered(rig.machine(), kGoodObject));
 }
 
-// ---------------------------------------------------------------------------------------------
-// Start pages
-
-TEST(HostilePages, MegabytePagesOfPercentRunsAreDecodedAndOnlyTheHijackedOneGoes) {
+TEST(HostileContents, MegabytePagesOfPercentRunsAreDecodedAndOnlyTheHijackedOneGoes) {
   Rig rig(Road::XpInfected);
   sim::Machine& m = rig.machine();
-  std::string percents(1u << 20, '%');
-  std::string halfEscapes;
-  while (halfEscapes.size() < (1u << 20)) halfEscapes += "%4%%%41%g%";
-  std::string escapes;
-  while (escapes.size() < (1u << 20)) escapes += "%25%2";
-  m.SetString(HKEY_CURRENT_USER, kIeMain, "Search Bar", percents);
-  m.SetString(HKEY_CURRENT_USER, kIeMain, "Default_Page_URL", halfEscapes);
-  m.SetString(HKEY_LOCAL_MACHINE, kIeMain, "Default_Search_URL", escapes);
+  const auto repeat = [](const std::string& unit) {
+    std::string out;
+    while (out.size() < (1u << 20)) out += unit;
+    return out + '\0';
+  };
+  const std::pair<platform::HKey, const char*> kept[] = {
+      {HKEY_CURRENT_USER, "Search Bar"},
+      {HKEY_CURRENT_USER, "Default_Page_URL"},
+      {HKEY_LOCAL_MACHINE, "Default_Search_URL"}};
+  const std::string pages[] = {repeat("%"), repeat("%4%%%41%g%"), repeat("%25%2")};
+  for (std::size_t i = 0; i < 3; ++i)
+    m.SetValue(kept[i].first, kIeMain, kept[i].second, platform::REG_SZ, pages[i]);
   // Hijacked, behind a megabyte of escapes that decode to more percent signs.
-  m.SetString(HKEY_LOCAL_MACHINE, kIeMain, "HomeOldQZ", escapes + "%2Fqz.html");
-
-  EXPECT_EQ(rig.RunByHand().outcome, Outcome::Restart);
-  EXPECT_EQ(rig.RunAfterRestart().outcome, Outcome::Disinfected);
+  m.SetString(HKEY_LOCAL_MACHINE, kIeMain, "HomeOldQZ",
+              pages[2].substr(0, pages[2].size() - 1) + "%2Fqz.html");
+  Drive(rig, kTwoSteps);
   EXPECT_TRUE(rig.Disinfected());
-  EXPECT_EQ(m.GetValue(HKEY_CURRENT_USER, kIeMain, "Search Bar")->data.size(), percents.size() + 1);
-  EXPECT_EQ(m.GetValue(HKEY_CURRENT_USER, kIeMain, "Default_Page_URL")->data,
-            halfEscapes + std::string(1, '\0'));
-  EXPECT_TRUE(m.GetValue(HKEY_LOCAL_MACHINE, kIeMain, "Default_Search_URL").has_value());
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(m.GetValue(kept[i].first, kIeMain, kept[i].second),
+              (sim::RegValue{platform::REG_SZ, pages[i]}))
+        << kept[i].second;
+  }
   EXPECT_FALSE(m.GetValue(HKEY_LOCAL_MACHINE, kIeMain, "HomeOldQZ").has_value());
   EXPECT_FALSE(m.GetValue(HKEY_CURRENT_USER, kIeMain, "Start Page").has_value());
-  EXPECT_LT(PeakMemoryMb(), kPeakMemoryCeilingMb);
 }
 
-// ---------------------------------------------------------------------------------------------
-// The DOS key file
-
-TEST(HostileKeyFile, TwentyMegabytesWithThePathNearTheEndStillFindsAndDeletesTheDll) {
+TEST(HostileContents, TwentyMegabyteKeyFileWithThePathNearTheEnd) {
   Rig rig(Road::Win98Infected);
-  sim::Machine& m = rig.machine();
-  EXPECT_EQ(rig.RunByHand().outcome, Outcome::Restart);
   // Replaced before the second step: megabytes without the system folder, then the entry.
   std::string image = RandomBytes(20u << 20, 42);
-  for (char& c : image) {
-    if (c == ':') c = ';';
-  }
+  std::replace(image.begin(), image.end(), ':', ';');
   image += std::string("rundll32.exe ") + k98Dll + ",Start";
-  ASSERT_TRUE(m.WriteFile(kKeyFile, image));
-
-  const RunResult second = rig.RunAfterRestart();
-  EXPECT_EQ(second.outcome, Outcome::Disinfected);
-  EXPECT_FALSE(m.FileExists(k98Dll));
-  EXPECT_FALSE(m.FileExists(kKeyFile));
-  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kServiceKey));
-  EXPECT_LT(PeakMemoryMb(), kPeakMemoryCeilingMb);
+  Drive(rig, kTwoSteps,
+        [&](std::size_t) { ASSERT_TRUE(rig.machine().WriteFile(kKeyFile, image)); });
+  EXPECT_FALSE(rig.machine().FileExists(k98Dll));
+  EXPECT_FALSE(rig.machine().FileExists(kKeyFile));
+  EXPECT_TRUE(rig.machine().KeyExists(HKEY_LOCAL_MACHINE, kServiceKey));
 }
 
-// ---------------------------------------------------------------------------------------------
-// Machine folders
-
-class HostileMachineFolder : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fs::copy(fs::path(DRAVLIN_MACHINES_DIR) / "default", folder_.path(),
-             fs::copy_options::recursive);
-  }
-  fs::path File(const char* name) const { return folder_.path() / name; }
-  std::string Read(const char* name) const {
-    std::ifstream in(File(name), std::ios::binary);
+// Machine folders cut short, binary or huge: each loads or is refused as malformed (a
+// FormatError); anything else, another exception or a crash, fails.
+TEST(HostileMachineFolder, TruncatedBinaryAndHugeFilesLoadOrAreRefusedWithinBoundedMemory) {
+  const sim::TempFolder folder;
+  fs::copy(fs::path(DRAVLIN_MACHINES_DIR) / "default", folder.path(), fs::copy_options::recursive);
+  const auto read = [&](const std::string& name) {
+    std::ifstream in(folder.path() / name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  void Write(const char* name, const std::string& bytes) const {
-    std::ofstream(File(name), std::ios::binary | std::ios::trunc) << bytes;
-  }
-  // Loads the folder: true when it loaded, false when it was refused as malformed. Anything
-  // else (another exception, a crash) fails the test.
-  bool Loads() const {
+  };
+  const auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(folder.path() / name, std::ios::binary | std::ios::trunc) << bytes;
+  };
+  const auto loads = [&] {
     try {
-      auto loaded = sim::persist::LoadMachineFolder(folder_.path());
-      return loaded != nullptr;
-    } catch (const sim::persist::FormatError& e) {
+      return persist::LoadMachineFolder(folder.path()) != nullptr;
+    } catch (const persist::FormatError& e) {
       EXPECT_FALSE(std::string(e.what()).empty());
       return false;
     }
-  }
-
-  sim::TempFolder folder_;
-};
-
-TEST_F(HostileMachineFolder, EveryTruncationOfEitherFileIsRefusedOrLoaded) {
-  ASSERT_TRUE(Loads());
-  for (const char* name : {"machine.json", "registry.reg"}) {
-    const std::string whole = Read(name);
-    std::size_t refused = 0;
-    const std::size_t step = whole.size() > 2000 ? 7 : 1;
-    for (std::size_t cut = 0; cut < whole.size(); cut += step) {
-      Write(name, whole.substr(0, cut));
-      if (!Loads()) ++refused;
+  };
+  const std::map<std::string, std::string> whole = {{"machine.json", read("machine.json")},
+                                                    {"registry.reg", read("registry.reg")}};
+  struct Case {
+    std::string file;
+    std::string bytes;
+    std::optional<bool> loads;  // none: either, as long as nothing else happens
+  };
+  std::vector<Case> cases;
+  for (const auto& [name, text] : whole) {
+    for (std::size_t cut = 0; cut<text.size(); cut += text.size()> 2000 ? 7 : 1) {
+      cases.push_back({name, text.substr(0, cut), cut == 0 ? std::optional(false) : std::nullopt});
     }
-    Write(name, whole);
-    // Most cuts break the syntax; a .reg file cut at a line end is still a valid file.
-    EXPECT_GT(refused, 0u) << name;
-  }
-  EXPECT_TRUE(Loads());
-}
-
-TEST_F(HostileMachineFolder, BinaryFilesAreRefused) {
-  for (const char* name : {"machine.json", "registry.reg"}) {
-    const std::string whole = Read(name);
     for (std::uint32_t seed = 1; seed <= 20; ++seed) {
-      Write(name, RandomBytes(4096 * seed, seed));
-      EXPECT_FALSE(Loads()) << name << " seed " << seed;
+      cases.push_back({name, RandomBytes(4096 * seed, seed), false});
     }
-    // A valid file with random bytes and a NUL where its second line (or token) begins.
-    const std::size_t at = whole.find('\n') + 1;
-    Write(name, whole.substr(0, at) + "\x01" + RandomBytes(64, 99) + '\0' + whole.substr(at));
-    EXPECT_FALSE(Loads()) << name;
-    Write(name, whole);
+    // Random bytes and a NUL where the second line begins.
+    const std::size_t at = text.find('\n') + 1;
+    cases.push_back(
+        {name, text.substr(0, at) + "\x01" + RandomBytes(64, 99) + '\0' + text.substr(at), false});
   }
-}
-
-TEST_F(HostileMachineFolder, HugeFilesLoadOrAreRefusedWithinBoundedMemory) {
-  // A registry export of twenty thousand keys loads whole.
-  std::string reg = Read("registry.reg");
+  std::string bulk = whole.at("registry.reg");  // twenty thousand keys load whole
   for (int i = 0; i < 20000; ++i) {
-    reg += "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bulk\\Key" + std::to_string(i) +
-           "]\r\n\"Value\"=\"" + std::string(64, 'v') + "\"\r\n";
+    bulk += "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bulk\\Key" + std::to_string(i) +
+            "]\r\n\"Value\"=\"" + std::string(64, 'v') + "\"\r\n";
   }
-  Write("registry.reg", reg);
-  {
-    auto loaded = sim::persist::LoadMachineFolder(folder_.path());
-    ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(loaded->machine().ListSubkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Bulk").size(), 20000u);
+  const std::string head = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Huge]\r\n";
+  cases.push_back(
+      {"registry.reg", head + "\"V\"=\"" + std::string(8u << 20, 'h') + "\"\r\n", true});
+  // Eight megabytes of hex digits without a single line break.
+  cases.push_back({"registry.reg", head + "\"V\"=hex:" + std::string(8u << 20, 'f'), false});
+  cases.push_back({"machine.json", "{\"comment\": \"" + std::string(8u << 20, 'c') + "\"}", true});
+  cases.push_back({"machine.json", std::string(1u << 20, '['), false});
+
+  for (const auto& c : cases) {
+    write(c.file, c.bytes);
+    const bool loaded = loads();
+    EXPECT_TRUE(!c.loads || loaded == *c.loads) << c.file << ": " << c.bytes.substr(0, 80);
+    write(c.file, whole.at(c.file));
   }
-  // One value line of eight megabytes.
-  Write("registry.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Huge]\r\n\"Value\"=\"" +
-                            std::string(8u << 20, 'h') + "\"\r\n");
-  EXPECT_TRUE(Loads());
-  // Eight megabytes of hex digits without a single line break, a machine.json with an
-  // eight-megabyte comment, and one of a million opening brackets.
-  Write("registry.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Huge]\r\n\"V\"=hex:" +
-                            std::string(8u << 20, 'f'));
-  EXPECT_FALSE(Loads());
-  Write("registry.reg", "REGEDIT4\r\n");
-  Write("machine.json", "{\"comment\": \"" + std::string(8u << 20, 'c') + "\"}");
-  EXPECT_TRUE(Loads());
-  Write("machine.json", std::string(1u << 20, '['));
-  EXPECT_FALSE(Loads());
+  EXPECT_TRUE(loads());
+  write("registry.reg", bulk);
+  EXPECT_EQ(persist::LoadMachineFolder(folder.path())
+                ->machine()
+                .ListSubkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Bulk")
+                .size(),
+            20000u);
   EXPECT_LT(PeakMemoryMb(), kPeakMemoryCeilingMb);
 }
 
