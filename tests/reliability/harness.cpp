@@ -176,7 +176,9 @@ RunResult Rig::Run(const std::function<void()>& arm) {
       const bool numeric =
           !number.empty() && number.find_first_not_of("-0123456789") == std::string::npos;
       // The description follows on a line of its own, without a stamp.
-      if (!numeric || i + 1 >= r.log.size() || r.log[i + 1].empty()) {
+      const std::string stamp = r.log[i].substr(0, at);
+      if (!numeric || i + 1 >= r.log.size() || r.log[i + 1].empty() ||
+          r.log[i + 1].rfind(stamp, 0) == 0) {
         r.errorEntriesWellFormed = false;
       }
     }
