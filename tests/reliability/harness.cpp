@@ -44,14 +44,7 @@ const char* RoadName(Road road) {
 Rig::Rig(Road road) : road_(road), machine_(folder_.path() / "c") {
   sim::Machine& m = machine_;
   m.SetVersionPreset(IsNt(road) ? "winxp" : "win98");
-  platform::SystemTime t;
-  t.wYear = 2004;
-  t.wMonth = 5;
-  t.wDay = 20;
-  t.wHour = 14;
-  t.wMinute = 33;
-  t.wSecond = 12;
-  m.SetClock(t);
+  m.SetClock({.wYear = 2004, .wMonth = 5, .wDay = 20, .wHour = 14, .wMinute = 33, .wSecond = 12});
   m.WriteFile("C:\\Program Files\\Dravlin\\dravlin.exe", "MZ");
   m.CreateFolder(m.SystemDirectory());
   m.CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");

@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <tuple>
 
 #include "harness.h"
 #include "platform/sim/persist/machine_folder.h"
@@ -164,24 +165,19 @@ TEST(HostileContents, MegabytePagesOfPercentRunsAreDecodedAndOnlyTheHijackedOneG
   const auto repeat = [](const std::string& unit) {
     std::string out;
     while (out.size() < (1u << 20)) out += unit;
-    return out + '\0';
+    return out;
   };
-  const std::pair<platform::HKey, const char*> kept[] = {
-      {HKEY_CURRENT_USER, "Search Bar"},
-      {HKEY_CURRENT_USER, "Default_Page_URL"},
-      {HKEY_LOCAL_MACHINE, "Default_Search_URL"}};
-  const std::string pages[] = {repeat("%"), repeat("%4%%%41%g%"), repeat("%25%2")};
-  for (std::size_t i = 0; i < 3; ++i)
-    m.SetValue(kept[i].first, kIeMain, kept[i].second, platform::REG_SZ, pages[i]);
+  const std::tuple<platform::HKey, const char*, std::string> kept[] = {
+      {HKEY_CURRENT_USER, "Search Bar", repeat("%")},
+      {HKEY_CURRENT_USER, "Default_Page_URL", repeat("%4%%%41%g%")},
+      {HKEY_LOCAL_MACHINE, "Default_Search_URL", repeat("%25%2")}};
+  for (const auto& [root, name, page] : kept) m.SetString(root, kIeMain, name, page);
   // Hijacked, behind a megabyte of escapes that decode to more percent signs.
-  m.SetString(HKEY_LOCAL_MACHINE, kIeMain, "HomeOldQZ",
-              pages[2].substr(0, pages[2].size() - 1) + "%2Fqz.html");
+  m.SetString(HKEY_LOCAL_MACHINE, kIeMain, "HomeOldQZ", repeat("%25%2") + "%2Fqz.html");
   Drive(rig, kTwoSteps);
   EXPECT_TRUE(rig.Disinfected());
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(m.GetValue(kept[i].first, kIeMain, kept[i].second),
-              (sim::RegValue{platform::REG_SZ, pages[i]}))
-        << kept[i].second;
+  for (const auto& [root, name, page] : kept) {
+    EXPECT_EQ(m.GetValue(root, kIeMain, name), (sim::RegValue{platform::REG_SZ, page + '\0'}));
   }
   EXPECT_FALSE(m.GetValue(HKEY_LOCAL_MACHINE, kIeMain, "HomeOldQZ").has_value());
   EXPECT_FALSE(m.GetValue(HKEY_CURRENT_USER, kIeMain, "Start Page").has_value());
