@@ -12,6 +12,7 @@
 
 #include "app/simrun/simrun.h"
 #include "platform/sim/machine.h"
+#include "support/windows_names.h"
 
 namespace dravlin::reliability {
 
@@ -19,22 +20,7 @@ using platform::HKEY_CLASSES_ROOT;
 using platform::HKEY_CURRENT_USER;
 using platform::HKEY_LOCAL_MACHINE;
 
-inline constexpr const char* kLiveKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
-inline constexpr const char* kParkedKey =
-    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows_Hijacked";
-inline constexpr const char* kServiceKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce";
-inline constexpr const char* kBhoKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
-inline constexpr const char* kIeMain = "Software\\Microsoft\\Internet Explorer\\Main";
-inline constexpr const char* kKeyFile = "C:\\HjRuOn.txt";
-inline constexpr const char* kXpDll = "C:\\WINDOWS\\system32\\qzhook.dll";
-inline constexpr const char* k98Dll = "C:\\WINDOWS\\SYSTEM\\QZHOOK.DLL";
-
-inline void AddBho(sim::Machine& m, const std::string& clsid, const std::string& dllPath) {
-  m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + clsid);
-  m.SetString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", "", dllPath);
-}
+using namespace testnames;  // NOLINT: the rig's names read best unqualified
 
 // How a run of the program ended, as the user can tell.
 enum class Outcome { Restart, Disinfected, NotInfected, CleanupError, KeyNotFound, NoAdmin, None };

@@ -133,11 +133,6 @@ void Infect98(sim::Machine& m, const std::string& dll) {
   m.Boot();
 }
 
-void AddBho(sim::Machine& m, const std::string& clsid, const std::string& dllPath) {
-  m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + clsid);
-  m.SetString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", "", dllPath);
-}
-
 void ArrangeBrowser(sim::Machine& m, const std::string& dll) {
   m.SetString(HKEY_CURRENT_USER, kIeMain, "Start Page", "res://" + dll + "/qz.html#start");
   m.SetString(HKEY_CURRENT_USER, kIeMain, "Search Bar", "http://www.example.com/search/");

@@ -11,6 +11,7 @@
 
 #include "app/simrun/simrun.h"
 #include "platform/sim/machine.h"
+#include "support/windows_names.h"
 
 namespace dravlin::scenario {
 
@@ -19,19 +20,8 @@ using platform::HKEY_CLASSES_ROOT;
 using platform::HKEY_CURRENT_USER;
 using platform::HKEY_LOCAL_MACHINE;
 
-inline constexpr const char* kLiveKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
-inline constexpr const char* kParkedKey =
-    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows_Hijacked";
-inline constexpr const char* kServiceKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce";
-inline constexpr const char* kRunOnceKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-inline constexpr const char* kBhoKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
-inline constexpr const char* kIeMain = "Software\\Microsoft\\Internet Explorer\\Main";
+using namespace testnames;  // NOLINT: the rig's names read best unqualified
 inline constexpr const char* kLogPath = "C:\\Program Files\\Dravlin\\dravlin.log";
-inline constexpr const char* kKeyFile = "C:\\HjRuOn.txt";
-inline constexpr const char* kXpDll = "C:\\WINDOWS\\system32\\qzhook.dll";
-inline constexpr const char* k98Dll = "C:\\WINDOWS\\SYSTEM\\QZHOOK.DLL";
 
 // Message box styles as the user sees them.
 inline constexpr std::uint32_t kInfo = 0x40;
@@ -98,7 +88,6 @@ void Infect98(sim::Machine& m, const std::string& dll = k98Dll);
 // one object loading a file of the DLL's name from C:\Program Files\QzBar, and one ordinary
 // object.
 void ArrangeBrowser(sim::Machine& m, const std::string& dll);
-void AddBho(sim::Machine& m, const std::string& clsid, const std::string& dllPath);
 
 // Key, its values (name -> value) and its subkeys, for comparing trees regardless of order.
 using TreeMap = std::map<std::string, std::map<std::string, sim::RegValue>>;
