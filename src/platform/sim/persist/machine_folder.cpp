@@ -608,7 +608,7 @@ std::unique_ptr<LoadedMachine> LoadMachineFolder(const fs::path& folder) {
   MachineDescription description = ParseMachineJson(jsonText, jsonLabel);
   const RegFile registry = ParseRegFile(ReadWholeFile(folder / kRegName, regLabel), regLabel);
 
-  auto loaded = std::unique_ptr<LoadedMachine>(new LoadedMachine());
+  auto loaded = std::make_unique<LoadedMachine>();
   const fs::path drive = loaded->work_.path() / kDriveName;
   const fs::path sourceDrive = folder / kDriveName;
   if (fs::exists(sourceDrive, ec)) {
