@@ -26,7 +26,9 @@ inline constexpr HKey HKEY_CURRENT_USER = 0x80000001u;
 inline constexpr HKey HKEY_LOCAL_MACHINE = 0x80000002u;
 inline constexpr HKey HKEY_USERS = 0x80000003u;
 
-inline constexpr bool IsPredefinedKey(HKey k) { return k >= 0x80000000u && k <= 0x80000006u; }
+inline constexpr bool IsPredefinedKey(HKey k) {
+  return k >= 0x80000000u && k <= 0x80000006u;
+}
 
 // Windows error numbers that the program and the simulated machine use.
 inline constexpr Status ERROR_SUCCESS = 0;
