@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
-for pkg in g++ cmake make libgtest-dev libbenchmark-dev nlohmann-json3-dev; do
+for pkg in g++ cmake make libgtest-dev libbenchmark-dev nlohmann-json3-dev clang-format git; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if ((${#need[@]})); then
@@ -16,6 +16,9 @@ if ((${#need[@]})); then
   apt-get update -q
   apt-get install -y -q "${need[@]}"
 fi
+
+# Formatting is part of the build: every tracked C++ file as clang-format writes it.
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 cmake --preset asan
 cmake --build --preset asan -j"$(nproc)"
