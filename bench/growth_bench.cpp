@@ -178,7 +178,7 @@ BENCHMARK(PagesOfPercentRuns)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(RegisteredObjects)
     ->RangeMultiplier(4)
-    ->Range(1 << 6, 1 << 12)
+    ->Range(1 << 6, 1 << 14)
     ->Complexity()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(RegFileOfKeys)
