@@ -2,7 +2,7 @@
 # run-e2e.sh BUILD_DIR PREFIX
 # End-to-end suite of dravlin.exe under Wine: each case runs in a fresh copy of the finished
 # 32-bit prefix PREFIX, headless under Xvfb, drives the window with the pointer and the keyboard
-# (xdotool), reads it with inspector.exe, and checks the log, the registry and the files.
+# (xdotool), reads it with probe.exe, and checks the log, the registry and the files.
 # Screenshots of the main window go to BUILD_DIR/artifacts/. Needs: wine (32-bit), xdotool,
 # imagemagick, Xvfb (when no display is given). Exit status: 0 when every check passed.
 set -uo pipefail
@@ -10,12 +10,12 @@ set -uo pipefail
 build=$(cd "$1" && pwd)
 base=$2
 exe=$build/src/app/win32/dravlin.exe
-inspector=$build/tests/wine/inspector.exe
+probe=$build/tests/wine/probe.exe
 artifacts=$build/artifacts
 for tool in wine xdotool import; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
 done
-[[ -f $exe && -f $inspector && -d $base/drive_c ]] || { echo "usage: $0 BUILD_DIR PREFIX" >&2; exit 2; }
+[[ -f $exe && -f $probe && -d $base/drive_c ]] || { echo "usage: $0 BUILD_DIR PREFIX" >&2; exit 2; }
 mkdir -p "$artifacts"
 work=$(mktemp -d /tmp/dravlin-e2e.XXXXXX)
 
@@ -101,7 +101,7 @@ new_prefix() {
   log_file=$program_dir/dravlin.log
   mkdir -p "$program_dir" "$drive/e2e"
   cp "$exe" "$program_dir/"
-  cp "$inspector" "$drive/e2e/"
+  cp "$probe" "$drive/e2e/"
   agent_generation=0
 }
 
@@ -155,18 +155,18 @@ start_program() {
 }
 
 # After Wine restarts a prefix, a process started from outside waits until every program of
-# the RunOnce key has ended (Wine holds its boot event until then), so an inspector started
-# beside the restarted program would hang. The suite therefore talks to an inspector that lives
+# the RunOnce key has ended (Wine holds its boot event until then), so an probe started
+# beside the restarted program would hang. The suite therefore talks to an probe that lives
 # inside the prefix: started once from outside before the restart, and again by RunOnce itself
 # (Wine runs RunOnce entries from the last one back, so the suite adds its entry after the
 # program wrote "dravlin", and names it to sort after it; --detach returns at once so that the
 # next entry runs).
 start_agent() {
   rm -f "$drive/e2e/request" "$drive/e2e/response"
-  timeout 30 wine 'C:\e2e\inspector.exe' --detach 'C:\e2e' >/dev/null 2>&1
+  timeout 30 wine 'C:\e2e\probe.exe' --detach 'C:\e2e' >/dev/null 2>&1
 }
 agent_on_restart() {
-  wreg add "$runonce" /v 'zz-e2e-inspector' /d 'C:\e2e\inspector.exe --detach C:\e2e' /f
+  wreg add "$runonce" /v 'zz-e2e-probe' /d 'C:\e2e\probe.exe --detach C:\e2e' /f
 }
 
 # inspect [prefix] TITLE [SECONDS]: reads the window into $report; false when it is not there
@@ -349,7 +349,7 @@ nt_road() {
     '^[Cc]:\\[^ \\]{1,8}\\[^ \\]{1,8}\\dravlin\.exe$'
   agent_on_restart
   answer_box
-  gap "after Wine's restart a process started from outside the prefix waits until the programs of RunOnce have ended: the window is read through the inspector that RunOnce started"
+  gap "after Wine's restart a process started from outside the prefix waits until the programs of RunOnce have ended: the window is read through the probe that RunOnce started"
 
   # Wine performs the restart: it ends the prefix's processes and runs RunOnce, which starts
   # the program again by itself.

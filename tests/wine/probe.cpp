@@ -1,6 +1,6 @@
-// inspector.exe [--wait MS] [--prefix] TITLE
-// inspector.exe --serve DIR        answers requests through files (see below)
-// inspector.exe --detach DIR       starts "--serve DIR" as a separate process and returns at once
+// probe.exe [--wait MS] [--prefix] TITLE
+// probe.exe --serve DIR        answers requests through files (see below)
+// probe.exe --detach DIR       starts "--serve DIR" as a separate process and returns at once
 //
 // Test helper for the Wine suite: finds the top-level window titled TITLE (or whose title begins
 // with it, with --prefix), waiting up to MS milliseconds for it to appear, and prints the window
@@ -13,7 +13,7 @@
 // Exit status: 0 found, 1 not found, 2 usage.
 //
 // Serving: after Wine restarts a prefix, every process started from outside waits until the
-// programs of the RunOnce key have ended, so the suite cannot start an inspector beside the
+// programs of the RunOnce key have ended, so the suite cannot start an probe beside the
 // program that RunOnce started. A server started from RunOnce itself (--detach returns at once so
 // that the next entry runs) lives inside the prefix instead: the suite writes DIR\request (one
 // line: "[prefix ]TITLE", or "quit"), the server deletes it and writes DIR\response: "found" or
@@ -243,7 +243,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (i + 1 != argc) {
-    WriteAll(out, "usage: inspector [--wait MS] [--prefix] TITLE | --serve DIR | --detach DIR\n");
+    WriteAll(out, "usage: probe [--wait MS] [--prefix] TITLE | --serve DIR | --detach DIR\n");
     return 2;
   }
   search.title = argv[i];
