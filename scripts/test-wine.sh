@@ -13,7 +13,7 @@ started=$SECONDS
 install_missing() {
   local need=()
   local pkg
-  for pkg in cmake make googletest g++-mingw-w64-i686-posix wine wine32:i386 xvfb xdotool \
+  for pkg in cmake make googletest g++-mingw-w64-i686-posix wine wine32:i386 fonts-wine xvfb xdotool \
     imagemagick; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
   done
@@ -28,7 +28,7 @@ install_missing() {
     dpkg --add-architecture i386
   fi
   apt-get update -q
-  apt-get install -y -q --no-install-recommends "${need[@]}"
+  apt-get install -y -q "${need[@]}"
 }
 
 # ---- build
