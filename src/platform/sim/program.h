@@ -238,6 +238,9 @@ class Program final : public platform::Registry,
   platform::Status KeyOf(platform::HKey key, std::uint32_t access, std::shared_ptr<Key>* out,
                          std::uint32_t* granted = nullptr);
   platform::HKey NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access);
+  // The common part of the two open calls, after their own checkpoint.
+  platform::Status OpenKey(platform::HKey key, const std::string& subKey, std::uint32_t access,
+                           platform::HKey* result);
   bool Fail(platform::Status status);  // sets the last error, returns false
   platform::RtError FileError(const Resolved& r) const;
 

@@ -79,10 +79,7 @@ bool IsHiveParent(const RegistryStore& reg, const Key& k) {
 }
 }  // namespace
 
-Status Program::RegOpenKeyExA(HKey key, const std::string& subKey, std::uint32_t /*options*/,
-                              std::uint32_t samDesired, HKey* result) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("RegOpenKeyExA", false, &injected) == Gate::Fail) return injected;
+Status Program::OpenKey(HKey key, const std::string& subKey, std::uint32_t access, HKey* result) {
   std::shared_ptr<Key> parent;
   if (Status st = KeyOf(key, 0, &parent)) return st;
   if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
@@ -91,24 +88,22 @@ Status Program::RegOpenKeyExA(HKey key, const std::string& subKey, std::uint32_t
   auto target = m_.reg.LookupFrom(parent, sub);
   if (!target) return platform::ERROR_FILE_NOT_FOUND;
   if (target->denied && m_.IsNt()) return platform::ERROR_ACCESS_DENIED;
-  *result = NewKeyHandle(std::move(target),
-                         m_.IsNt() ? MapKeyAccess(samDesired) : platform::KEY_ALL_ACCESS);
+  *result = NewKeyHandle(std::move(target), access);
   return platform::ERROR_SUCCESS;
+}
+
+Status Program::RegOpenKeyExA(HKey key, const std::string& subKey, std::uint32_t /*options*/,
+                              std::uint32_t samDesired, HKey* result) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegOpenKeyExA", false, &injected) == Gate::Fail) return injected;
+  return OpenKey(key, subKey, m_.IsNt() ? MapKeyAccess(samDesired) : platform::KEY_ALL_ACCESS,
+                 result);
 }
 
 Status Program::RegOpenKeyA(HKey key, const std::string& subKey, HKey* result) {
   std::uint32_t injected = 0;
   if (m_.Enter("RegOpenKeyA", false, &injected) == Gate::Fail) return injected;
-  std::shared_ptr<Key> parent;
-  if (Status st = KeyOf(key, 0, &parent)) return st;
-  if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
-  const std::string sub = UpToNul(subKey);
-  if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
-  auto target = m_.reg.LookupFrom(parent, sub);
-  if (!target) return platform::ERROR_FILE_NOT_FOUND;
-  if (target->denied && m_.IsNt()) return platform::ERROR_ACCESS_DENIED;
-  *result = NewKeyHandle(std::move(target), platform::KEY_ALL_ACCESS);
-  return platform::ERROR_SUCCESS;
+  return OpenKey(key, subKey, platform::KEY_ALL_ACCESS, result);
 }
 
 Status Program::RegCreateKeyExA(HKey key, const std::string& subKey, std::uint32_t /*options*/,
