@@ -13,7 +13,7 @@ started=$SECONDS
 install_missing() {
   local need=()
   local pkg
-  for pkg in cmake make googletest g++-mingw-w64-i686-posix wine wine32:i386 fonts-wine xvfb xdotool \
+  for pkg in cmake make googletest g++-mingw-w64-i686-win32 wine wine32:i386 fonts-wine xvfb xdotool \
     imagemagick; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
   done
