@@ -17,7 +17,7 @@ struct ControlDesign {
   // Position relative to the window's client area (controls of Frame1 are shifted by its place).
   int left, top, width, height;
   Font font;
-  const wchar_t* text;
+  const char* text;  // UTF-8
   bool shown;
   bool tabStop;
 };
@@ -34,29 +34,29 @@ inline constexpr int kFrameTop = 120;
 // that it lies beneath the controls it holds.
 inline constexpr std::array<ControlDesign, 12> kDesign{{
     {platform::Control::CB_start, Kind::Button, 3200, 3000, 2200, 375, Font::Standard,
-     L"Desinfektion starten", true, true},
-    {platform::Control::Command2, Kind::Button, 120, 3000, 2200, 375, Font::Standard, L"Schliessen",
+     "Desinfektion starten", true, true},
+    {platform::Control::Command2, Kind::Button, 120, 3000, 2200, 375, Font::Standard, "Schliessen",
      true, true},
-    {platform::Control::Check1, Kind::CheckBox, 9585, 120, 255, 255, Font::Standard, L"Check1",
+    {platform::Control::Check1, Kind::CheckBox, 9585, 120, 255, 255, Font::Standard, "Check1",
      false, false},
     {platform::Control::label2, Kind::Label, kFrameLeft + 120, kFrameTop + 250, 5055, 1455,
-     Font::Bold, L"", true, false},
+     Font::Bold, "", true, false},
     {platform::Control::Line1, Kind::Line, kFrameLeft + 0, kFrameTop + 1800, 5280, 0,
-     Font::Standard, L"", true, false},
+     Font::Standard, "", true, false},
     {platform::Control::Label3, Kind::Label, kFrameLeft + 120, kFrameTop + 1920, 5055, 255,
-     Font::Heading, L"In Zusammenarbeit mit:", true, false},
+     Font::Heading, "In Zusammenarbeit mit:", true, false},
     {platform::Control::Label4, Kind::Label, kFrameLeft + 120, kFrameTop + 2160, 5055, 255,
-     Font::Standard, L"", true, false},
+     Font::Standard, "", true, false},
     {platform::Control::Label1, Kind::Label, kFrameLeft + 120, kFrameTop + 2440, 5055, 255,
-     Font::Standard, L"Dravlin: written by the Dravlin developers", true, false},
+     Font::Standard, "Dravlin: written by the Dravlin developers", true, false},
     {platform::Control::Label5, Kind::Label, kFrameLeft + 4905, kFrameTop + 2565, 375, 150,
-     Font::Small, L"v.1.06", true, false},
+     Font::Small, "v.1.06", true, false},
     {platform::Control::Command1, Kind::Button, kFrameLeft + 2640, kFrameTop + 2400, 2130, 285,
-     Font::Standard, L"runonce erstellen", false, false},
+     Font::Standard, "runonce erstellen", false, false},
     {platform::Control::Command3, Kind::Button, kFrameLeft + 2640, kFrameTop + 2040, 2160, 360,
-     Font::Standard, L"Command3", false, false},
+     Font::Standard, "Command3", false, false},
     {platform::Control::Frame1, Kind::Frame, kFrameLeft, kFrameTop, 5295, 2775, Font::Standard,
-     L"Erkl\u00e4rung", true, false},
+     "Erkl\u00e4rung", true, false},
 }};
 
 // Twips to pixels: 1440 twips are one inch.

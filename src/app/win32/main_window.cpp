@@ -1,13 +1,16 @@
 // The main window: creation from the design table, its message handler and platform::Window.
 #include "app/win32/main_window.h"
 
+#include <cstring>
+
 #include "app/win32/layout.h"
+#include "platform/win32/win32.h"
 
 namespace dravlin::app {
 namespace {
 
-constexpr wchar_t kClassName[] = L"DravlinMainWindow";
-constexpr wchar_t kTitle[] = L"QZ.html - Hijack Fixer";
+constexpr char kClassName[] = "DravlinMainWindow";
+constexpr char kTitle[] = "QZ.html - Hijack Fixer";
 constexpr int kFirstControlId = 100;
 // A fixed frame with title bar, system menu and minimise box; the size never changes.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -21,16 +24,15 @@ int FontHeight(int hundredthsOfPoint, int dpi) {
   return -MulDiv(hundredthsOfPoint, dpi, 7200);
 }
 
-FontHandle MakeFont(const wchar_t* face, int hundredthsOfPoint, int dpi, bool bold,
-                    bool underline) {
-  LOGFONTW lf{};
+FontHandle MakeFont(const char* face, int hundredthsOfPoint, int dpi, bool bold, bool underline) {
+  LOGFONTA lf{};
   lf.lfHeight = FontHeight(hundredthsOfPoint, dpi);
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
   lf.lfUnderline = underline ? TRUE : FALSE;
   lf.lfCharSet = DEFAULT_CHARSET;
   lf.lfQuality = DEFAULT_QUALITY;
-  lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
-  return FontHandle(CreateFontIndirectW(&lf));
+  std::strncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
+  return FontHandle(CreateFontIndirectA(&lf));
 }
 
 int ScreenDpi() {
@@ -42,27 +44,6 @@ int ScreenDpi() {
 
 }  // namespace
 
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& utf16) {
-  if (utf16.empty()) return {};
-  int length = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
-                                   nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return {};
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), narrow.data(),
-                      length, nullptr, nullptr);
-  return narrow;
-}
-
 MainWindow::MainWindow(HINSTANCE instance)
     : instance_(instance), background_(CreateSolidBrush(kBackgroundRgb)) {}
 
@@ -73,23 +54,23 @@ MainWindow::~MainWindow() {
 
 bool MainWindow::Create() {
   int dpi = ScreenDpi();
-  standardFont_ = MakeFont(L"MS Sans Serif", 825, dpi, false, false);
-  boldFont_ = MakeFont(L"Tahoma", 825, dpi, true, false);
-  headingFont_ = MakeFont(L"MS Sans Serif", 825, dpi, false, true);
-  smallFont_ = MakeFont(L"MS Serif", 600, dpi, false, false);
+  standardFont_ = MakeFont("MS Sans Serif", 825, dpi, false, false);
+  boldFont_ = MakeFont("Tahoma", 825, dpi, true, false);
+  headingFont_ = MakeFont("MS Sans Serif", 825, dpi, false, true);
+  smallFont_ = MakeFont("MS Serif", 600, dpi, false, false);
 
-  WNDCLASSEXW wc{};
+  WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = &MainWindow::WindowProc;
   wc.hInstance = instance_;
-  wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(1));
-  wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(1), IMAGE_ICON,
+  wc.hIcon = LoadIconA(instance_, MAKEINTRESOURCEA(1));
+  wc.hIconSm = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(1), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXSMICON),
                                              GetSystemMetrics(SM_CYSMICON), 0));
-  wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   wc.hbrBackground = background_.get();
   wc.lpszClassName = kClassName;
-  if (!RegisterClassExW(&wc)) return false;
+  if (!RegisterClassExA(&wc)) return false;
 
   RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
   AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
@@ -98,31 +79,31 @@ bool MainWindow::Create() {
   int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
 
-  // WM_CREATE needs `this` before CreateWindowExW returns; it arrives in lpCreateParams.
-  hwnd_ = CreateWindowExW(0, kClassName, kTitle, kWindowStyle, x, y, width, height, nullptr,
+  // WM_CREATE needs `this` before CreateWindowExA returns; it arrives in lpCreateParams.
+  hwnd_ = CreateWindowExA(0, kClassName, kTitle, kWindowStyle, x, y, width, height, nullptr,
                           nullptr, instance_, this);
   return hwnd_ != nullptr;
 }
 
 void MainWindow::OnCreate() {
   int dpi = ScreenDpi();
-  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(standardFont_.get()), FALSE);
+  SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(standardFont_.get()), FALSE);
   for (const auto& design : kDesign) {
-    const wchar_t* windowClass = L"STATIC";
+    const char* windowClass = "STATIC";
     DWORD style = WS_CHILD;
     switch (design.kind) {
       case Kind::Frame:
-        windowClass = L"BUTTON";
+        windowClass = "BUTTON";
         style |= BS_GROUPBOX | WS_CLIPSIBLINGS;
         break;
       case Kind::Button:
-        windowClass = L"BUTTON";
+        windowClass = "BUTTON";
         style |=
             (design.control == platform::Control::CB_start ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) |
             BS_NOTIFY;
         break;
       case Kind::CheckBox:
-        windowClass = L"BUTTON";
+        windowClass = "BUTTON";
         style |= BS_AUTOCHECKBOX;
         break;
       case Kind::Label:
@@ -139,15 +120,17 @@ void MainWindow::OnCreate() {
     int width = TwipsToPixels(design.width, dpi);
     // A line is drawn as an etched edge: two pixels, dark over light.
     int height = design.kind == Kind::Line ? 2 : TwipsToPixels(design.height, dpi);
+    // The window functions are the ANSI ones, which every target implements.
+    const std::string text = win32::Utf8ToAnsi(design.text);
     HWND child =
-        CreateWindowExW(0, windowClass, design.text, style, left, top, width, height, hwnd_,
+        CreateWindowExA(0, windowClass, text.c_str(), style, left, top, width, height, hwnd_,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(design.control))),
                         instance_, nullptr);
     HFONT font = standardFont_.get();
     if (design.font == Font::Bold) font = boldFont_.get();
     if (design.font == Font::Heading) font = headingFont_.get();
     if (design.font == Font::Small) font = smallFont_.get();
-    if (child) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (child) SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     controls_[static_cast<int>(design.control)] = child;
   }
   lastFocus_ = controls_[static_cast<int>(platform::Control::CB_start)];
@@ -155,13 +138,13 @@ void MainWindow::OnCreate() {
 
 LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
     auto* self = static_cast<MainWindow*>(create->lpCreateParams);
     self->hwnd_ = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
   return self->OnMessage(message, wParam, lParam);
 }
 
@@ -196,12 +179,12 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       HWND gone = hwnd_;
       hwnd_ = nullptr;
       for (auto& control : controls_) control = nullptr;
-      SetWindowLongPtrW(gone, GWLP_USERDATA, 0);
+      SetWindowLongPtrA(gone, GWLP_USERDATA, 0);
       PostQuitMessage(0);
       return 0;
     }
     default:
-      return DefWindowProcW(hwnd_, message, wParam, lParam);
+      return DefWindowProcA(hwnd_, message, wParam, lParam);
   }
 }
 
@@ -215,8 +198,8 @@ void MainWindow::OnCommand(int id, int code) {
     HWND start = controls_[static_cast<int>(Control::CB_start)];
     HWND close = controls_[static_cast<int>(Control::Command2)];
     bool startFocused = control == Control::CB_start;
-    SendMessageW(start, BM_SETSTYLE, startFocused ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
-    SendMessageW(close, BM_SETSTYLE, startFocused ? BS_PUSHBUTTON : BS_DEFPUSHBUTTON, TRUE);
+    SendMessageA(start, BM_SETSTYLE, startFocused ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+    SendMessageA(close, BM_SETSTYLE, startFocused ? BS_PUSHBUTTON : BS_DEFPUSHBUTTON, TRUE);
     return;
   }
   if (code != BN_CLICKED || !events_) return;
@@ -279,29 +262,29 @@ HWND MainWindow::ControlWindow(platform::Control control) const {
 int MainWindow::RunMessageLoop() {
   MSG msg;
   BOOL got;
-  while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
     if (got == -1) return 1;
     // The dialog manager gives the window Tab between the buttons and Enter for the default.
-    if (hwnd_ && IsDialogMessageW(hwnd_, &msg)) continue;
+    if (hwnd_ && IsDialogMessageA(hwnd_, &msg)) continue;
     TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+    DispatchMessageA(&msg);
   }
   return static_cast<int>(msg.wParam);
 }
 
 void MainWindow::SetText(platform::Control control, const std::string& text) {
-  if (HWND window = ControlWindow(control)) SetWindowTextW(window, Widen(text).c_str());
+  if (HWND window = ControlWindow(control)) SetWindowTextA(window, win32::Utf8ToAnsi(text).c_str());
 }
 
 std::string MainWindow::GetText(platform::Control control) {
   HWND window = ControlWindow(control);
   if (!window) return {};
-  int length = GetWindowTextLengthW(window);
+  int length = GetWindowTextLengthA(window);
   if (length <= 0) return {};
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  int copied = GetWindowTextW(window, text.data(), length + 1);
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  int copied = GetWindowTextA(window, text.data(), length + 1);
   text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
-  return Narrow(text);
+  return win32::AnsiToUtf8(text);
 }
 
 void MainWindow::SetEnabled(platform::Control control, bool enabled) {
@@ -326,7 +309,7 @@ bool MainWindow::IsVisible(platform::Control control) {
   if (!window) return false;
   // A control counts as shown by its own flag, as the window's design sees it, even while the
   // window itself is hidden.
-  return (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+  return (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
 void MainWindow::Show() {

@@ -33,9 +33,6 @@ struct BrushDeleter {
 };
 using BrushHandle = std::unique_ptr<std::remove_pointer_t<HBRUSH>, BrushDeleter>;
 
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& utf16);
-
 class MainWindow final : public platform::Window {
  public:
   explicit MainWindow(HINSTANCE instance);

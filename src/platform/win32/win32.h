@@ -171,7 +171,13 @@ class Platform {
 // The Wine version when the program runs under Wine (ntdll exports wine_get_version), else nullopt.
 std::optional<std::string> WineVersion();
 
-// UTF-8 to UTF-16 for the wide calls; invalid sequences become U+FFFD.
+// UTF-8 to UTF-16 and back; invalid sequences and lone surrogates become U+FFFD.
 std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+// UTF-8 to the system's ANSI code page ('?' for what it lacks) and back, for the ANSI calls.
+std::string Utf8ToAnsi(const std::string& text);
+std::string AnsiToUtf8(const std::string& text);
+// A NUL-terminated UTF-16 text in the ANSI code page.
+std::string AnsiFromWide(const wchar_t* text);
 
 }  // namespace dravlin::win32
