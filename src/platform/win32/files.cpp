@@ -121,10 +121,13 @@ platform::RtError Files::Close(int fileNumber) {
 }
 
 platform::RtError Files::FileLen(const std::string& path, std::int64_t* length) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
-    return FromWin32Error(::GetLastError());
-  }
+  // The directory entry rather than GetFileAttributesExA, which the first Windows 95 lacks.
+  // A wildcard would match some other file: such a name is invalid, as it is for the latter.
+  if (path.find_first_of("*?") != std::string::npos) return platform::RT_BAD_FILE_NAME_OR_NUMBER;
+  WIN32_FIND_DATAA data;
+  const HANDLE found = ::FindFirstFileA(path.c_str(), &data);
+  if (found == INVALID_HANDLE_VALUE) return FromWin32Error(::GetLastError());
+  ::FindClose(found);
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return platform::RT_FILE_NOT_FOUND;
   *length = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
                                       data.nFileSizeLow);
