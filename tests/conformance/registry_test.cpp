@@ -46,6 +46,19 @@ TEST_F(Registry, OpenAndCreate) {
   EXPECT_EQ(reg().RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_READ, root.put()), ERROR_SUCCESS);
 }
 
+// The roots go to Windows as the predefined values (sign-extended for 64-bit Windows) and an
+// opened key comes back as a value that names the same key in the next call.
+TEST_F(Registry, HandlesRoundTrip) {
+  const std::string path = std::string(kScratchKey) + "\\Handle";
+  const std::string text("through the opened key", 23);
+  SetString(Create(HKEY_CURRENT_USER, path), "Value", text);
+  EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, path, "Value"), text);
+  for (const HKey root : {HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE}) {
+    UniqueKey key(reg());
+    EXPECT_EQ(reg().RegOpenKeyExA(root, "", 0, KEY_READ, key.put()), ERROR_SUCCESS) << root;
+  }
+}
+
 TEST_F(Registry, RegQueryValueExA) {
   SetString(scratch(), "Text", std::string("abcdef\0", 7));
   std::uint32_t type = kSentinel, size = kSentinel;

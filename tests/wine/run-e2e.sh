@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # run-e2e.sh BUILD_DIR PREFIX
 # End-to-end suite of dravlin.exe under Wine: each case runs in a fresh copy of the finished
-# 32-bit prefix PREFIX, headless under Xvfb, drives the window with the pointer and the keyboard
+# prefix PREFIX (32-bit for the i686 build, 64-bit for the x86_64 one; `wine` must be the loader
+# that fits), headless under Xvfb, drives the window with the pointer and the keyboard
 # (xdotool), reads it with probe.exe, and checks the log, the registry and the files.
-# Screenshots of the main window go to BUILD_DIR/artifacts/. Needs: wine (32-bit), xdotool,
+# Screenshots of the main window go to BUILD_DIR/artifacts/. Needs: wine, xdotool,
 # imagemagick, Xvfb (when no display is given). Exit status: 0 when every check passed.
 set -uo pipefail
 
@@ -208,16 +209,18 @@ field() {
 }
 # The X window of a top-level Win32 window, by its exact title.
 xwindow() { xdotool search --name "^$1\$" 2>/dev/null | head -1; }
-# wait_caption ID TEXT SECONDS: waits until the main window's control shows TEXT (the report
-# then holds that window); false when it did not within SECONDS.
-wait_caption() {
-  local deadline=$((SECONDS + $3))
+# wait_field ID FIELD VALUE SECONDS: waits until the main window's control reports VALUE for
+# FIELD (the program may still be busy after the suite's last action; the report then holds that
+# window); false when it did not within SECONDS.
+wait_field() {
+  local deadline=$((SECONDS + $4))
   while ((SECONDS <= deadline)); do
-    inspect "$title" 2 && [[ $(field "$1" text) == "$2" ]] && return 0
+    inspect "$title" 2 && [[ $(field "$1" "$2") == "$3" ]] && return 0
     sleep 0.3
   done
   return 1
 }
+wait_caption() { wait_field "$1" text "$2" "$3"; }  # ID TEXT SECONDS
 click_control() {  # ID: clicks the control's centre in the main window
   local at x win
   at=$(field "$1" at)
@@ -376,7 +379,7 @@ nt_road() {
   else
     fail "cleanup-error message appears"
   fi
-  inspect "$title" 10
+  wait_field $id_start enabled 0 10
   expect_eq "start button disabled after the outcome" "$(field $id_start enabled)" 0
   click_control $id_close
   wait_for_exit 15 && pass "close ends the program" || fail "close ends the program"
@@ -395,8 +398,10 @@ nt_road() {
 utf16_pattern() { sed 's/[.]/\\./g; s/\(\\\?.\)/\1\\x00/g' <<<"$1"; }
 # The shipped file: nothing but Windows system DLLs may be imported.
 case_imports() {
-  local objdump
-  objdump=$(command -v i686-w64-mingw32-objdump || command -v objdump)
+  local objdump=objdump candidate
+  for candidate in i686-w64-mingw32-objdump x86_64-w64-mingw32-objdump; do
+    if "$candidate" -f "$exe" >/dev/null 2>&1; then objdump=$candidate; break; fi
+  done
   local out
   if out=$("$(dirname "$0")/check-imports.sh" "$objdump" "$exe" 2>&1); then
     pass "dravlin.exe imports system DLLs only: $(grep -o '^ok *[^ ]*' <<<"$out" | awk '{print $2}' | tr '\n' ' ')"
@@ -464,7 +469,7 @@ case_xp_second_step_de() {
   expect_eq "disinfected message" "$box" \
     'Ihr Rechner wurde desinfiziert!!!\r\n\r\nUm einer erneuten Infizierung vorzubeugen, sollten Sie\r\nregelmässig Windows-Update ausführen.\r\n\r\nDesweiteren ist der Umstieg auf einen alternativen Browser\r\nzu empfehlen.'
   answer_box
-  inspect "$title" 10
+  wait_field $id_start enabled 0 10
   expect_eq "start button disabled" "$(field $id_start enabled)" 0
   click_control $id_close
   wait_for_exit 15 && pass "close ends the program" || fail "close ends the program"
@@ -586,6 +591,7 @@ case_win98_en() {
     '@="C:\\windows\\system32\\qzhook.dll"'
   start_program
   if ! inspect "$title" 15; then fail "the window appears again"; return; fi
+  wait_caption $id_start "Complete disinfection" 10
   expect_eq "second-step caption without the service key" "$(field $id_start text)" "Complete disinfection"
   click_control $id_start
   local box=
@@ -594,7 +600,7 @@ case_win98_en() {
   expect_eq "disinfected message" "$box" \
     'Your computer now is disinfected!!!\r\n\r\nIn order to prevent a renewed infection, you should \r\nexecute regularly Windows-Update.\r\n\r\nIt is recommended to use an alternative browser.'
   answer_box
-  inspect "$title" 10
+  wait_field $id_start enabled 0 10
   expect_eq "start button disabled" "$(field $id_start enabled)" 0
   local messages
   messages=$(log_messages)

@@ -23,11 +23,11 @@
 
 namespace dravlin::win32 {
 
-static_assert(sizeof(void*) == 4,
-              "Opened registry keys travel as their 32-bit handle value: build for i686.");
-
+// Key handles cross the interface as 32-bit values. 64-bit Windows keeps them within 32
+// significant bits and defines the roots as sign-extended 32-bit values (HKEY_LOCAL_MACHINE is
+// 0xFFFFFFFF80000002 there), so the way back sign-extends.
 inline HKEY ToHkey(platform::HKey key) {
-  return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(key));
+  return reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<std::int32_t>(key)));
 }
 inline platform::HKey FromHkey(HKEY key) {
   return static_cast<platform::HKey>(reinterpret_cast<std::uintptr_t>(key));
