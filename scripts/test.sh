@@ -2,7 +2,8 @@
 # Runs every test from a clean clone on Debian 12 (as root; installs what is missing):
 #  1. the native build with AddressSanitizer and UndefinedBehaviorSanitizer, every CTest test
 #     (modules, simulated machine, conformance, workflow scenarios, rehearsal, reliability);
-#  2. the Windows program and its suites under Wine (scripts/test-wine.sh);
+#  2. the Windows program's import check, and its suites under 32-bit or 64-bit Wine, as the
+#     host allows (scripts/test-wine.sh says which way ran and why);
 #  3. the fuzz targets for a bounded time each (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
