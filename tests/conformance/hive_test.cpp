@@ -122,5 +122,44 @@ TEST_F(Hive, RegRestoreKeyA) {
   EXPECT_EQ(ReadValue(scratch(), "Source", "Plain"), kPlain);
 }
 
+// Without REG_FORCE_RESTORE, any other handle at or below the key blocks the restore:
+// https://learn.microsoft.com/en-us/windows/desktop/api/winreg/nf-winreg-regrestorekeya
+TEST_F(Hive, RestoreWithoutForce) {
+  SetPrivileges({"SeBackupPrivilege", "SeRestorePrivilege"});
+  ASSERT_EQ(reg().RegSaveKeyA(source, File("saved.hiv")), ERROR_SUCCESS);
+  UniqueKey fresh(reg()), other(reg());
+  ASSERT_EQ(
+      reg().RegCreateKeyExA(scratch(), "Fresh\\Below", 0, KEY_ALL_ACCESS, other.put(), nullptr),
+      ERROR_SUCCESS);
+  ASSERT_EQ(reg().RegOpenKeyExA(scratch(), "Fresh", 0, KEY_ALL_ACCESS, fresh.put()), ERROR_SUCCESS);
+  const char* const blockers[] = {"Fresh\\Below", "Fresh"};
+  for (const char* held : blockers) {
+    ASSERT_EQ(reg().RegOpenKeyExA(scratch(), held, 0, KEY_READ, other.put()), ERROR_SUCCESS);
+    const Status status = reg().RegRestoreKeyA(fresh.get(), File("saved.hiv"), 0);
+    if (wine()) {
+      Gap(std::string("RegRestoreKeyA without force succeeds with a handle open at ") + held);
+      EXPECT_EQ(status, ERROR_SUCCESS);
+    } else {
+      EXPECT_EQ(status, ERROR_ACCESS_DENIED) << "a handle open at " << held;
+      EXPECT_TRUE(KeyExists(scratch(), "Fresh\\Below")) << held;
+    }
+  }
+  other.Close();
+  EXPECT_EQ(reg().RegRestoreKeyA(fresh.get(), File("saved.hiv"), 0), ERROR_SUCCESS);
+  if (!wine()) {
+    EXPECT_EQ(ReadValue(scratch(), "Fresh", "Plain"), kPlain);
+    EXPECT_FALSE(KeyExists(scratch(), "Fresh\\Below"));
+  }
+  // A missing file, a missing folder.
+  const Status missing = reg().RegRestoreKeyA(fresh.get(), File("missing.hiv"), REG_FORCE_RESTORE);
+  if (wine()) {
+    Gap("RegRestoreKeyA of a missing file succeeds");
+    EXPECT_EQ(missing, ERROR_SUCCESS);
+  } else {
+    EXPECT_EQ(missing, ERROR_FILE_NOT_FOUND);
+  }
+  EXPECT_EQ(reg().RegSaveKeyA(source, File("no folder\\saved.hiv")), ERROR_PATH_NOT_FOUND);
+}
+
 }  // namespace
 }  // namespace dravlin::conformance

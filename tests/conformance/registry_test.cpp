@@ -171,6 +171,85 @@ TEST_F(Registry, RegQueryInfoKeyA) {
   EXPECT_EQ(subKeys + maxSubKeyLen + values, 0u);
 }
 
+// A key's security decides what an open may ask for; each handle then carries the rights it
+// was granted, and every call checks its own. Creating and deleting a key go by the key's
+// security, not by the handle they come through:
+// https://learn.microsoft.com/en-us/windows/win32/api/Winreg/nf-winreg-regcreatekeyexa
+// https://learn.microsoft.com/windows/win32/api/winreg/nf-winreg-regdeletekeya
+TEST_F(Registry, AccessRights) {
+  constexpr std::uint32_t KEY_QUERY_VALUE = 1, KEY_SET_VALUE = 2, KEY_ENUMERATE_SUB_KEYS = 8;
+  constexpr std::uint32_t kOldOpen = 0;  // RegOpenKeyA: the most the key's security allows
+  const std::string readOnly = std::string(kScratchKey) + "\\ReadOnly";
+  for (const char* name : {"Open", "ReadOnly"}) {
+    const HKey key = Create(scratch(), name);
+    Create(key, "Child");
+    SetString(key, "v", std::string("x\0", 2));
+  }
+  ASSERT_TRUE(target().RestrictKey(HKEY_CURRENT_USER, readOnly, KEY_READ));
+
+  struct Row {
+    const char* key;
+    std::uint32_t sam;
+    Status query, set, deleteValue, enumerate;
+  };
+  const Row rows[] = {
+      {"Open", KEY_QUERY_VALUE, 0, 5, 5, 5},        {"Open", KEY_SET_VALUE, 5, 0, 0, 5},
+      {"Open", KEY_ENUMERATE_SUB_KEYS, 5, 5, 5, 0}, {"ReadOnly", KEY_READ, 0, 5, 5, 0},
+      {"ReadOnly", kOldOpen, 0, 5, 5, 0},
+  };
+  for (const Row& row : rows) {
+    const std::string what = std::string(row.key) + " opened with 0x" + std::to_string(row.sam);
+    UniqueKey key(reg());
+    ASSERT_EQ(row.sam == kOldOpen ? reg().RegOpenKeyA(scratch(), row.key, key.put())
+                                  : reg().RegOpenKeyExA(scratch(), row.key, 0, row.sam, key.put()),
+              ERROR_SUCCESS)
+        << what;
+    std::uint32_t size = 0;
+    EXPECT_EQ(reg().RegQueryValueExA(key.get(), "v", nullptr, nullptr, &size), row.query) << what;
+    const std::uint8_t data[] = {'y', 0};
+    EXPECT_EQ(reg().RegSetValueExA(key.get(), "w", REG_SZ, data, 2), row.set) << what;
+    EXPECT_EQ(reg().RegDeleteValueA(key.get(), "w"), row.deleteValue) << what;
+    char name[16];
+    std::uint32_t length = sizeof name;
+    EXPECT_EQ(reg().RegEnumKeyExA(key.get(), 0, name, &length), row.enumerate) << what;
+    // The parent handle's rights do not matter for creating below it.
+    HKey made = kSentinel;
+    if (row.key == std::string("Open")) {
+      EXPECT_EQ(reg().RegCreateKeyExA(key.get(), "Made", 0, KEY_READ, &made, nullptr),
+                ERROR_SUCCESS)
+          << what;
+      reg().RegCloseKey(made);
+    }
+  }
+
+  // Asking for more than the key's security grants is refused, the handle left alone; asking
+  // for no more opens the existing key through the create call too.
+  for (const std::uint32_t sam : {KEY_ALL_ACCESS, KEY_SET_VALUE}) {
+    HKey key = kSentinel;
+    EXPECT_EQ(reg().RegOpenKeyExA(scratch(), "ReadOnly", 0, sam, &key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(reg().RegCreateKeyExA(scratch(), "ReadOnly", 0, sam, &key, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(key, kSentinel);
+  }
+  std::uint32_t disposition = 0;
+  UniqueKey existing(reg()), readOnlyKey(reg());
+  EXPECT_EQ(reg().RegCreateKeyExA(scratch(), "ReadOnly", 0, KEY_READ, existing.put(), &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  // No subkey below a key whose security forbids it; a child that allows deletion goes even
+  // through a read-only handle of its parent; the key itself, lacking DELETE, stays.
+  HKey refused = kSentinel;
+  EXPECT_EQ(reg().RegCreateKeyExA(scratch(), "ReadOnly\\New", 0, KEY_ALL_ACCESS, &refused, nullptr),
+            ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(KeyExists(scratch(), "ReadOnly\\New"));
+  ASSERT_EQ(reg().RegOpenKeyExA(scratch(), "ReadOnly", 0, KEY_READ, readOnlyKey.put()),
+            ERROR_SUCCESS);
+  EXPECT_EQ(reg().RegDeleteKeyA(readOnlyKey.get(), "Child"), ERROR_SUCCESS);
+  EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "ReadOnly"), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(KeyExists(scratch(), "ReadOnly"));
+  EXPECT_TRUE(target().RestrictKey(HKEY_CURRENT_USER, readOnly, KEY_ALL_ACCESS));
+}
+
 TEST_F(Registry, ClassesRootIsAViewOfMachineClasses) {
   const std::string machinePath = std::string("SOFTWARE\\Classes\\") + kClassesKey;
   const HKey machine = Create(HKEY_LOCAL_MACHINE, machinePath);

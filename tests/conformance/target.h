@@ -32,6 +32,9 @@ class Target {
   virtual std::optional<ExpectedVersion> Version() const = 0;
   // Whether the process token must hold the administrators group; nullopt: not known here.
   virtual std::optional<bool> RunsAsAdministrator() const = 0;
+  // Gives the key a security that grants everyone only `allowed` (KEY_* rights); false when
+  // that fails. A test that restricts a key gives it KEY_ALL_ACCESS again before it ends.
+  virtual bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) = 0;
 };
 
 // One fresh target per test; defined once per platform (target_sim.cpp, target_win32.cpp).

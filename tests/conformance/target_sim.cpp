@@ -26,6 +26,11 @@ class SimTarget final : public Target {
     return ExpectedVersion{v.platformId, v.major, v.minor, v.build};
   }
   std::optional<bool> RunsAsAdministrator() const override { return true; }
+  bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
+    if (!machine_.KeyExists(root, path)) return false;
+    machine_.SetKeyAccess(root, path, allowed);
+    return true;
+  }
 
  private:
   static constexpr const char* kScratch = "C:\\DravlinConformance";

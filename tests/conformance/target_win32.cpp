@@ -6,6 +6,7 @@
 #include "conformance/target.h"
 #include "platform/key.h"
 #include "platform/win32/win32.h"
+#include "platform/win32/windows_api.h"
 
 namespace dravlin::conformance {
 
@@ -76,6 +77,28 @@ class Win32Target final : public Target {
   // the suite was started.
   std::optional<bool> RunsAsAdministrator() const override {
     return wine_ ? std::optional<bool>(true) : std::nullopt;
+  }
+  // A DACL with one entry for Everyone; the owner keeps WRITE_DAC, so it can be undone.
+  bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(win32::ToHkey(root), path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+      return false;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    bool done = false;
+    if (::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+      alignas(DWORD) BYTE aclBytes[128];
+      auto* acl = reinterpret_cast<PACL>(aclBytes);
+      SECURITY_DESCRIPTOR sd;
+      done = ::InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) &&
+             ::AddAccessAllowedAce(acl, ACL_REVISION, allowed, everyone) &&
+             ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+             ::SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) &&
+             ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd) == ERROR_SUCCESS;
+      ::FreeSid(everyone);
+    }
+    ::RegCloseKey(key);
+    return done;
   }
 
  private:

@@ -30,7 +30,10 @@ struct Key {
   std::vector<std::shared_ptr<Key>> subkeys;  // sorted by folded name
   std::vector<NamedValue> values;             // in creation order
   bool deleted = false;
-  bool denied = false;
+  // The rights the key's security grants the program's user (NT-based versions only).
+  std::uint32_t allowed = platform::KEY_ALL_ACCESS;
+  // A volatile key lives in memory only and is gone after the next restart.
+  bool isVolatile = false;
 
   std::shared_ptr<Key> Find(std::string_view child) const;
   std::shared_ptr<Key> Add(const std::string& child);  // inserts in sorted place

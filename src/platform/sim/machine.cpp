@@ -331,6 +331,14 @@ bool Names(const std::string& text, const std::string& path) {
 
 std::vector<std::string> Machine::Impl::Boot() {
   ++bootCount;
+  for (const auto& weak : volatileKeys) {
+    if (auto k = weak.lock(); k && !k->deleted) reg.Detach(k);
+  }
+  volatileKeys.clear();
+  heldOpen.clear();
+  for (const auto& [root, path] : heldKeys) {
+    if (auto k = reg.Lookup(root, path)) heldOpen.push_back(std::move(k));
+  }
   hijackLoaded = false;
   hijackValueName.clear();
   drive.busy.clear();
@@ -540,7 +548,17 @@ std::vector<NamedValue> Machine::ListValues(platform::HKey root, const std::stri
   return key ? key->values : std::vector<NamedValue>{};
 }
 void Machine::DenyAccess(platform::HKey root, const std::string& path, bool deny) {
-  if (auto key = impl_->reg.Create(root, path)) key->denied = deny;
+  SetKeyAccess(root, path, deny ? 0 : platform::KEY_ALL_ACCESS);
+}
+void Machine::SetKeyAccess(platform::HKey root, const std::string& path, std::uint32_t allowed) {
+  if (auto key = impl_->reg.Create(root, path)) key->allowed = allowed & platform::KEY_ALL_ACCESS;
+}
+void Machine::HoldKeyOpen(platform::HKey root, const std::string& path) {
+  impl_->heldKeys.emplace_back(root, path);
+  if (auto key = impl_->reg.Lookup(root, path)) impl_->heldOpen.push_back(std::move(key));
+}
+const std::vector<std::pair<platform::HKey, std::string>>& Machine::HeldKeys() const {
+  return impl_->heldKeys;
 }
 std::vector<KeySnapshot> Machine::ExportTree(platform::HKey root, const std::string& path) const {
   std::vector<KeySnapshot> out;

@@ -39,6 +39,11 @@ struct Machine::Impl {
   std::uint32_t bootCount = 0;
   bool hijackLoaded = false;
   std::string hijackValueName;  // DOS-based: the RunServicesOnce entry it hides
+  // Keys that the system's own processes hold open from each boot at which they exist, and
+  // the keys they hold in this boot.
+  std::vector<std::pair<platform::HKey, std::string>> heldKeys;
+  std::vector<std::shared_ptr<detail::Key>> heldOpen;
+  std::vector<std::weak_ptr<detail::Key>> volatileKeys;  // gone at the next boot
 
   // the running program
   bool running = false;

@@ -16,6 +16,7 @@
 //   "undeletable": ["C:\\...", ...]   files that are in use
 //   "attributes": {"C:\\...": "hidden,system,readonly,archive", ...}
 //   "hijacker": {"dll": "C:\\...", "blank": "nul" | "space"}
+//   "heldKeys": ["HKEY_LOCAL_MACHINE\\...", ...]   keys the system's processes hold open
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,7 @@ struct MachineDescription {
   std::vector<std::string> undeletable;
   std::vector<std::pair<std::string, std::uint32_t>> attributes;
   std::optional<HijackerSettings> hijacker;
+  std::vector<std::pair<platform::HKey, std::string>> heldKeys;
 };
 
 // Parses machine.json; fileName labels errors ("machine.json:7: ...").
