@@ -30,6 +30,11 @@ TEST_F(Kernel, GetVersionExA) {
   EXPECT_FALSE(kernel().GetVersionExA(&wrong));
   EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(wrong.dwPlatformId, 0u);
+  // The extended record came with NT 4.0 SP6; 95, 98 and ME refuse it:
+  // https://blog.csdn.net/weixin_33673142/article/details/117042880 (a copy of the old page)
+  OsVersionInfo extended;
+  extended.dwOSVersionInfoSize = 156;
+  EXPECT_EQ(kernel().GetVersionExA(&extended), info.dwPlatformId == VER_PLATFORM_WIN32_NT);
 }
 
 TEST_F(Kernel, GetShortPathNameA) {
@@ -59,6 +64,14 @@ TEST_F(Kernel, GetShortPathNameA) {
   EXPECT_LE(dot == std::string::npos ? last.size() : dot, 8u) << last;
   EXPECT_LE(dot == std::string::npos ? 0 : last.size() - dot - 1, 3u) << last;
   EXPECT_TRUE(files().FileExists(shortPath)) << shortPath;
+
+  // A part already in short form is copied as written, whatever case the disk keeps:
+  // https://learn.microsoft.com/en-us/windows/win32/api/fileapi/nf-fileapi-getshortpathnamea
+  WriteTextFile(File("mixed.txt"), "x");
+  const std::uint32_t n = kernel().GetShortPathNameA(File("MiXeD.TxT"), buffer, sizeof buffer);
+  ASSERT_GT(n, 0u);
+  const std::string mixed(buffer, n);
+  EXPECT_EQ(mixed.substr(mixed.rfind('\\') + 1), "MiXeD.TxT") << mixed;
 }
 
 TEST_F(Kernel, FilesOnDisk) {
@@ -94,6 +107,55 @@ TEST_F(Kernel, FilesOnDisk) {
   EXPECT_FALSE(kernel().DeleteFileA(path));
   EXPECT_EQ(kernel().GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(files().Kill(path), RT_FILE_NOT_FOUND);
+}
+
+// A file in use: DeleteFileA's answer and the runtime's number for Kill, which reports a file
+// it holds open itself as 55 and a sharing violation as 70:
+// https://learn.microsoft.com/en-us/previous-versions/ey1w10ch(v=vs.85)
+// https://learn.microsoft.com/lb-lu/office/vba/language/reference/user-interface-help/file-already-open-error-55
+TEST_F(Kernel, FilesInUse) {
+  enum class Use { Runtime, Elsewhere, Mapped };
+  struct Row {
+    const char* name;
+    Use use;
+    Status deleteError;
+    RtError kill;
+  };
+  const Row rows[] = {
+      {"runtime.dat", Use::Runtime, ERROR_SHARING_VIOLATION, RT_FILE_ALREADY_OPEN},
+      {"elsewhere.dat", Use::Elsewhere, ERROR_SHARING_VIOLATION, RT_PERMISSION_DENIED},
+      // NT refuses a mapped image, as a loaded DLL is, as access denied (75 for the runtime).
+      {"loaded.dll", Use::Mapped, nt() ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION,
+       nt() ? RT_PATH_FILE_ACCESS_ERROR : RT_PERMISSION_DENIED},
+  };
+  for (const Row& row : rows) {
+    const std::string path = File(row.name);
+    WriteTextFile(path, "MZ");
+    const int number = files().FreeFile();
+    if (row.use == Use::Runtime) {
+      ASSERT_EQ(files().OpenForBinaryRead(number, path), RT_OK);
+    } else {
+      ASSERT_TRUE(target().HoldFile(path, row.use == Use::Mapped)) << row.name;
+    }
+    EXPECT_FALSE(kernel().DeleteFileA(path)) << row.name;
+    EXPECT_EQ(kernel().GetLastError(), row.deleteError) << row.name;
+    EXPECT_EQ(files().Kill(path), row.kill) << row.name;
+    EXPECT_TRUE(shell().PathFileExistsA(path)) << row.name;
+    if (row.use == Use::Runtime) {
+      EXPECT_EQ(files().Close(number), RT_OK);
+    }
+  }
+}
+
+// A relative path starts from the current folder.
+TEST_F(Kernel, RelativePaths) {
+  ASSERT_TRUE(target().SetCurrentFolder(target().ScratchFolder()));
+  WriteTextFile("relative.txt", "x");
+  EXPECT_TRUE(shell().PathFileExistsA(File("relative.txt")));
+  EXPECT_TRUE(files().FileExists("relative.txt"));
+  EXPECT_NE(kernel().GetFileAttributesA(".\\relative.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(kernel().DeleteFileA("relative.txt"));
+  EXPECT_FALSE(shell().PathFileExistsA(File("relative.txt")));
 }
 
 TEST_F(Kernel, FormatMessageA) {

@@ -93,6 +93,18 @@ TEST_F(Registry, ValuesKeepTheirBytes) {
     ASSERT_TRUE(got) << name;
     EXPECT_EQ(*got, bytes) << name << ": " << Printable(*got);
   }
+  // A string written without its terminator gets it when the terminator follows the data
+  // (as it does in every std::string); binary data stays as given. The count must include the
+  // terminator: https://learn.microsoft.com/en-us/windows/win32/api/winreg/nf-winreg-regsetvalueexa
+  const std::tuple<const char*, std::uint32_t, std::string, std::string> unterminated[] = {
+      {"Sz", REG_SZ, "abc", std::string("abc\0", 4)},
+      {"Multi", REG_MULTI_SZ, std::string("a\0b", 3), std::string("a\0b\0", 4)},
+      {"Bin", REG_BINARY, "abc", "abc"},
+  };
+  for (const auto& [name, type, written, stored] : unterminated) {
+    SetString(scratch(), name, written, type);
+    EXPECT_EQ(ReadValue(scratch(), "", name), nt() ? stored : written) << name;
+  }
 }
 
 TEST_F(Registry, Delete) {
@@ -264,6 +276,49 @@ TEST_F(Registry, ClassesRootIsAViewOfMachineClasses) {
   EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, machinePath, "Written"), std::string("via HKCR\0", 9));
   EXPECT_TRUE(DeleteTree(HKEY_LOCAL_MACHINE, machinePath));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassesKey));
+}
+
+// From Windows 2000 on, HKCR shows the user's classes over the machine's; a key that both have
+// is the user's, enumeration lists both, and deleting through HKCR takes the user's first:
+// https://learn.microsoft.com/en-us/windows/win32/sysinfo/merged-view-of-hkey-classes-root
+TEST_F(Registry, ClassesRootMergesTheUsersClasses) {
+  const auto version = target().Version();
+  const bool merges =
+      !version || (version->platformId == VER_PLATFORM_WIN32_NT && version->major >= 5);
+  const std::string user = std::string("Software\\Classes\\") + kClassesKey;
+  const HKey machineKey =
+      Create(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\Classes\\") + kClassesKey);
+  SetString(machineKey, "", std::string("machine\0", 8));
+  Create(machineKey, "MachineOnly");
+  const HKey userKey = Create(HKEY_CURRENT_USER, user);
+  SetString(userKey, "", std::string("user\0", 5));
+  Create(userKey, "UserOnly");
+
+  const std::string seen = merges ? std::string("user\0", 5) : std::string("machine\0", 8);
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, kClassesKey, ""), seen);
+  UniqueKey view(reg());
+  ASSERT_EQ(reg().RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassesKey, 0, KEY_ALL_ACCESS, view.put()),
+            ERROR_SUCCESS);
+  std::set<std::string> names;
+  char name[32];
+  for (std::uint32_t i = 0;; ++i) {
+    std::uint32_t length = sizeof name;
+    if (reg().RegEnumKeyExA(view.get(), i, name, &length) != ERROR_SUCCESS) break;
+    names.emplace(name, length);
+  }
+  const std::set<std::string> expected = merges ? std::set<std::string>{"MachineOnly", "UserOnly"}
+                                                : std::set<std::string>{"MachineOnly"};
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(KeyExists(view.get(), "UserOnly"), merges);
+  if (merges) {
+    EXPECT_EQ(reg().RegDeleteKeyA(view.get(), "UserOnly"), ERROR_SUCCESS);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user + "\\UserOnly"));
+    // The whole key deleted through HKCR: the user's goes, the machine's shows again.
+    EXPECT_EQ(reg().RegDeleteKeyA(HKEY_CLASSES_ROOT, kClassesKey), ERROR_SUCCESS);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user));
+    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, kClassesKey, ""), std::string("machine\0", 8));
+  }
+  EXPECT_TRUE(DeleteTree(HKEY_CURRENT_USER, user));
 }
 
 }  // namespace

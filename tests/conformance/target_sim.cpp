@@ -26,6 +26,20 @@ class SimTarget final : public Target {
     return ExpectedVersion{v.platformId, v.major, v.minor, v.build};
   }
   std::optional<bool> RunsAsAdministrator() const override { return true; }
+  bool HoldFile(const std::string& path, bool mapped) override {
+    if (!machine_.FileExists(path)) return false;
+    if (mapped) {
+      machine_.MarkLoaded(path);
+    } else {
+      machine_.SetUndeletable(path);
+    }
+    return true;
+  }
+  bool SetCurrentFolder(const std::string& path) override {
+    if (!machine_.FolderExists(path)) return false;
+    machine_.SetCurrentFolder(path);
+    return true;
+  }
   bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
     if (!machine_.KeyExists(root, path)) return false;
     machine_.SetKeyAccess(root, path, allowed);

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <map>
 #include <system_error>
+#include <vector>
 
 #include "conformance/target.h"
 #include "platform/key.h"
@@ -64,6 +65,9 @@ class Win32Target final : public Target {
     if (wine_) version_ = WineVersionSetting(platform_.services().registry);
   }
   ~Win32Target() override {
+    for (const void* view : views_) ::UnmapViewOfFile(view);
+    for (auto it = held_.rbegin(); it != held_.rend(); ++it) ::CloseHandle(*it);
+    if (!startFolder_.empty()) ::SetCurrentDirectoryA(startFolder_.c_str());
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
   }
@@ -77,6 +81,25 @@ class Win32Target final : public Target {
   // the suite was started.
   std::optional<bool> RunsAsAdministrator() const override {
     return wine_ ? std::optional<bool>(true) : std::nullopt;
+  }
+  bool HoldFile(const std::string& path, bool mapped) override {
+    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, mapped ? FILE_SHARE_READ : 0,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    held_.push_back(file);
+    if (!mapped) return true;
+    const HANDLE mapping = ::CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping == nullptr) return false;
+    held_.push_back(mapping);
+    const void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (view == nullptr) return false;
+    views_.push_back(view);
+    return true;
+  }
+  bool SetCurrentFolder(const std::string& path) override {
+    char start[MAX_PATH] = {};
+    if (startFolder_.empty() && ::GetCurrentDirectoryA(MAX_PATH, start) > 0) startFolder_ = start;
+    return ::SetCurrentDirectoryA(path.c_str()) != 0;
   }
   // A DACL with one entry for Everyone; the owner keeps WRITE_DAC, so it can be undone.
   bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
@@ -107,6 +130,9 @@ class Win32Target final : public Target {
   std::optional<std::string> wine_;
   std::string folder_;
   std::optional<ExpectedVersion> version_;
+  std::vector<HANDLE> held_;
+  std::string startFolder_;
+  std::vector<const void*> views_;
 };
 
 }  // namespace

@@ -64,8 +64,9 @@ std::vector<std::string> SplitPath(const std::string& path);  // empty component
 
 // ----- hive images
 
-// Writes the key and everything below it as an image.
-std::string WriteHive(const Key& key);
+// Writes the key and everything below it as an image; wideStrings: string data as UTF-16LE,
+// as NT-based Windows saves it.
+std::string WriteHive(const Key& key, bool wideStrings = false);
 // Parses an image into a detached key tree; nullopt for any malformed input.
 std::optional<std::shared_ptr<Key>> ReadHive(std::string_view image);
 
@@ -93,9 +94,10 @@ class Drive {
 
   std::uint32_t Attributes(const Resolved& r) const;
   void SetAttributes(const Resolved& r, std::uint32_t attributes);
-  void Forget(const Resolved& r);     // a deleted item keeps no attributes or locks
-  std::set<std::string> undeletable;  // canonical paths
-  std::set<std::string> busy;         // canonical paths in use for this boot (loaded DLLs)
+  void Forget(const Resolved& r);      // a deleted item keeps no attributes or locks
+  std::set<std::string> undeletable;   // canonical paths
+  std::set<std::string> busy;          // canonical paths in use for this boot (loaded DLLs)
+  std::string currentFolder = "C:\\";  // what relative paths start from
 
  private:
   std::filesystem::path root_;

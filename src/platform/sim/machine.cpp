@@ -274,6 +274,8 @@ void Machine::Impl::StartProgram() {
   itemLists.clear();
   privilegeState.clear();
   for (const auto& p : privileges) privilegeState[Fold(p.name)] = p.enabledByDefault;
+  drive.currentFolder =
+      currentFolder.empty() ? exePath.substr(0, exePath.find_last_of('\\')) : currentFolder;
   lastError = 0;
   controls.fill(ControlState{});
   shown = false;
@@ -436,6 +438,13 @@ std::string Machine::SystemDirectory() const {
 }
 void Machine::SetExePath(std::string path) {
   impl_->exePath = std::move(path);
+}
+void Machine::SetCurrentFolder(std::string path) {
+  impl_->currentFolder = std::move(path);
+  if (!impl_->currentFolder.empty()) impl_->drive.currentFolder = impl_->currentFolder;
+}
+const std::string& Machine::CurrentFolder() const {
+  return impl_->currentFolder;
 }
 const std::string& Machine::ExePath() const {
   return impl_->exePath;
@@ -644,6 +653,9 @@ bool Machine::SetFileAttributes(const std::string& winPath, std::uint32_t attrib
   if (r.error != detail::PathError::None) return false;
   impl_->drive.SetAttributes(r, attributes);
   return true;
+}
+void Machine::MarkLoaded(const std::string& winPath) {
+  impl_->drive.busy.insert(impl_->drive.Resolve(winPath).canonical);
 }
 void Machine::SetUndeletable(const std::string& winPath, bool undeletable) {
   const auto r = impl_->drive.Resolve(winPath);

@@ -132,6 +132,10 @@ class Machine {
   std::string SystemDirectory() const;
   void SetExePath(std::string path);  // default "C:\Program Files\Dravlin\dravlin.exe"
   const std::string& ExePath() const;
+  // The program's current folder, which relative paths start from ("C:\\..."); empty (the
+  // default) is the executable's folder, as when it is started from the desktop or RunOnce.
+  void SetCurrentFolder(std::string path);
+  const std::string& CurrentFolder() const;
 
   // Token groups of the program's process token (the thread has none).
   static platform::SidBytes AdminSid();     // S-1-5-32-544
@@ -196,6 +200,9 @@ class Machine {
   // An undeletable file is in use: deleting it fails with ERROR_SHARING_VIOLATION.
   void SetUndeletable(const std::string& winPath, bool undeletable = true);
   bool IsUndeletable(const std::string& winPath) const;
+  // The file is loaded as a DLL until the next restart: NT refuses its deletion with
+  // ERROR_ACCESS_DENIED, DOS-based Windows with ERROR_SHARING_VIOLATION.
+  void MarkLoaded(const std::string& winPath);
   std::vector<std::string> ListFiles() const;  // "C:\..." paths of all files, sorted
 
   // ----- the program's side

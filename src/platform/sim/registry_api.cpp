@@ -71,11 +71,58 @@ Status Program::KeyOf(HKey key, std::uint32_t access, std::shared_ptr<Key>* out,
   return platform::ERROR_SUCCESS;
 }
 
-HKey Program::NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access) {
+HKey Program::NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access,
+                           std::optional<std::string> classes) {
   const HKey h = m_.nextKey;
   m_.nextKey += 4;
-  m_.keys[h] = {std::move(key), access};
+  m_.keys[h] = {std::move(key), access, std::move(classes)};
   return h;
+}
+
+namespace {
+constexpr const char* kUserClasses = "Software\\Classes";
+constexpr const char* kMachineClasses = "SOFTWARE\\Classes";
+
+std::string JoinPath(const std::string& a, const std::string& b) {
+  std::string out;
+  for (const auto* side : {&a, &b}) {
+    for (const auto& part : SplitPath(*side)) out += (out.empty() ? "" : "\\") + part;
+  }
+  return out;
+}
+}  // namespace
+
+std::optional<std::string> Program::ClassesOf(HKey key) const {
+  if (!m_.IsNt() || m_.version.major < 5) return std::nullopt;
+  if (key == platform::HKEY_CLASSES_ROOT) return std::string();
+  const auto it = m_.keys.find(key);
+  return it == m_.keys.end() ? std::nullopt : it->second.classes;
+}
+
+// The user's key wins where both have one.
+std::shared_ptr<Key> Program::ClassesLookup(const std::string& path) {
+  if (auto user = m_.reg.Lookup(platform::HKEY_CURRENT_USER, JoinPath(kUserClasses, path))) {
+    return user;
+  }
+  return m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, JoinPath(kMachineClasses, path));
+}
+
+std::vector<std::shared_ptr<Key>> Program::Subkeys(HKey key, const std::shared_ptr<Key>& k) {
+  const auto classes = ClassesOf(key);
+  if (!classes) return k->subkeys;
+  const auto user = m_.reg.Lookup(platform::HKEY_CURRENT_USER, JoinPath(kUserClasses, *classes));
+  const auto machine =
+      m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, JoinPath(kMachineClasses, *classes));
+  std::vector<std::shared_ptr<Key>> out;
+  if (user) out = user->subkeys;
+  if (machine) {
+    for (const auto& s : machine->subkeys) {
+      if (!user || !user->Find(s->name)) out.push_back(s);
+    }
+  }
+  std::stable_sort(out.begin(), out.end(),
+                   [](const auto& a, const auto& b) { return Fold(a->name) < Fold(b->name); });
+  return out;
 }
 
 namespace {
@@ -102,7 +149,9 @@ Status Program::OpenKey(HKey key, const std::string& subKey, std::uint32_t acces
   if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
   const std::string sub = UpToNul(subKey);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
-  auto target = m_.reg.LookupFrom(parent, sub);
+  auto classes = ClassesOf(key);
+  if (classes) classes = JoinPath(*classes, sub);
+  auto target = classes ? ClassesLookup(*classes) : m_.reg.LookupFrom(parent, sub);
   if (!target) return platform::ERROR_FILE_NOT_FOUND;
   // DOS-based Windows has no registry security: every handle may do everything.
   std::uint32_t granted = platform::KEY_ALL_ACCESS;
@@ -111,7 +160,7 @@ Status Program::OpenKey(HKey key, const std::string& subKey, std::uint32_t acces
     if (!grant) return platform::ERROR_ACCESS_DENIED;
     granted = *grant;
   }
-  *result = NewKeyHandle(std::move(target), granted);
+  *result = NewKeyHandle(std::move(target), granted, std::move(classes));
   return platform::ERROR_SUCCESS;
 }
 
@@ -136,8 +185,21 @@ Status Program::RegCreateKeyExA(HKey key, const std::string& subKey, std::uint32
   std::shared_ptr<Key> parent;
   if (Status st = KeyOf(key, 0, &parent)) return st;
   if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
-  const std::string sub = UpToNul(subKey);
+  std::string sub = UpToNul(subKey);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
+  // Through the merged classes view an existing key opens where it is (the user's first);
+  // a new one is made below the machine's classes.
+  auto classes = ClassesOf(key);
+  if (classes) {
+    classes = JoinPath(*classes, sub);
+    if (auto found = ClassesLookup(*classes)) {
+      parent = std::move(found);
+      sub.clear();
+    } else {
+      parent = m_.reg.Root(platform::HKEY_CLASSES_ROOT);
+      sub = *classes;
+    }
+  }
   const auto parts = SplitPath(sub);
   // Check the whole path before creating anything, so a refusal leaves no partial keys.
   std::shared_ptr<Key> k = parent;
@@ -171,7 +233,7 @@ Status Program::RegCreateKeyExA(HKey key, const std::string& subKey, std::uint32
       m_.volatileKeys.push_back(k);
     }
   }
-  *result = NewKeyHandle(k, granted);
+  *result = NewKeyHandle(k, granted, std::move(classes));
   if (disposition != nullptr) {
     *disposition = creating ? platform::REG_CREATED_NEW_KEY : platform::REG_OPENED_EXISTING_KEY;
   }
@@ -230,6 +292,11 @@ Status Program::RegSetValueExA(HKey key, const std::string& valueName, std::uint
   if (data == nullptr && cbData > 0) return platform::ERROR_INVALID_PARAMETER;
   const std::string name = UpToNul(valueName);
   if (name.size() > kMaxValueName) return platform::ERROR_INVALID_PARAMETER;
+  // NT adds the terminator that a string written without one left out, when it follows the
+  // data in the caller's memory (NT reads that byte too; our callers' buffers hold it).
+  const bool isString =
+      type == platform::REG_SZ || type == platform::REG_EXPAND_SZ || type == platform::REG_MULTI_SZ;
+  if (m_.IsNt() && isString && cbData > 0 && data[cbData - 1] != 0 && data[cbData] == 0) ++cbData;
   RegValue value{
       type, cbData > 0 ? std::string(reinterpret_cast<const char*>(data), cbData) : std::string()};
   if (NamedValue* v = k->FindValue(name)) {
@@ -260,7 +327,8 @@ Status Program::RegDeleteKeyA(HKey key, const std::string& subKey) {
   if (Status st = KeyOf(key, 0, &parent)) return st;
   const std::string sub = UpToNul(subKey);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
-  auto target = m_.reg.LookupFrom(parent, sub);
+  const auto classes = ClassesOf(key);
+  auto target = classes ? ClassesLookup(JoinPath(*classes, sub)) : m_.reg.LookupFrom(parent, sub);
   if (!target) return platform::ERROR_FILE_NOT_FOUND;
   if (target->parent == nullptr) return platform::ERROR_ACCESS_DENIED;  // a root
   if (m_.IsNt()) {
@@ -280,8 +348,9 @@ Status Program::RegEnumKeyExA(HKey key, std::uint32_t index, char* name, std::ui
   std::shared_ptr<Key> k;
   if (Status st = KeyOf(key, KEY_ENUMERATE_SUB_KEYS, &k)) return st;
   if (name == nullptr || cchName == nullptr) return platform::ERROR_INVALID_PARAMETER;
-  if (index >= k->subkeys.size()) return platform::ERROR_NO_MORE_ITEMS;
-  const std::string& n = k->subkeys[index]->name;
+  const auto subkeys = Subkeys(key, k);
+  if (index >= subkeys.size()) return platform::ERROR_NO_MORE_ITEMS;
+  const std::string& n = subkeys[index]->name;
   if (*cchName <= n.size()) return platform::ERROR_MORE_DATA;
   std::memcpy(name, n.data(), n.size());
   name[n.size()] = '\0';
@@ -297,12 +366,13 @@ Status Program::RegQueryInfoKeyA(HKey key, std::uint32_t* subKeys, std::uint32_t
   std::shared_ptr<Key> k;
   if (Status st = KeyOf(key, KEY_QUERY_VALUE, &k)) return st;
   std::size_t maxSub = 0, maxName = 0, maxData = 0;
-  for (const auto& s : k->subkeys) maxSub = std::max(maxSub, s->name.size());
+  const auto subkeys = Subkeys(key, k);
+  for (const auto& s : subkeys) maxSub = std::max(maxSub, s->name.size());
   for (const auto& v : k->values) {
     maxName = std::max(maxName, v.name.size());
     maxData = std::max(maxData, v.value.data.size());
   }
-  if (subKeys) *subKeys = static_cast<std::uint32_t>(k->subkeys.size());
+  if (subKeys) *subKeys = static_cast<std::uint32_t>(subkeys.size());
   if (maxSubKeyLen) *maxSubKeyLen = static_cast<std::uint32_t>(maxSub);
   if (values) *values = static_cast<std::uint32_t>(k->values.size());
   if (maxValueNameLen) *maxValueNameLen = static_cast<std::uint32_t>(maxName);
@@ -339,7 +409,7 @@ Status Program::RegSaveKeyA(HKey key, const std::string& file) {
   if (r.error != PathError::FileMissing) return FileStatus(r.error);
   // Values are read from the store itself: a save shows the real bytes whatever a loaded
   // hijacker does to queries.
-  if (!WriteHostFile(r.host, WriteHive(*k))) return platform::ERROR_CANTWRITE;
+  if (!WriteHostFile(r.host, WriteHive(*k, m_.IsNt()))) return platform::ERROR_CANTWRITE;
   m_.drive.Forget(r);
   return platform::ERROR_SUCCESS;
 }

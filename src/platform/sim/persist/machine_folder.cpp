@@ -326,7 +326,7 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
   r.Object(root, {},
            {"version", "language", "shortDate", "longTime", "am", "pm", "clock", "administrator",
             "groups", "privileges", "exePath", "systemDirectory", "undeletable", "attributes",
-            "hijacker", "heldKeys", "comment"});
+            "hijacker", "heldKeys", "currentFolder", "comment"});
 
   MachineDescription d;
   // Version: a preset name or an object that refines one.
@@ -427,6 +427,9 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
   }
 
   if (root.contains("exePath")) d.exePath = r.String(root["exePath"], {"exePath"});
+  if (root.contains("currentFolder")) {
+    d.currentFolder = r.String(root["currentFolder"], {"currentFolder"});
+  }
   if (root.contains("systemDirectory")) {
     d.systemDirectory = r.String(root["systemDirectory"], {"systemDirectory"});
   }
@@ -538,6 +541,7 @@ std::string WriteMachineJson(const Machine& machine) {
   }
   j["undeletable"] = undeletable;
   j["attributes"] = attributes;
+  if (!machine.CurrentFolder().empty()) j["currentFolder"] = machine.CurrentFolder();
   if (!machine.HeldKeys().empty()) {
     OrderedJson held = OrderedJson::array();
     for (const auto& [root, path] : machine.HeldKeys()) {
@@ -563,6 +567,7 @@ void ApplyDescription(const MachineDescription& d, Machine& machine) {
   if (!d.systemDirectory.empty()) machine.SetSystemDirectory(d.systemDirectory);
   machine.SetHijacker(d.hijacker);
   for (const auto& [root, path] : d.heldKeys) machine.HoldKeyOpen(root, path);
+  if (!d.currentFolder.empty()) machine.SetCurrentFolder(d.currentFolder);
 }
 
 // ---------------------------------------------------------------------------------------------
