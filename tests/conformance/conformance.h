@@ -33,6 +33,7 @@ class Conformance : public ::testing::Test {
   platform::Shell& shell() { return target_->services().shell; }
   platform::Files& files() { return target_->services().files; }
   platform::Regional& regional() { return target_->services().regional; }
+  platform::Ui& ui() { return target_->services().ui; }
   Target& target() { return *target_; }
   bool wine() const { return target_->IsWine(); }
   // NT-based unless the target says otherwise.

@@ -1,4 +1,6 @@
 // Version, short paths, files on disk and system texts from kernel32 and the shell.
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "conformance/conformance.h"
@@ -71,7 +73,8 @@ TEST_F(Kernel, GetShortPathNameA) {
   const std::uint32_t n = kernel().GetShortPathNameA(File("MiXeD.TxT"), buffer, sizeof buffer);
   ASSERT_GT(n, 0u);
   const std::string mixed(buffer, n);
-  EXPECT_EQ(mixed.substr(mixed.rfind('\\') + 1), "MiXeD.TxT") << mixed;
+  if (wine()) Gap("GetShortPathNameA gives a part already in 8.3 form with the case on disk");
+  EXPECT_EQ(mixed.substr(mixed.rfind('\\') + 1), wine() ? "mixed.txt" : "MiXeD.TxT") << mixed;
 }
 
 TEST_F(Kernel, FilesOnDisk) {
@@ -137,6 +140,12 @@ TEST_F(Kernel, FilesInUse) {
     } else {
       ASSERT_TRUE(target().HoldFile(path, row.use == Use::Mapped)) << row.name;
     }
+    if (wine() && row.use == Use::Mapped) {
+      Gap("DeleteFileA and Kill of a file mapped into memory succeed, again and again");
+      EXPECT_TRUE(kernel().DeleteFileA(path));
+      EXPECT_EQ(files().Kill(path), RT_OK);
+      continue;
+    }
     EXPECT_FALSE(kernel().DeleteFileA(path)) << row.name;
     EXPECT_EQ(kernel().GetLastError(), row.deleteError) << row.name;
     EXPECT_EQ(files().Kill(path), row.kill) << row.name;
@@ -158,6 +167,51 @@ TEST_F(Kernel, RelativePaths) {
   EXPECT_FALSE(shell().PathFileExistsA(File("relative.txt")));
 }
 
+// The system folder by both roads: a short buffer gets the size needed (NUL included) and is
+// left alone; the shell's item list names the same folder (the shells before 2000 and ME know
+// no such id).
+TEST_F(Kernel, SystemFolder) {
+  char buffer[300];
+  std::memset(buffer, kFill, sizeof buffer);
+  const std::uint32_t length = kernel().GetSystemDirectoryA(buffer, sizeof buffer);
+  ASSERT_GT(length, 3u);
+  const std::string system(buffer, length);
+  std::memset(buffer, kFill, sizeof buffer);
+  EXPECT_EQ(kernel().GetSystemDirectoryA(buffer, 4), length + 1);
+  EXPECT_EQ(static_cast<std::uint8_t>(buffer[0]), kFill);
+
+  ItemIdList list = 0;
+  const std::int32_t located = shell().SHGetSpecialFolderLocation(0, CSIDL_SYSTEM, &list);
+  const auto version = target().Version();
+  if (version && version->major == 4 &&
+      (version->platformId == VER_PLATFORM_WIN32_NT || version->minor < 90)) {
+    EXPECT_NE(located, 0);
+    return;
+  }
+  ASSERT_EQ(located, 0);
+  ASSERT_NE(list, 0u);
+  std::memset(buffer, kFill, sizeof buffer);
+  ASSERT_TRUE(shell().SHGetPathFromIDListA(list, buffer));
+  shell().CoTaskMemFree(list);
+  std::string viaShell(buffer);
+  EXPECT_EQ(viaShell.size(), system.size());
+  EXPECT_TRUE(std::equal(viaShell.begin(), viaShell.end(), system.begin(), system.end(),
+                         [](char a, char b) { return std::toupper(a) == std::toupper(b); }))
+      << viaShell << " / " << system;
+}
+
+// Without the enabled shutdown privilege NT refuses a restart (1314):
+// https://learn.microsoft.com/en-us/windows/win32/api/winuser/nf-winuser-exitwindowsex
+TEST_F(Kernel, ExitWindowsExWithoutThePrivilege) {
+  if (wine()) {
+    Gap("ExitWindowsEx is not called: Wine restarts the prefix's session, which ends the suite");
+    return;
+  }
+  if (!nt()) return;  // DOS-based Windows would restart
+  EXPECT_FALSE(ui().ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_PRIVILEGE_NOT_HELD);
+}
+
 TEST_F(Kernel, FormatMessageA) {
   char buffer[256];
   std::memset(buffer, kFill, sizeof buffer);
@@ -171,6 +225,11 @@ TEST_F(Kernel, FormatMessageA) {
   if (wine()) Gap("FormatMessageA(5) reads \"Access denied.\" (Windows: \"Access is denied.\")");
   EXPECT_EQ(text, expected + '\0') << Printable(text);
   EXPECT_EQ(static_cast<std::uint8_t>(buffer[count + 1]), kFill);
+
+  // A buffer too small for the text: nothing stored, 122.
+  EXPECT_EQ(kernel().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, ERROR_ACCESS_DENIED, 0, buffer, 5),
+            0u);
+  EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 
   std::memset(buffer, kFill, sizeof buffer);
   EXPECT_EQ(kernel().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, 0x7fff1234u, 0, buffer, 256), 0u);

@@ -7,9 +7,21 @@
 #include "conformance/target.h"
 #include "platform/key.h"
 #include "platform/win32/win32.h"
-#include "platform/win32/windows_api.h"
 
 namespace dravlin::conformance {
+
+// What the suite arranges through Windows directly (win32_os.cpp, apart for <windows.h>'s macros).
+namespace os {
+struct Held {
+  std::vector<std::uintptr_t> handles;
+  std::vector<const void*> views;
+};
+bool RestrictKey(std::uint32_t root, const std::string& path, std::uint32_t allowed);
+bool HoldFile(const std::string& path, bool mapped, Held& held);
+void Release(Held& held);
+std::string CurrentFolder();
+bool SetCurrentFolder(const std::string& path);
+}  // namespace os
 
 namespace {
 
@@ -65,9 +77,8 @@ class Win32Target final : public Target {
     if (wine_) version_ = WineVersionSetting(platform_.services().registry);
   }
   ~Win32Target() override {
-    for (const void* view : views_) ::UnmapViewOfFile(view);
-    for (auto it = held_.rbegin(); it != held_.rend(); ++it) ::CloseHandle(*it);
-    if (!startFolder_.empty()) ::SetCurrentDirectoryA(startFolder_.c_str());
+    os::Release(held_);
+    if (!startFolder_.empty()) os::SetCurrentFolder(startFolder_);
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
   }
@@ -83,45 +94,14 @@ class Win32Target final : public Target {
     return wine_ ? std::optional<bool>(true) : std::nullopt;
   }
   bool HoldFile(const std::string& path, bool mapped) override {
-    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, mapped ? FILE_SHARE_READ : 0,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    held_.push_back(file);
-    if (!mapped) return true;
-    const HANDLE mapping = ::CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (mapping == nullptr) return false;
-    held_.push_back(mapping);
-    const void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-    if (view == nullptr) return false;
-    views_.push_back(view);
-    return true;
+    return os::HoldFile(path, mapped, held_);
   }
   bool SetCurrentFolder(const std::string& path) override {
-    char start[MAX_PATH] = {};
-    if (startFolder_.empty() && ::GetCurrentDirectoryA(MAX_PATH, start) > 0) startFolder_ = start;
-    return ::SetCurrentDirectoryA(path.c_str()) != 0;
+    if (startFolder_.empty()) startFolder_ = os::CurrentFolder();
+    return os::SetCurrentFolder(path);
   }
-  // A DACL with one entry for Everyone; the owner keeps WRITE_DAC, so it can be undone.
   bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(win32::ToHkey(root), path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
-      return false;
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    bool done = false;
-    if (::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
-      alignas(DWORD) BYTE aclBytes[128];
-      auto* acl = reinterpret_cast<PACL>(aclBytes);
-      SECURITY_DESCRIPTOR sd;
-      done = ::InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) &&
-             ::AddAccessAllowedAce(acl, ACL_REVISION, allowed, everyone) &&
-             ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
-             ::SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) &&
-             ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd) == ERROR_SUCCESS;
-      ::FreeSid(everyone);
-    }
-    ::RegCloseKey(key);
-    return done;
+    return os::RestrictKey(root, path, allowed);
   }
 
  private:
@@ -130,9 +110,8 @@ class Win32Target final : public Target {
   std::optional<std::string> wine_;
   std::string folder_;
   std::optional<ExpectedVersion> version_;
-  std::vector<HANDLE> held_;
+  os::Held held_;
   std::string startFolder_;
-  std::vector<const void*> views_;
 };
 
 }  // namespace

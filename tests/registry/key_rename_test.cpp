@@ -111,6 +111,7 @@ TEST_F(KeyRename, KeysThatCanOnlyBeReadAndKeysHeldOpenBySystemProcesses) {
   EXPECT_EQ(Rename(), 0);
   m.HoldKeyOpen(HKEY_LOCAL_MACHINE, "S\\New\\Sub");
   m.Reboot();
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, "S\\New\\Sub"));
   EXPECT_EQ(Rename(), 0);
   EXPECT_EQ(Tree("S\\New"), Tree("S\\Old"));
 

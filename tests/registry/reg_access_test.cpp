@@ -208,6 +208,8 @@ TEST_F(RegAccess, AKeyThatCanOnlyBeReadIsReadButNeverChanged) {
   EXPECT_FALSE(acc.DeleteSingleKey(HKEY_LOCAL_MACHINE, "S\\RO\\Child"));
   EXPECT_TRUE(Exists("S\\RO\\Child"));
   EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"), (RegValue{1, "abc\0"s}));
+  m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\RO", platform::KEY_ALL_ACCESS);
+  EXPECT_TRUE(acc.DeleteRegValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"));
   // The listing of helper objects asks for no more than the key allows.
   AddBho("{1}", "C:\\one.dll");
   m.SetKeyAccess(HKEY_LOCAL_MACHINE, kBhoKey, platform::KEY_READ);
