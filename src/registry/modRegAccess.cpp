@@ -110,7 +110,8 @@ std::int16_t modRegAccess::WriteRegValue(HKey root, const std::string& keyPath,
       written = reg_.RegSetValueExA(key.get(), valueName, valueType,
                                     reinterpret_cast<const std::uint8_t*>(&zero), 0);
     } else {
-      if (text.size() >= kMaxValueBytes) return 0;
+      // Only a length the call's 32-bit count cannot carry is refused (reachable on 64-bit hosts).
+      if (text.size() >= std::numeric_limits<std::uint32_t>::max()) return 0;
       // std::string keeps a terminating zero after its last character; NULs inside stay.
       written = reg_.RegSetValueExA(key.get(), valueName, valueType,
                                     reinterpret_cast<const std::uint8_t*>(text.c_str()),

@@ -211,12 +211,15 @@ void modRegKeyRename::saveKeyToFile(HKey rootKey, const std::string& keyPath,
                                     const std::string& filePath) {
   try {
     UniqueKey key(sv_.registry);
-    const Status opened =
-        sv_.registry.RegOpenKeyExA(rootKey, keyPath, 0, platform::KEY_ALL_ACCESS, key.put());
+    (void)sv_.registry.RegOpenKeyExA(rootKey, keyPath, 0, platform::KEY_ALL_ACCESS, key.put());
     if (sv_.shell.PathFileExistsA(filePath)) (void)sv_.kernel.DeleteFileA(filePath);
-    // An unopened key has nothing to save; the old file is gone all the same.
-    if (opened == platform::ERROR_SUCCESS) (void)sv_.registry.RegSaveKeyA(key.get(), filePath);
-    (void)key.Close();
+    // After a failed open the save and the close still run, on handle 0, and fail harmlessly.
+    (void)sv_.registry.RegSaveKeyA(key.get(), filePath);
+    if (key) {
+      (void)key.Close();
+    } else {
+      (void)sv_.registry.RegCloseKey(0);
+    }
   } catch (const std::exception&) {
     // Nothing is reported: the caller looks for the file.
   }

@@ -120,16 +120,15 @@ std::string modIsAdmin::GetSpecialFolder(std::int32_t folderId) {
   platform::ItemIdList list = 0;
   const std::int32_t located = shell.SHGetSpecialFolderLocation(0, folderId, &list);
   std::string result;
-  if (located == 0 && list != 0) {
-    std::string buffer(kFolderPathChars, ' ');
-    if (shell.SHGetPathFromIDListA(list, buffer.data())) {
-      // The path ends at its NUL; a buffer without one holds no path we could trust.
-      const std::size_t end = buffer.find('\0');
-      if (end != std::string::npos) result = buffer.substr(0, end);
-    }
+  // A failed call hands out no list (Windows sets it to null), so there is nothing to release.
+  if (located != 0 || list == 0) return result;
+  std::string buffer(kFolderPathChars, ' ');
+  if (shell.SHGetPathFromIDListA(list, buffer.data())) {
+    // The path ends at its NUL; a buffer without one holds no path we could trust.
+    const std::size_t end = buffer.find('\0');
+    if (end != std::string::npos) result = buffer.substr(0, end);
   }
-  // Whatever list the call handed out is ours to release, even alongside a failure.
-  if (list != 0) shell.CoTaskMemFree(list);
+  shell.CoTaskMemFree(list);
   return result;
 }
 

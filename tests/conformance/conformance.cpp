@@ -128,6 +128,7 @@ std::optional<std::string> Conformance::ReadFileBytes(const std::string& path) {
 }
 
 void Conformance::SetPrivileges(const std::vector<std::string>& enabled) {
+  if (!nt()) return;  // DOS-based Windows has no tokens and needs no privilege
   Handle token = 0;
   ASSERT_TRUE(sec().OpenProcessToken(kernel().GetCurrentProcess(),
                                      TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));

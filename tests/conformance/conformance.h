@@ -33,8 +33,11 @@ class Conformance : public ::testing::Test {
   platform::Shell& shell() { return target_->services().shell; }
   platform::Files& files() { return target_->services().files; }
   platform::Regional& regional() { return target_->services().regional; }
+  platform::Ui& ui() { return target_->services().ui; }
   Target& target() { return *target_; }
   bool wine() const { return target_->IsWine(); }
+  // NT-based unless the target says otherwise.
+  bool nt() const { return target_->Version().value_or(ExpectedVersion{2}).platformId == 2; }
   platform::HKey scratch() const { return scratch_->get(); }
 
   // Where the platform is known to differ from Windows: named in the output and the XML

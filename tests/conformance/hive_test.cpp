@@ -38,31 +38,39 @@ class Hive : public Conformance {
 };
 
 TEST_F(Hive, RegSaveKeyA) {
+  // DOS-based Windows has no privileges to ask for.
   SetPrivileges({"SeRestorePrivilege"});
-  EXPECT_EQ(reg().RegSaveKeyA(source, File("nobackup.hiv")), ERROR_PRIVILEGE_NOT_HELD);
+  EXPECT_EQ(reg().RegSaveKeyA(source, File("nobackup.hiv")),
+            nt() ? ERROR_PRIVILEGE_NOT_HELD : ERROR_SUCCESS);
   if (wine()) {
     Gap("RegSaveKeyA refused for want of the backup privilege still leaves an empty file");
     std::int64_t length = -1;
     EXPECT_EQ(files().FileLen(File("nobackup.hiv"), &length), RT_OK);
     EXPECT_EQ(length, 0);
   } else {
-    EXPECT_FALSE(shell().PathFileExistsA(File("nobackup.hiv")));
+    EXPECT_EQ(shell().PathFileExistsA(File("nobackup.hiv")), !nt());
   }
 
-  // A byte search finds a value's data in the file.
+  // NT keeps string data as UTF-16 and saves it so; only DOS-based Windows' files hold the ANSI
+  // bytes that a byte search finds:
+  // https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-rrp/3d64dbea-f016-4373-8cac-e43bf343837d
   SetPrivileges({"SeBackupPrivilege"});
   ASSERT_EQ(reg().RegSaveKeyA(source, File("saved.hiv")), ERROR_SUCCESS);
   const auto bytes = ReadFileBytes(File("saved.hiv"));
   ASSERT_TRUE(bytes);
-  EXPECT_NE(bytes->find("qzplain.dll"), std::string::npos) << Printable(bytes->substr(0, 200));
   if (wine()) {
+    EXPECT_NE(bytes->find("qzplain.dll"), std::string::npos) << Printable(bytes->substr(0, 200));
     Gap("RegSaveKeyA writes Wine's text format (\"WINE REGISTRY Version 2\") with backslashes "
         "doubled, not a hive image holding data bytes verbatim");
     EXPECT_EQ(bytes->rfind("WINE REGISTRY Version 2", 0), 0u) << Printable(bytes->substr(0, 40));
     EXPECT_EQ(bytes->find(kDllPath), std::string::npos);
     EXPECT_NE(bytes->find("C:\\\\WINDOWS\\\\system32\\\\qzhook.dll"), std::string::npos);
   } else {
-    EXPECT_NE(bytes->find(kDllPath), std::string::npos) << Printable(bytes->substr(0, 200));
+    std::string wide;
+    for (const char c : std::string(kDllPath)) wide += std::string{c, '\0'};
+    EXPECT_EQ(bytes->find(kDllPath) != std::string::npos, !nt())
+        << Printable(bytes->substr(0, 200));
+    EXPECT_EQ(bytes->find(wide) != std::string::npos, nt());
   }
 
   WriteTextFile(File("exists.hiv"), "left from an earlier run");
@@ -120,6 +128,45 @@ TEST_F(Hive, RegRestoreKeyA) {
   }
   // The source is a copy's origin, not moved.
   EXPECT_EQ(ReadValue(scratch(), "Source", "Plain"), kPlain);
+}
+
+// Without REG_FORCE_RESTORE, any other handle at or below the key blocks the restore:
+// https://learn.microsoft.com/en-us/windows/desktop/api/winreg/nf-winreg-regrestorekeya
+TEST_F(Hive, RestoreWithoutForce) {
+  SetPrivileges({"SeBackupPrivilege", "SeRestorePrivilege"});
+  ASSERT_EQ(reg().RegSaveKeyA(source, File("saved.hiv")), ERROR_SUCCESS);
+  UniqueKey fresh(reg()), other(reg());
+  ASSERT_EQ(
+      reg().RegCreateKeyExA(scratch(), "Fresh\\Below", 0, KEY_ALL_ACCESS, other.put(), nullptr),
+      ERROR_SUCCESS);
+  ASSERT_EQ(reg().RegOpenKeyExA(scratch(), "Fresh", 0, KEY_ALL_ACCESS, fresh.put()), ERROR_SUCCESS);
+  const char* const blockers[] = {"Fresh\\Below", "Fresh"};
+  for (const char* held : blockers) {
+    ASSERT_EQ(reg().RegOpenKeyExA(scratch(), held, 0, KEY_READ, other.put()), ERROR_SUCCESS);
+    const Status status = reg().RegRestoreKeyA(fresh.get(), File("saved.hiv"), 0);
+    if (wine()) {
+      Gap(std::string("RegRestoreKeyA without force succeeds with a handle open at ") + held);
+      EXPECT_EQ(status, ERROR_SUCCESS);
+    } else {
+      EXPECT_EQ(status, ERROR_ACCESS_DENIED) << "a handle open at " << held;
+      EXPECT_TRUE(KeyExists(scratch(), "Fresh\\Below")) << held;
+    }
+  }
+  other.Close();
+  EXPECT_EQ(reg().RegRestoreKeyA(fresh.get(), File("saved.hiv"), 0), ERROR_SUCCESS);
+  if (!wine()) {
+    EXPECT_EQ(ReadValue(scratch(), "Fresh", "Plain"), kPlain);
+    EXPECT_FALSE(KeyExists(scratch(), "Fresh\\Below"));
+  }
+  // A missing file, a missing folder.
+  const Status missing = reg().RegRestoreKeyA(fresh.get(), File("missing.hiv"), REG_FORCE_RESTORE);
+  if (wine()) {
+    Gap("RegRestoreKeyA of a missing file succeeds");
+    EXPECT_EQ(missing, ERROR_SUCCESS);
+  } else {
+    EXPECT_EQ(missing, ERROR_FILE_NOT_FOUND);
+  }
+  EXPECT_EQ(reg().RegSaveKeyA(source, File("no folder\\saved.hiv")), ERROR_PATH_NOT_FOUND);
 }
 
 }  // namespace

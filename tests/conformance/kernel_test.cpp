@@ -1,4 +1,6 @@
 // Version, short paths, files on disk and system texts from kernel32 and the shell.
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "conformance/conformance.h"
@@ -30,6 +32,11 @@ TEST_F(Kernel, GetVersionExA) {
   EXPECT_FALSE(kernel().GetVersionExA(&wrong));
   EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(wrong.dwPlatformId, 0u);
+  // The extended record came with NT 4.0 SP6; 95, 98 and ME refuse it:
+  // https://blog.csdn.net/weixin_33673142/article/details/117042880 (a copy of the old page)
+  OsVersionInfo extended;
+  extended.dwOSVersionInfoSize = 156;
+  EXPECT_EQ(kernel().GetVersionExA(&extended), info.dwPlatformId == VER_PLATFORM_WIN32_NT);
 }
 
 TEST_F(Kernel, GetShortPathNameA) {
@@ -59,6 +66,15 @@ TEST_F(Kernel, GetShortPathNameA) {
   EXPECT_LE(dot == std::string::npos ? last.size() : dot, 8u) << last;
   EXPECT_LE(dot == std::string::npos ? 0 : last.size() - dot - 1, 3u) << last;
   EXPECT_TRUE(files().FileExists(shortPath)) << shortPath;
+
+  // A part already in short form is copied as written, whatever case the disk keeps:
+  // https://learn.microsoft.com/en-us/windows/win32/api/fileapi/nf-fileapi-getshortpathnamea
+  WriteTextFile(File("mixed.txt"), "x");
+  const std::uint32_t n = kernel().GetShortPathNameA(File("MiXeD.TxT"), buffer, sizeof buffer);
+  ASSERT_GT(n, 0u);
+  const std::string mixed(buffer, n);
+  if (wine()) Gap("GetShortPathNameA gives a part already in 8.3 form with the case on disk");
+  EXPECT_EQ(mixed.substr(mixed.rfind('\\') + 1), wine() ? "mixed.txt" : "MiXeD.TxT") << mixed;
 }
 
 TEST_F(Kernel, FilesOnDisk) {
@@ -96,6 +112,107 @@ TEST_F(Kernel, FilesOnDisk) {
   EXPECT_EQ(files().Kill(path), RT_FILE_NOT_FOUND);
 }
 
+// A file in use: DeleteFileA's answer and the runtime's number for Kill, which reports a file
+// it holds open itself as 55 and a sharing violation as 70:
+// https://learn.microsoft.com/en-us/previous-versions/ey1w10ch(v=vs.85)
+// https://learn.microsoft.com/lb-lu/office/vba/language/reference/user-interface-help/file-already-open-error-55
+TEST_F(Kernel, FilesInUse) {
+  enum class Use { Runtime, Elsewhere, Mapped };
+  struct Row {
+    const char* name;
+    Use use;
+    Status deleteError;
+    RtError kill;
+  };
+  const Row rows[] = {
+      {"runtime.dat", Use::Runtime, ERROR_SHARING_VIOLATION, RT_FILE_ALREADY_OPEN},
+      {"elsewhere.dat", Use::Elsewhere, ERROR_SHARING_VIOLATION, RT_PERMISSION_DENIED},
+      // NT refuses a mapped image, as a loaded DLL is, as access denied (75 for the runtime).
+      {"loaded.dll", Use::Mapped, nt() ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION,
+       nt() ? RT_PATH_FILE_ACCESS_ERROR : RT_PERMISSION_DENIED},
+  };
+  for (const Row& row : rows) {
+    const std::string path = File(row.name);
+    WriteTextFile(path, "MZ");
+    const int number = files().FreeFile();
+    if (row.use == Use::Runtime) {
+      ASSERT_EQ(files().OpenForBinaryRead(number, path), RT_OK);
+    } else {
+      ASSERT_TRUE(target().HoldFile(path, row.use == Use::Mapped)) << row.name;
+    }
+    if (wine() && row.use == Use::Mapped) {
+      Gap("DeleteFileA and Kill of a file mapped into memory succeed, again and again");
+      EXPECT_TRUE(kernel().DeleteFileA(path));
+      EXPECT_EQ(files().Kill(path), RT_OK);
+      continue;
+    }
+    EXPECT_FALSE(kernel().DeleteFileA(path)) << row.name;
+    EXPECT_EQ(kernel().GetLastError(), row.deleteError) << row.name;
+    EXPECT_EQ(files().Kill(path), row.kill) << row.name;
+    EXPECT_TRUE(shell().PathFileExistsA(path)) << row.name;
+    if (row.use == Use::Runtime) {
+      EXPECT_EQ(files().Close(number), RT_OK);
+    }
+  }
+}
+
+// A relative path starts from the current folder.
+TEST_F(Kernel, RelativePaths) {
+  ASSERT_TRUE(target().SetCurrentFolder(target().ScratchFolder()));
+  WriteTextFile("relative.txt", "x");
+  EXPECT_TRUE(shell().PathFileExistsA(File("relative.txt")));
+  EXPECT_TRUE(files().FileExists("relative.txt"));
+  EXPECT_NE(kernel().GetFileAttributesA(".\\relative.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(kernel().DeleteFileA("relative.txt"));
+  EXPECT_FALSE(shell().PathFileExistsA(File("relative.txt")));
+}
+
+// The system folder by both roads: a short buffer gets the size needed (NUL included) and is
+// left alone; the shell's item list names the same folder (the shells before 2000 and ME know
+// no such id).
+TEST_F(Kernel, SystemFolder) {
+  char buffer[300];
+  std::memset(buffer, kFill, sizeof buffer);
+  const std::uint32_t length = kernel().GetSystemDirectoryA(buffer, sizeof buffer);
+  ASSERT_GT(length, 3u);
+  const std::string system(buffer, length);
+  std::memset(buffer, kFill, sizeof buffer);
+  EXPECT_EQ(kernel().GetSystemDirectoryA(buffer, 4), length + 1);
+  EXPECT_EQ(static_cast<std::uint8_t>(buffer[0]), kFill);
+
+  ItemIdList list = 0;
+  const std::int32_t located = shell().SHGetSpecialFolderLocation(0, CSIDL_SYSTEM, &list);
+  const auto version = target().Version();
+  if (version && version->major == 4 &&
+      (version->platformId == VER_PLATFORM_WIN32_NT || version->minor < 90)) {
+    EXPECT_NE(located, 0);
+    return;
+  }
+  ASSERT_EQ(located, 0);
+  ASSERT_NE(list, 0u);
+  std::memset(buffer, kFill, sizeof buffer);
+  ASSERT_TRUE(shell().SHGetPathFromIDListA(list, buffer));
+  shell().CoTaskMemFree(list);
+  std::string viaShell(buffer);
+  EXPECT_EQ(viaShell.size(), system.size());
+  EXPECT_TRUE(std::equal(viaShell.begin(), viaShell.end(), system.begin(), system.end(),
+                         [](char a, char b) { return std::toupper(a) == std::toupper(b); }))
+      << viaShell << " / " << system;
+}
+
+// Without the enabled shutdown privilege NT refuses a restart (1314):
+// https://learn.microsoft.com/en-us/windows/win32/api/winuser/nf-winuser-exitwindowsex
+TEST_F(Kernel, ExitWindowsExWithoutThePrivilege) {
+  if (wine()) {
+    // Measured apart: it answers nonzero without the privilege and ends the calling process.
+    Gap("ExitWindowsEx does not check the shutdown privilege and ends the process; not called");
+    return;
+  }
+  if (!nt()) return;  // DOS-based Windows would restart
+  EXPECT_FALSE(ui().ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_PRIVILEGE_NOT_HELD);
+}
+
 TEST_F(Kernel, FormatMessageA) {
   char buffer[256];
   std::memset(buffer, kFill, sizeof buffer);
@@ -109,6 +226,11 @@ TEST_F(Kernel, FormatMessageA) {
   if (wine()) Gap("FormatMessageA(5) reads \"Access denied.\" (Windows: \"Access is denied.\")");
   EXPECT_EQ(text, expected + '\0') << Printable(text);
   EXPECT_EQ(static_cast<std::uint8_t>(buffer[count + 1]), kFill);
+
+  // A buffer too small for the text: nothing stored, 122.
+  EXPECT_EQ(kernel().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, ERROR_ACCESS_DENIED, 0, buffer, 5),
+            0u);
+  EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 
   std::memset(buffer, kFill, sizeof buffer);
   EXPECT_EQ(kernel().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, 0x7fff1234u, 0, buffer, 256), 0u);

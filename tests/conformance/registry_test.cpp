@@ -106,6 +106,18 @@ TEST_F(Registry, ValuesKeepTheirBytes) {
     ASSERT_TRUE(got) << name;
     EXPECT_EQ(*got, bytes) << name << ": " << Printable(*got);
   }
+  // A string written without its terminator gets it when the terminator follows the data
+  // (as it does in every std::string); binary data stays as given. The count must include the
+  // terminator: https://learn.microsoft.com/en-us/windows/win32/api/winreg/nf-winreg-regsetvalueexa
+  const std::tuple<const char*, std::uint32_t, std::string, std::string> unterminated[] = {
+      {"Sz", REG_SZ, "abc", std::string("abc\0", 4)},
+      {"Multi", REG_MULTI_SZ, std::string("a\0b", 3), std::string("a\0b\0", 4)},
+      {"Bin", REG_BINARY, "abc", "abc"},
+  };
+  for (const auto& [name, type, written, stored] : unterminated) {
+    SetString(scratch(), name, written, type);
+    EXPECT_EQ(ReadValue(scratch(), "", name), nt() ? stored : written) << name;
+  }
 }
 
 TEST_F(Registry, Delete) {
@@ -116,25 +128,30 @@ TEST_F(Registry, Delete) {
 
   Create(scratch(), "Parent\\Child");
   Create(scratch(), "Leaf");
-  // NT-based Windows refuses a key that still has subkeys.
-  EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "Parent"), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(KeyExists(scratch(), "Parent\\Child"));
+  // NT-based Windows refuses a key that still has subkeys; DOS-based Windows takes them along.
+  EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "Parent"), nt() ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);
+  EXPECT_EQ(KeyExists(scratch(), "Parent\\Child"), nt());
   EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "Leaf"), ERROR_SUCCESS);
   EXPECT_FALSE(KeyExists(scratch(), "Leaf"));
   EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "Leaf"), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(Registry, RegEnumKeyExA) {
-  const std::set<std::string> made = {"Alpha", "Bravo", "CharlieLong"};
-  for (const auto& name : made) Create(scratch(), name);
+  // Subkeys come in no documented order, but each once, and in the same order every time:
+  // https://learn.microsoft.com/en-us/windows/win32/api/winreg/nf-winreg-regenumkeyexw
+  const std::set<std::string> made = {"bravo", "_under", "Alpha", "CharlieLong"};
+  for (const auto& each : made) Create(scratch(), each);
   char name[32];
-  std::set<std::string> seen;
-  for (std::uint32_t i = 0; i < made.size(); ++i) {
-    std::uint32_t length = sizeof name;
-    ASSERT_EQ(reg().RegEnumKeyExA(scratch(), i, name, &length), ERROR_SUCCESS) << "index " << i;
-    seen.emplace(name, length);
+  std::vector<std::string> passes[2];
+  for (auto& seen : passes) {
+    for (std::uint32_t i = 0; i < made.size(); ++i) {
+      std::uint32_t length = sizeof name;
+      ASSERT_EQ(reg().RegEnumKeyExA(scratch(), i, name, &length), ERROR_SUCCESS) << "index " << i;
+      seen.emplace_back(name, length);
+    }
   }
-  EXPECT_EQ(seen, made);
+  EXPECT_EQ(std::set<std::string>(passes[0].begin(), passes[0].end()), made);
+  EXPECT_EQ(passes[0], passes[1]);
 
   // Past the last subkey: 259; a name that does not fit, NUL included: 234. Buffer untouched.
   const HKey z = Create(scratch(), "Z");
@@ -143,7 +160,7 @@ TEST_F(Registry, RegEnumKeyExA) {
   for (const auto& [key, capacity] : refused) {
     std::memset(name, kFill, sizeof name);
     std::uint32_t length = capacity;
-    EXPECT_EQ(reg().RegEnumKeyExA(key, key == z ? 0 : 4, name, &length),
+    EXPECT_EQ(reg().RegEnumKeyExA(key, key == z ? 0 : 5, name, &length),
               key == z ? ERROR_MORE_DATA : ERROR_NO_MORE_ITEMS)
         << "capacity " << capacity;
     EXPECT_TRUE(Untouched(name, sizeof name)) << "capacity " << capacity;
@@ -153,6 +170,31 @@ TEST_F(Registry, RegEnumKeyExA) {
   EXPECT_EQ(reg().RegEnumKeyExA(z, 0, name, &length), ERROR_SUCCESS);
   EXPECT_EQ(std::string(name, 12), std::string("TenLetters\0\xbd", 12));
   EXPECT_EQ(length, 10u);
+}
+
+// Handle 0 is no key (6); a key deleted under an open handle leaves it answering 1018.
+TEST_F(Registry, DeadHandles) {
+  const HKey doomed = Create(scratch(), "Doomed");
+  ASSERT_EQ(reg().RegDeleteKeyA(scratch(), "Doomed"), ERROR_SUCCESS);
+  const std::uint8_t data[] = {'x', 0};
+  for (const auto& [key, status] :
+       {std::pair<HKey, Status>{0, ERROR_INVALID_HANDLE}, {doomed, ERROR_KEY_DELETED}}) {
+    std::uint32_t size = 0, count = 0;
+    char name[8];
+    HKey sub = kSentinel;
+    EXPECT_EQ(reg().RegQueryValueExA(key, "x", nullptr, nullptr, &size), status);
+    EXPECT_EQ(reg().RegSetValueExA(key, "x", REG_SZ, data, 2), status);
+    std::uint32_t length = sizeof name;
+    EXPECT_EQ(reg().RegEnumKeyExA(key, 0, name, &length), status);
+    EXPECT_EQ(reg().RegQueryInfoKeyA(key, &count, nullptr, nullptr, nullptr, nullptr), status);
+    EXPECT_EQ(reg().RegCreateKeyExA(key, "Child", 0, KEY_ALL_ACCESS, &sub, nullptr), status);
+    EXPECT_EQ(sub, kSentinel);
+  }
+  HKey none = kSentinel;
+  EXPECT_EQ(reg().RegOpenKeyExA(0, "Software", 0, KEY_READ, &none), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg().RegSaveKeyA(0, File("zero.hiv")), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg().RegCloseKey(0), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(shell().PathFileExistsA(File("zero.hiv")));
 }
 
 TEST_F(Registry, RegQueryInfoKeyA) {
@@ -184,6 +226,94 @@ TEST_F(Registry, RegQueryInfoKeyA) {
   EXPECT_EQ(subKeys + maxSubKeyLen + values, 0u);
 }
 
+// A key's security decides what an open may ask for; each handle then carries the rights it
+// was granted, and every call checks its own. Creating and deleting a key go by the key's
+// security, not by the handle they come through:
+// https://learn.microsoft.com/en-us/windows/win32/api/Winreg/nf-winreg-regcreatekeyexa
+// https://learn.microsoft.com/windows/win32/api/winreg/nf-winreg-regdeletekeya
+TEST_F(Registry, AccessRights) {
+  constexpr std::uint32_t KEY_QUERY_VALUE = 1, KEY_SET_VALUE = 2, KEY_ENUMERATE_SUB_KEYS = 8;
+  constexpr std::uint32_t kOldOpen = 0;  // RegOpenKeyA: the most the key's security allows
+  const std::string readOnly = std::string(kScratchKey) + "\\ReadOnly";
+  for (const char* name : {"Open", "ReadOnly"}) {
+    const HKey key = Create(scratch(), name);
+    Create(key, "Child");
+    SetString(key, "v", std::string("x\0", 2));
+  }
+  ASSERT_TRUE(target().RestrictKey(HKEY_CURRENT_USER, readOnly, KEY_READ));
+
+  struct Row {
+    const char* key;
+    std::uint32_t sam;
+    Status query, set, deleteValue, enumerate;
+  };
+  const Row rows[] = {
+      {"Open", KEY_QUERY_VALUE, 0, 5, 5, 5},        {"Open", KEY_SET_VALUE, 5, 0, 0, 5},
+      {"Open", KEY_ENUMERATE_SUB_KEYS, 5, 5, 5, 0}, {"ReadOnly", KEY_READ, 0, 5, 5, 0},
+      {"ReadOnly", kOldOpen, 0, 5, 5, 0},
+  };
+  for (const Row& row : rows) {
+    const std::string what = std::string(row.key) + " opened with 0x" + std::to_string(row.sam);
+    UniqueKey key(reg());
+    ASSERT_EQ(row.sam == kOldOpen ? reg().RegOpenKeyA(scratch(), row.key, key.put())
+                                  : reg().RegOpenKeyExA(scratch(), row.key, 0, row.sam, key.put()),
+              ERROR_SUCCESS)
+        << what;
+    std::uint32_t size = 0;
+    EXPECT_EQ(reg().RegQueryValueExA(key.get(), "v", nullptr, nullptr, &size), row.query) << what;
+    const std::uint8_t data[] = {'y', 0};
+    EXPECT_EQ(reg().RegSetValueExA(key.get(), "w", REG_SZ, data, 2), row.set) << what;
+    EXPECT_EQ(reg().RegDeleteValueA(key.get(), "w"), row.deleteValue) << what;
+    char name[16];
+    std::uint32_t length = sizeof name;
+    EXPECT_EQ(reg().RegEnumKeyExA(key.get(), 0, name, &length), row.enumerate) << what;
+    // The parent handle's rights do not matter for creating below it.
+    HKey made = kSentinel;
+    if (row.key == std::string("Open")) {
+      EXPECT_EQ(reg().RegCreateKeyExA(key.get(), "Made", 0, KEY_READ, &made, nullptr),
+                ERROR_SUCCESS)
+          << what;
+      reg().RegCloseKey(made);
+    }
+  }
+
+  // Asking for more than the key's security grants is refused, the handle left alone; asking
+  // for no more opens the existing key through the create call too.
+  for (const std::uint32_t sam : {KEY_ALL_ACCESS, KEY_SET_VALUE}) {
+    HKey key = kSentinel;
+    EXPECT_EQ(reg().RegOpenKeyExA(scratch(), "ReadOnly", 0, sam, &key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(reg().RegCreateKeyExA(scratch(), "ReadOnly", 0, sam, &key, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(key, kSentinel);
+  }
+  std::uint32_t disposition = 0;
+  UniqueKey existing(reg()), readOnlyKey(reg());
+  EXPECT_EQ(reg().RegCreateKeyExA(scratch(), "ReadOnly", 0, KEY_READ, existing.put(), &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  // No subkey below a key whose security forbids it; a child that allows deletion goes even
+  // through a read-only handle of its parent; the key itself, lacking DELETE, stays.
+  HKey made = kSentinel;
+  const Status create =
+      reg().RegCreateKeyExA(scratch(), "ReadOnly\\New", 0, KEY_ALL_ACCESS, &made, nullptr);
+  if (wine()) {
+    Gap("RegCreateKeyExA creates a subkey below a key whose security refuses KEY_CREATE_SUB_KEY");
+    EXPECT_EQ(create, ERROR_SUCCESS);
+    reg().RegCloseKey(made);
+    // The new key took over its parent's security; the fixture removes it.
+    EXPECT_TRUE(target().RestrictKey(HKEY_CURRENT_USER, readOnly + "\\New", KEY_ALL_ACCESS));
+  } else {
+    EXPECT_EQ(create, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(KeyExists(scratch(), "ReadOnly\\New"));
+  }
+  ASSERT_EQ(reg().RegOpenKeyExA(scratch(), "ReadOnly", 0, KEY_READ, readOnlyKey.put()),
+            ERROR_SUCCESS);
+  EXPECT_EQ(reg().RegDeleteKeyA(readOnlyKey.get(), "Child"), ERROR_SUCCESS);
+  EXPECT_EQ(reg().RegDeleteKeyA(scratch(), "ReadOnly"), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(KeyExists(scratch(), "ReadOnly"));
+  EXPECT_TRUE(target().RestrictKey(HKEY_CURRENT_USER, readOnly, KEY_ALL_ACCESS));
+}
+
 TEST_F(Registry, ClassesRootIsAViewOfMachineClasses) {
   const std::string machinePath = std::string("SOFTWARE\\Classes\\") + kClassesKey;
   const HKey machine = Create(HKEY_LOCAL_MACHINE, machinePath);
@@ -198,6 +328,53 @@ TEST_F(Registry, ClassesRootIsAViewOfMachineClasses) {
   EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, machinePath, "Written"), std::string("via HKCR\0", 9));
   EXPECT_TRUE(DeleteTree(HKEY_LOCAL_MACHINE, machinePath));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassesKey));
+}
+
+// From Windows 2000 on, HKCR shows the user's classes over the machine's; a key that both have
+// is the user's, enumeration lists both, and deleting through HKCR takes the user's first:
+// https://learn.microsoft.com/en-us/windows/win32/sysinfo/merged-view-of-hkey-classes-root
+TEST_F(Registry, ClassesRootMergesTheUsersClasses) {
+  const auto version = target().Version();
+  bool merges = !version || (version->platformId == VER_PLATFORM_WIN32_NT && version->major >= 5);
+  if (wine()) {
+    Gap("HKEY_CLASSES_ROOT shows only HKLM\\SOFTWARE\\Classes: the user's classes are not merged "
+        "in");
+    merges = false;
+  }
+  const std::string user = std::string("Software\\Classes\\") + kClassesKey;
+  const HKey machineKey =
+      Create(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\Classes\\") + kClassesKey);
+  SetString(machineKey, "", std::string("machine\0", 8));
+  Create(machineKey, "MachineOnly");
+  const HKey userKey = Create(HKEY_CURRENT_USER, user);
+  SetString(userKey, "", std::string("user\0", 5));
+  Create(userKey, "UserOnly");
+
+  const std::string seen = merges ? std::string("user\0", 5) : std::string("machine\0", 8);
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, kClassesKey, ""), seen);
+  UniqueKey view(reg());
+  ASSERT_EQ(reg().RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassesKey, 0, KEY_ALL_ACCESS, view.put()),
+            ERROR_SUCCESS);
+  std::set<std::string> names;
+  char name[32];
+  for (std::uint32_t i = 0;; ++i) {
+    std::uint32_t length = sizeof name;
+    if (reg().RegEnumKeyExA(view.get(), i, name, &length) != ERROR_SUCCESS) break;
+    names.emplace(name, length);
+  }
+  const std::set<std::string> expected = merges ? std::set<std::string>{"MachineOnly", "UserOnly"}
+                                                : std::set<std::string>{"MachineOnly"};
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(KeyExists(view.get(), "UserOnly"), merges);
+  if (merges) {
+    EXPECT_EQ(reg().RegDeleteKeyA(view.get(), "UserOnly"), ERROR_SUCCESS);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user + "\\UserOnly"));
+    // The whole key deleted through HKCR: the user's goes, the machine's shows again.
+    EXPECT_EQ(reg().RegDeleteKeyA(HKEY_CLASSES_ROOT, kClassesKey), ERROR_SUCCESS);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user));
+    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, kClassesKey, ""), std::string("machine\0", 8));
+  }
+  EXPECT_TRUE(DeleteTree(HKEY_CURRENT_USER, user));
 }
 
 }  // namespace

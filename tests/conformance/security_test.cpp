@@ -99,6 +99,28 @@ TEST_F(Security, LookupPrivilegeValueA) {
   EXPECT_EQ(unknown, (Luid{kSentinel, 0x5bd}));
 }
 
+// Each token handle carries the access it was opened with: adjusting needs
+// TOKEN_ADJUST_PRIVILEGES, reading the groups TOKEN_QUERY; handle 0 is no token (6).
+TEST_F(Security, TokenAccess) {
+  Handle queryOnly = 0, adjustOnly = 0;
+  ASSERT_TRUE(sec().OpenProcessToken(kernel().GetCurrentProcess(), TOKEN_QUERY, &queryOnly));
+  ASSERT_TRUE(
+      sec().OpenProcessToken(kernel().GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &adjustOnly));
+  Luid backup;
+  ASSERT_TRUE(sec().LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &backup));
+  const TokenPrivileges state{{{backup, SE_PRIVILEGE_ENABLED}}};
+  EXPECT_FALSE(sec().AdjustTokenPrivileges(queryOnly, false, &state, 0));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(sec().AdjustTokenPrivileges(0, false, &state, 0));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_INVALID_HANDLE);
+  std::uint32_t needed = 0;
+  EXPECT_FALSE(sec().GetTokenInformation(adjustOnly, TokenGroupsClass, nullptr, 0, &needed));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(sec().AdjustTokenPrivileges(adjustOnly, false, &state, 0));
+  EXPECT_TRUE(kernel().CloseHandle(queryOnly));
+  EXPECT_TRUE(kernel().CloseHandle(adjustOnly));
+}
+
 TEST_F(Security, AdjustTokenPrivileges) {
   Handle token = 0;
   ASSERT_TRUE(sec().OpenProcessToken(kernel().GetCurrentProcess(),

@@ -32,6 +32,14 @@ class Target {
   virtual std::optional<ExpectedVersion> Version() const = 0;
   // Whether the process token must hold the administrators group; nullopt: not known here.
   virtual std::optional<bool> RunsAsAdministrator() const = 0;
+  // Gives the key a security that grants everyone only `allowed` (KEY_* rights); false when
+  // that fails. A test that restricts a key gives it KEY_ALL_ACCESS again before it ends.
+  virtual bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) = 0;
+  // Keeps an existing file in use until the target ends: mapped into memory as a loaded DLL
+  // is, or else opened by someone else without any sharing. False when that fails.
+  virtual bool HoldFile(const std::string& path, bool mapped) = 0;
+  // Makes a folder the current one, which relative paths start from.
+  virtual bool SetCurrentFolder(const std::string& path) = 0;
 };
 
 // One fresh target per test; defined once per platform (target_sim.cpp, target_win32.cpp).

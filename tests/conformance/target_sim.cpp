@@ -1,4 +1,5 @@
 // The simulated machine as the conformance target: a fresh Windows XP machine per test.
+#include <cstdlib>
 #include <filesystem>
 
 #include "conformance/target.h"
@@ -8,9 +9,14 @@ namespace dravlin::conformance {
 
 namespace {
 
+// The version comes from DRAVLIN_CONFORMANCE_VERSION (a preset name; Windows XP without it), so
+// that the cases where 98 and NT 4.0 differ run against them too.
 class SimTarget final : public Target {
  public:
   SimTarget() : machine_(folder_.path() / "c") {
+    if (const char* version = std::getenv("DRAVLIN_CONFORMANCE_VERSION")) {
+      machine_.SetVersionPreset(version);
+    }
     // As on any installed Windows, the system folder is there.
     machine_.CreateFolder(machine_.SystemDirectory());
     machine_.Boot();
@@ -26,6 +32,25 @@ class SimTarget final : public Target {
     return ExpectedVersion{v.platformId, v.major, v.minor, v.build};
   }
   std::optional<bool> RunsAsAdministrator() const override { return true; }
+  bool HoldFile(const std::string& path, bool mapped) override {
+    if (!machine_.FileExists(path)) return false;
+    if (mapped) {
+      machine_.MarkLoaded(path);
+    } else {
+      machine_.SetUndeletable(path);
+    }
+    return true;
+  }
+  bool SetCurrentFolder(const std::string& path) override {
+    if (!machine_.FolderExists(path)) return false;
+    machine_.SetCurrentFolder(path);
+    return true;
+  }
+  bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
+    if (!machine_.KeyExists(root, path)) return false;
+    machine_.SetKeyAccess(root, path, allowed);
+    return true;
+  }
 
  private:
   static constexpr const char* kScratch = "C:\\DravlinConformance";

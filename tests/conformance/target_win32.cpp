@@ -2,12 +2,26 @@
 #include <filesystem>
 #include <map>
 #include <system_error>
+#include <vector>
 
 #include "conformance/target.h"
 #include "platform/key.h"
 #include "platform/win32/win32.h"
 
 namespace dravlin::conformance {
+
+// What the suite arranges through Windows directly (win32_os.cpp, apart for <windows.h>'s macros).
+namespace os {
+struct Held {
+  std::vector<std::uintptr_t> handles;
+  std::vector<const void*> views;
+};
+bool RestrictKey(std::uint32_t root, const std::string& path, std::uint32_t allowed);
+bool HoldFile(const std::string& path, bool mapped, Held& held);
+void Release(Held& held);
+std::string CurrentFolder();
+bool SetCurrentFolder(const std::string& path);
+}  // namespace os
 
 namespace {
 
@@ -63,6 +77,8 @@ class Win32Target final : public Target {
     if (wine_) version_ = WineVersionSetting(platform_.services().registry);
   }
   ~Win32Target() override {
+    os::Release(held_);
+    if (!startFolder_.empty()) os::SetCurrentFolder(startFolder_);
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
   }
@@ -77,6 +93,16 @@ class Win32Target final : public Target {
   std::optional<bool> RunsAsAdministrator() const override {
     return wine_ ? std::optional<bool>(true) : std::nullopt;
   }
+  bool HoldFile(const std::string& path, bool mapped) override {
+    return os::HoldFile(path, mapped, held_);
+  }
+  bool SetCurrentFolder(const std::string& path) override {
+    if (startFolder_.empty()) startFolder_ = os::CurrentFolder();
+    return os::SetCurrentFolder(path);
+  }
+  bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
+    return os::RestrictKey(root, path, allowed);
+  }
 
  private:
   NoWindow window_;
@@ -84,6 +110,8 @@ class Win32Target final : public Target {
   std::optional<std::string> wine_;
   std::string folder_;
   std::optional<ExpectedVersion> version_;
+  os::Held held_;
+  std::string startFolder_;
 };
 
 }  // namespace

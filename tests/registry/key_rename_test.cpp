@@ -96,6 +96,35 @@ TEST_F(KeyRename, AnOldKeyThatDoesNotOpenIsAResult) {
   EXPECT_FALSE(Privileged());
 }
 
+TEST_F(KeyRename, KeysThatCanOnlyBeReadAndKeysHeldOpenBySystemProcesses) {
+  // Both keys must open for all access: a read-only old key is "access denied", a read-only
+  // new key leaves the restore without a key.
+  m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\Old", platform::KEY_READ);
+  EXPECT_EQ(Rename(), 5);
+  m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\Old", platform::KEY_ALL_ACCESS);
+  m.CreateKey(HKEY_LOCAL_MACHINE, "S\\New");
+  m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\New", platform::KEY_READ);
+  EXPECT_EQ(Raised([&] { Rename(); }).number(), platform::ERROR_INVALID_HANDLE);
+  m.DeleteKey(HKEY_LOCAL_MACHINE, "S\\New");
+
+  // A new key is made to last, and a copy over keys that the system holds open goes through.
+  EXPECT_EQ(Rename(), 0);
+  m.HoldKeyOpen(HKEY_LOCAL_MACHINE, "S\\New\\Sub");
+  m.Reboot();
+  EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, "S\\New\\Sub"));
+  EXPECT_EQ(Rename(), 0);
+  EXPECT_EQ(Tree("S\\New"), Tree("S\\Old"));
+
+  // The key file of the DOS-based road is only written for a key that opens for all access.
+  m.SetPrivileges({{"SeBackupPrivilege", true}});
+  m.StartProgram();
+  m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\Old", platform::KEY_READ);
+  ren->saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", "C:\\key.hiv");
+  EXPECT_FALSE(m.FileExists("C:\\key.hiv"));
+  ren->saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\New", "C:\\key.hiv");
+  EXPECT_TRUE(m.FileExists("C:\\key.hiv"));
+}
+
 TEST_F(KeyRename, AFailedSaveRaisesTheSystemText) {
   // The account lacks the backup privilege: enabling it "succeeds", the save does not.
   m.SetPrivileges({{"SeRestorePrivilege", false}});

@@ -191,6 +191,36 @@ TEST_F(RegAccess, DeletesTreesBottomUpAndKeepsTheAncestorsOfAChildThatStays) {
   EXPECT_FALSE(Exists("S\\T\\C"));
 }
 
+TEST_F(RegAccess, AKeyThatCanOnlyBeReadIsReadButNeverChanged) {
+  Make({"S\\RO\\Child"});
+  m.SetString(HKEY_LOCAL_MACHINE, "S\\RO", "v", "abc");
+  m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\RO", platform::KEY_READ);
+  EXPECT_TRUE(acc.RegKeyExists(HKEY_LOCAL_MACHINE, "S\\RO"));
+  EXPECT_EQ(acc.ReadRegValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"), RegData::Str("abc\0 "s));
+  // Everything else opens for all access, which the key refuses: nothing is created, listed,
+  // written or deleted, not even a child that would allow it.
+  EXPECT_EQ(acc.CreateRegKey(HKEY_LOCAL_MACHINE, "S\\RO"), 0);
+  EXPECT_EQ(acc.WriteRegValue(HKEY_LOCAL_MACHINE, "S\\RO", "v", RegData::Str("new"), 1), 0);
+  EXPECT_FALSE(acc.DeleteRegValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"));
+  std::vector<std::string> names;
+  acc.EnumSubKeys(HKEY_LOCAL_MACHINE, "S\\RO", names);
+  EXPECT_EQ(names, std::vector<std::string>{""});
+  EXPECT_FALSE(acc.DeleteSingleKey(HKEY_LOCAL_MACHINE, "S\\RO\\Child"));
+  EXPECT_TRUE(Exists("S\\RO\\Child"));
+  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"), (RegValue{1, "abc\0"s}));
+  m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\RO", platform::KEY_ALL_ACCESS);
+  EXPECT_TRUE(acc.DeleteRegValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"));
+  // The listing of helper objects asks for no more than the key allows.
+  AddBho("{1}", "C:\\one.dll");
+  m.SetKeyAccess(HKEY_LOCAL_MACHINE, kBhoKey, platform::KEY_READ);
+  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 0);
+  EXPECT_EQ(acc.bho_clsid_arr[0].Clsid, "{1}");
+  // A created key is kept on disk: it is still there after a restart.
+  EXPECT_EQ(acc.CreateRegKey(HKEY_LOCAL_MACHINE, "S\\Made"), 1);
+  m.Reboot();
+  EXPECT_TRUE(Exists("S\\Made"));
+}
+
 // A registry whose keys never end: every key claims two subkeys named "x".
 class EndlessRegistry : public test::ForwardingRegistry {
  public:

@@ -36,7 +36,7 @@ TEST_F(SimBoot, NtHijackerBlanksItsValueForEveryQueryButNotForHiveSaves) {
     // The store itself is unchanged, and a loaded DLL cannot be deleted.
     EXPECT_EQ(kNamed + '\0', m.GetValue(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs")->data);
     EXPECT_FALSE(s.kernel.DeleteFileA(kDll));
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, s.kernel.GetLastError());
+    EXPECT_EQ(ERROR_ACCESS_DENIED, s.kernel.GetLastError());
   }
   // The parked copy, made through a hive file, reads the real path.
   Enable({"SeBackupPrivilege", "SeRestorePrivilege"});

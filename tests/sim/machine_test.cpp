@@ -30,7 +30,7 @@ TEST_F(SimMachine, LockedAndOpenFilesCannotBeDeleted) {
   m.SetUndeletable("C:\\BUSY.dll");
   EXPECT_FALSE(s.kernel.DeleteFileA("C:\\busy.dll"));
   EXPECT_EQ(ERROR_SHARING_VIOLATION, s.kernel.GetLastError());
-  EXPECT_EQ(RT_PATH_FILE_ACCESS_ERROR, s.files.Kill("C:\\busy.dll"));
+  EXPECT_EQ(RT_PERMISSION_DENIED, s.files.Kill("C:\\busy.dll"));
   EXPECT_EQ(RT_PERMISSION_DENIED, s.files.OpenForAppend(1, "C:\\busy.dll"));
   EXPECT_TRUE(m.FileExists("C:\\busy.dll"));
 

@@ -59,12 +59,18 @@ TEST_F(Cleanup, EveryObjectWhoseDllPathContainsTheNameGoesAndNoOtherOne) {
       {"{A3000000-0000-0000-0000-000000000000}", "C:\\Program Files\\Other\\other.dll"},
       {"{A4000000-0000-0000-0000-000000000000}", "C:\\tools\\superqzhook.dll.bak"},
       {"{A5000000-0000-0000-0000-000000000000}", "C:\\gone\\qzhook.dll"},
+      {"{A6000000-0000-0000-0000-000000000000}", "C:\\user\\qzhook.dll"},
   };
+  // The last class is registered for the user alone: XP's HKCR shows it, and it goes through it.
+  const std::string userClass = "Software\\Classes\\CLSID\\" + objects.back().first;
   for (const auto& [clsid, path] : objects) {
     AddBho(m, clsid, path);
     if (path != "C:\\gone\\qzhook.dll") m.WriteFile(path, "MZ");
   }
+  m.DeleteKey(HKEY_CLASSES_ROOT, "CLSID\\" + objects.back().first);
+  m.SetString(HKEY_CURRENT_USER, userClass + "\\InprocServer32", "", objects.back().second);
   Program().RemoveBhos();
+  EXPECT_FALSE(m.KeyExists(HKEY_CURRENT_USER, userClass));
 
   Lines expected;
   for (const auto& [clsid, path] : objects) {

@@ -170,12 +170,22 @@ TEST(Win98Branches, KeyFileWithoutTheSystemDirectoryFailsTwoStepsAndEndsInAClean
   EXPECT_EQ(s.Boxes(), (Boxes{{kEnglishCleanupError, kPlain}}));
 }
 
-TEST(Vista, UnrecognisedVersionUsesTheDosRoadAndAsksTheUserToRestart) {
-  Scenario s("vista", kGerman);
+TEST(Vista, TheKeyFileHoldsThePathInUtf16SoTheDosRoadFindsNothing) {
+  Scenario s("vista");
   auto& m = s.machine();
-  m.SetAdmin(false);  // no administrator check on this road
-  m.SetPrivileges(
-      {{"SeBackupPrivilege", true}, {"SeRestorePrivilege", false}, {"SeShutdownPrivilege", false}});
+  m.SetPrivileges({{"SeBackupPrivilege", true}});
+  m.Boot();
+  m.SetString(HKEY_LOCAL_MACHINE, kServiceKey, "qzhook", m.SystemDirectory() + "\\qzhook.dll");
+  m.WriteFile(m.SystemDirectory() + "\\qzhook.dll", "MZ");
+  s.Start().Click(Control::CB_start);
+  EXPECT_EQ(s.Log(), (Lines{s.Line(" Dravlin started v1.07"),
+                            s.Line(" Stealth-String not found -> Programm terminated")}));
+}
+
+TEST(UnrecognisedVersion, UsesTheDosRoadAndAsksTheUserToRestart) {
+  Scenario s("win98", kGerman);
+  auto& m = s.machine();
+  m.SetVersion({platform::VER_PLATFORM_WIN32_WINDOWS, 4, 50, 0x04320000, ""});  // unknown to us
   const std::string dll = m.SystemDirectory() + "\\qzhook.dll";
   m.Boot();
   m.SetString(HKEY_LOCAL_MACHINE, kServiceKey, "qzhook", dll);

@@ -107,6 +107,16 @@ Resolved Drive::Resolve(const std::string& winPath) const {
   Resolved r;
   std::string p = UpToNul(winPath);
   std::replace(p.begin(), p.end(), '/', '\\');
+  // Relative to the current folder, or to its drive's root for a leading backslash.
+  const bool hasDrive = p.size() >= 2 && p[1] == ':';
+  if (!p.empty() && !hasDrive && p[0] != '\\') {
+    p = currentFolder + "\\" + p;
+  } else if (p.size() >= 2 && !hasDrive && p[0] == '\\' && p[1] != '\\') {
+    p = currentFolder.substr(0, 2) + p;
+  } else if (hasDrive && p.size() > 2 && p[2] != '\\' &&
+             SameName(p.substr(0, 2), currentFolder.substr(0, 2))) {
+    p = currentFolder + "\\" + p.substr(2);
+  }
   if (p.size() < 2 || (p[0] != 'C' && p[0] != 'c') || p[1] != ':' ||
       (p.size() > 2 && p[2] != '\\')) {
     r.error = PathError::NotOnDrive;
@@ -172,9 +182,15 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   std::string out = "C:";
   fs::path folder = root_;
   const auto parts = SplitPath(r.onDisk.substr(2));
-  for (const auto& part : parts) {
-    out += "\\" + ShortNameIn(folder, part);
-    folder /= part;
+  // A part the caller already wrote in 8.3 form is copied as written (its case included).
+  std::string given = UpToNul(winPath);
+  std::replace(given.begin(), given.end(), '/', '\\');
+  const auto givenParts =
+      given.size() > 2 && given[1] == ':' ? SplitPath(given.substr(2)) : std::vector<std::string>{};
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const bool asWritten = givenParts.size() == parts.size() && Is83(givenParts[i]);
+    out += "\\" + (asWritten ? givenParts[i] : ShortNameIn(folder, parts[i]));
+    folder /= parts[i];
   }
   if (parts.empty()) out += "\\";
   return out;

@@ -1,7 +1,10 @@
 // Hive images: the saved form of a key tree. Layout (all numbers little endian):
-//   "DRVHIVE1", u32 format 1, u32 payload length, u32 CRC-32 of the payload, payload.
+//   "DRVHIVE1", u32 format, u32 payload length, u32 CRC-32 of the payload, payload.
 //   payload = key: u32 name length, name, u32 value count, values, u32 subkey count, keys.
-//   value: u32 name length, name, u32 type, u32 data length, data (verbatim).
+//   value: u32 name length, name, u32 type, u32 data length, data.
+// Format 1 (DOS-based Windows) holds all data verbatim as ANSI bytes. Format 2 (NT-based
+// Windows, whose registry keeps strings in UTF-16) holds the data of string values as
+// UTF-16LE, so a byte search for an ANSI path does not find it there.
 // The reader trusts nothing: every length is checked against what is left, nesting is
 // bounded, and a count can never allocate more than the input could describe.
 #include <array>
@@ -13,7 +16,8 @@ namespace dravlin::sim::detail {
 namespace {
 
 constexpr std::string_view kMagic = "DRVHIVE1";
-constexpr std::uint32_t kFormat = 1;
+constexpr std::uint32_t kAnsiFormat = 1;
+constexpr std::uint32_t kWideFormat = 2;
 constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 4;
 constexpr int kMaxDepth = 512;
 
@@ -32,11 +36,55 @@ std::uint32_t Crc32(std::string_view data) {
   return crc ^ 0xFFFFFFFFu;
 }
 
+// Code page 1252 above 0x7F where it differs from Latin-1 (0x80 to 0x9F).
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool IsString(std::uint32_t type) {
+  return type == platform::REG_SZ || type == platform::REG_EXPAND_SZ ||
+         type == platform::REG_MULTI_SZ;
+}
+
+std::string ToUtf16(const std::string& ansi) {
+  std::string out;
+  out.reserve(ansi.size() * 2);
+  for (char c : ansi) {
+    const auto b = static_cast<unsigned char>(c);
+    const char16_t u = b >= 0x80 && b <= 0x9F ? kCp1252High[b - 0x80] : char16_t{b};
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  }
+  return out;
+}
+
+// Characters the code page lacks become '?', as the ANSI calls give them.
+std::optional<std::string> FromUtf16(const std::string& wide) {
+  if (wide.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  out.reserve(wide.size() / 2);
+  for (std::size_t i = 0; i < wide.size(); i += 2) {
+    const auto u = static_cast<char16_t>(static_cast<unsigned char>(wide[i]) |
+                                         static_cast<unsigned char>(wide[i + 1]) << 8);
+    char c = '?';
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+      c = static_cast<char>(u);
+    } else {
+      for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
+        if (kCp1252High[k] == u) c = static_cast<char>(0x80 + k);
+      }
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
 void PutU32(std::string& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFFu));
 }
 
-void PutKey(std::string& out, const Key& key) {
+void PutKey(std::string& out, const Key& key, bool wide) {
   PutU32(out, static_cast<std::uint32_t>(key.name.size()));
   out += key.name;
   PutU32(out, static_cast<std::uint32_t>(key.values.size()));
@@ -44,11 +92,12 @@ void PutKey(std::string& out, const Key& key) {
     PutU32(out, static_cast<std::uint32_t>(v.name.size()));
     out += v.name;
     PutU32(out, v.value.type);
-    PutU32(out, static_cast<std::uint32_t>(v.value.data.size()));
-    out += v.value.data;
+    const std::string data = wide && IsString(v.value.type) ? ToUtf16(v.value.data) : v.value.data;
+    PutU32(out, static_cast<std::uint32_t>(data.size()));
+    out += data;
   }
   PutU32(out, static_cast<std::uint32_t>(key.subkeys.size()));
-  for (const auto& k : key.subkeys) PutKey(out, *k);
+  for (const auto& k : key.subkeys) PutKey(out, *k, wide);
 }
 
 class Reader {
@@ -80,7 +129,7 @@ bool ValidKeyName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-bool ReadKey(Reader& r, Key& key, int depth, bool isRoot) {
+bool ReadKey(Reader& r, Key& key, int depth, bool isRoot, bool wide) {
   if (depth > kMaxDepth) return false;
   std::uint32_t n = 0;
   if (!r.U32(&n) || !r.Bytes(n, &key.name)) return false;
@@ -93,6 +142,11 @@ bool ReadKey(Reader& r, Key& key, int depth, bool isRoot) {
     if (!r.U32(&len) || !r.Bytes(len, &v.name) || v.name.find('\0') != std::string::npos)
       return false;
     if (!r.U32(&v.value.type) || !r.U32(&len) || !r.Bytes(len, &v.value.data)) return false;
+    if (wide && IsString(v.value.type)) {
+      auto ansi = FromUtf16(v.value.data);
+      if (!ansi) return false;
+      v.value.data = std::move(*ansi);
+    }
     if (key.FindValue(v.name) != nullptr) return false;
     key.values.push_back(std::move(v));
   }
@@ -100,7 +154,7 @@ bool ReadKey(Reader& r, Key& key, int depth, bool isRoot) {
   if (!r.U32(&subCount) || subCount > r.Left() / 12) return false;
   for (std::uint32_t i = 0; i < subCount; ++i) {
     Key child;
-    if (!ReadKey(r, child, depth + 1, false)) return false;
+    if (!ReadKey(r, child, depth + 1, false, wide)) return false;
     if (key.Find(child.name)) return false;
     auto added = key.Add(child.name);
     added->values = std::move(child.values);
@@ -112,11 +166,11 @@ bool ReadKey(Reader& r, Key& key, int depth, bool isRoot) {
 
 }  // namespace
 
-std::string WriteHive(const Key& key) {
+std::string WriteHive(const Key& key, bool wideStrings) {
   std::string payload;
-  PutKey(payload, key);
+  PutKey(payload, key, wideStrings);
   std::string out(kMagic);
-  PutU32(out, kFormat);
+  PutU32(out, wideStrings ? kWideFormat : kAnsiFormat);
   PutU32(out, static_cast<std::uint32_t>(payload.size()));
   PutU32(out, Crc32(payload));
   out += payload;
@@ -129,10 +183,12 @@ std::optional<std::shared_ptr<Key>> ReadHive(std::string_view image) {
   std::uint32_t format = 0, length = 0, crc = 0;
   if (!header.U32(&format) || !header.U32(&length) || !header.U32(&crc)) return std::nullopt;
   const std::string_view payload = image.substr(kHeaderSize);
-  if (format != kFormat || payload.size() != length || Crc32(payload) != crc) return std::nullopt;
+  if ((format != kAnsiFormat && format != kWideFormat) || payload.size() != length ||
+      Crc32(payload) != crc)
+    return std::nullopt;
   auto root = std::make_shared<Key>();
   Reader r(payload);
-  if (!ReadKey(r, *root, 0, true) || r.Left() != 0) return std::nullopt;
+  if (!ReadKey(r, *root, 0, true, format == kWideFormat) || r.Left() != 0) return std::nullopt;
   return root;
 }
 

@@ -30,7 +30,10 @@ struct Key {
   std::vector<std::shared_ptr<Key>> subkeys;  // sorted by folded name
   std::vector<NamedValue> values;             // in creation order
   bool deleted = false;
-  bool denied = false;
+  // The rights the key's security grants the program's user (NT-based versions only).
+  std::uint32_t allowed = platform::KEY_ALL_ACCESS;
+  // A volatile key lives in memory only and is gone after the next restart.
+  bool isVolatile = false;
 
   std::shared_ptr<Key> Find(std::string_view child) const;
   std::shared_ptr<Key> Add(const std::string& child);  // inserts in sorted place
@@ -61,8 +64,9 @@ std::vector<std::string> SplitPath(const std::string& path);  // empty component
 
 // ----- hive images
 
-// Writes the key and everything below it as an image.
-std::string WriteHive(const Key& key);
+// Writes the key and everything below it as an image; wideStrings: string data as UTF-16LE,
+// as NT-based Windows saves it.
+std::string WriteHive(const Key& key, bool wideStrings = false);
 // Parses an image into a detached key tree; nullopt for any malformed input.
 std::optional<std::shared_ptr<Key>> ReadHive(std::string_view image);
 
@@ -90,9 +94,10 @@ class Drive {
 
   std::uint32_t Attributes(const Resolved& r) const;
   void SetAttributes(const Resolved& r, std::uint32_t attributes);
-  void Forget(const Resolved& r);     // a deleted item keeps no attributes or locks
-  std::set<std::string> undeletable;  // canonical paths
-  std::set<std::string> busy;         // canonical paths in use for this boot (loaded DLLs)
+  void Forget(const Resolved& r);      // a deleted item keeps no attributes or locks
+  std::set<std::string> undeletable;   // canonical paths
+  std::set<std::string> busy;          // canonical paths in use for this boot (loaded DLLs)
+  std::string currentFolder = "C:\\";  // what relative paths start from
 
  private:
   std::filesystem::path root_;

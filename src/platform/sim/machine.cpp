@@ -274,6 +274,8 @@ void Machine::Impl::StartProgram() {
   itemLists.clear();
   privilegeState.clear();
   for (const auto& p : privileges) privilegeState[Fold(p.name)] = p.enabledByDefault;
+  drive.currentFolder =
+      currentFolder.empty() ? exePath.substr(0, exePath.find_last_of('\\')) : currentFolder;
   lastError = 0;
   controls.fill(ControlState{});
   shown = false;
@@ -331,6 +333,14 @@ bool Names(const std::string& text, const std::string& path) {
 
 std::vector<std::string> Machine::Impl::Boot() {
   ++bootCount;
+  for (const auto& weak : volatileKeys) {
+    if (auto k = weak.lock(); k && !k->deleted) reg.Detach(k);
+  }
+  volatileKeys.clear();
+  heldOpen.clear();
+  for (const auto& [root, path] : heldKeys) {
+    if (auto k = reg.Lookup(root, path)) heldOpen.push_back(std::move(k));
+  }
   hijackLoaded = false;
   hijackValueName.clear();
   drive.busy.clear();
@@ -428,6 +438,13 @@ std::string Machine::SystemDirectory() const {
 }
 void Machine::SetExePath(std::string path) {
   impl_->exePath = std::move(path);
+}
+void Machine::SetCurrentFolder(std::string path) {
+  impl_->currentFolder = std::move(path);
+  if (!impl_->currentFolder.empty()) impl_->drive.currentFolder = impl_->currentFolder;
+}
+const std::string& Machine::CurrentFolder() const {
+  return impl_->currentFolder;
 }
 const std::string& Machine::ExePath() const {
   return impl_->exePath;
@@ -540,7 +557,17 @@ std::vector<NamedValue> Machine::ListValues(platform::HKey root, const std::stri
   return key ? key->values : std::vector<NamedValue>{};
 }
 void Machine::DenyAccess(platform::HKey root, const std::string& path, bool deny) {
-  if (auto key = impl_->reg.Create(root, path)) key->denied = deny;
+  SetKeyAccess(root, path, deny ? 0 : platform::KEY_ALL_ACCESS);
+}
+void Machine::SetKeyAccess(platform::HKey root, const std::string& path, std::uint32_t allowed) {
+  if (auto key = impl_->reg.Create(root, path)) key->allowed = allowed & platform::KEY_ALL_ACCESS;
+}
+void Machine::HoldKeyOpen(platform::HKey root, const std::string& path) {
+  impl_->heldKeys.emplace_back(root, path);
+  if (auto key = impl_->reg.Lookup(root, path)) impl_->heldOpen.push_back(std::move(key));
+}
+const std::vector<std::pair<platform::HKey, std::string>>& Machine::HeldKeys() const {
+  return impl_->heldKeys;
 }
 std::vector<KeySnapshot> Machine::ExportTree(platform::HKey root, const std::string& path) const {
   std::vector<KeySnapshot> out;
@@ -626,6 +653,9 @@ bool Machine::SetFileAttributes(const std::string& winPath, std::uint32_t attrib
   if (r.error != detail::PathError::None) return false;
   impl_->drive.SetAttributes(r, attributes);
   return true;
+}
+void Machine::MarkLoaded(const std::string& winPath) {
+  impl_->drive.busy.insert(impl_->drive.Resolve(winPath).canonical);
 }
 void Machine::SetUndeletable(const std::string& winPath, bool undeletable) {
   const auto r = impl_->drive.Resolve(winPath);

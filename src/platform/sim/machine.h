@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/services.h"
@@ -131,6 +132,10 @@ class Machine {
   std::string SystemDirectory() const;
   void SetExePath(std::string path);  // default "C:\Program Files\Dravlin\dravlin.exe"
   const std::string& ExePath() const;
+  // The program's current folder, which relative paths start from ("C:\\..."); empty (the
+  // default) is the executable's folder, as when it is started from the desktop or RunOnce.
+  void SetCurrentFolder(std::string path);
+  const std::string& CurrentFolder() const;
 
   // Token groups of the program's process token (the thread has none).
   static platform::SidBytes AdminSid();     // S-1-5-32-544
@@ -164,9 +169,17 @@ class Machine {
   bool DeleteValue(platform::HKey root, const std::string& path, const std::string& name);
   std::vector<std::string> ListSubkeys(platform::HKey root, const std::string& path) const;
   std::vector<NamedValue> ListValues(platform::HKey root, const std::string& path) const;
-  // A denied key refuses opens, creates and deletes through the platform with
-  // ERROR_ACCESS_DENIED on NT-based versions (DOS-based Windows has no registry security).
+  // A key's security on NT-based versions (DOS-based Windows has none): the rights it grants
+  // the program (KEY_* bits; KEY_READ makes a key that can be read but not changed). An open
+  // asking for more is refused with ERROR_ACCESS_DENIED, creating a subkey needs
+  // KEY_CREATE_SUB_KEY, deleting the key needs DELETE. DenyAccess grants nothing (or all again).
+  void SetKeyAccess(platform::HKey root, const std::string& path, std::uint32_t allowed);
   void DenyAccess(platform::HKey root, const std::string& path, bool deny = true);
+  // A process of the system holds this key open from every boot at which it exists (as a
+  // running NT machine's own processes hold keys of its configuration): a restore without
+  // REG_FORCE_RESTORE at or above it is refused.
+  void HoldKeyOpen(platform::HKey root, const std::string& path);
+  const std::vector<std::pair<platform::HKey, std::string>>& HeldKeys() const;
   // Pre-order walk of the key and everything below it (subkeys in enumeration order);
   // empty when the key is missing.
   std::vector<KeySnapshot> ExportTree(platform::HKey root, const std::string& path = "") const;
@@ -187,6 +200,9 @@ class Machine {
   // An undeletable file is in use: deleting it fails with ERROR_SHARING_VIOLATION.
   void SetUndeletable(const std::string& winPath, bool undeletable = true);
   bool IsUndeletable(const std::string& winPath) const;
+  // The file is loaded as a DLL until the next restart: NT refuses its deletion with
+  // ERROR_ACCESS_DENIED, DOS-based Windows with ERROR_SHARING_VIOLATION.
+  void MarkLoaded(const std::string& winPath);
   std::vector<std::string> ListFiles() const;  // "C:\..." paths of all files, sorted
 
   // ----- the program's side

@@ -28,6 +28,7 @@ struct Machine::Impl {
   std::uint16_t clockMillis = 0;
   std::string systemDirectory;  // empty: the version's default
   std::string exePath = "C:\\Program Files\\Dravlin\\dravlin.exe";
+  std::string currentFolder;  // empty: the executable's folder
   std::vector<platform::SidAndAttributes> groups;
   std::vector<PrivilegeSetting> privileges;
   std::optional<HijackerSettings> hijacker;
@@ -39,12 +40,19 @@ struct Machine::Impl {
   std::uint32_t bootCount = 0;
   bool hijackLoaded = false;
   std::string hijackValueName;  // DOS-based: the RunServicesOnce entry it hides
+  // Keys that the system's own processes hold open from each boot at which they exist, and
+  // the keys they hold in this boot.
+  std::vector<std::pair<platform::HKey, std::string>> heldKeys;
+  std::vector<std::shared_ptr<detail::Key>> heldOpen;
+  std::vector<std::weak_ptr<detail::Key>> volatileKeys;  // gone at the next boot
 
   // the running program
   bool running = false;
   struct KeyHandle {
     std::shared_ptr<detail::Key> key;
     std::uint32_t access = 0;
+    // Opened through the merged HKEY_CLASSES_ROOT: the path below it.
+    std::optional<std::string> classes;
   };
   std::map<platform::HKey, KeyHandle> keys;
   platform::HKey nextKey = 0x100;
@@ -237,7 +245,13 @@ class Program final : public platform::Registry,
   // the status; a predefined root yields its key.
   platform::Status KeyOf(platform::HKey key, std::uint32_t access, std::shared_ptr<Key>* out,
                          std::uint32_t* granted = nullptr);
-  platform::HKey NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access);
+  platform::HKey NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access,
+                              std::optional<std::string> classes = std::nullopt);
+  // From Windows 2000 on, HKEY_CLASSES_ROOT merges the user's classes over the machine's:
+  // the path below it of a root or handle that sees that view, nullopt for any other.
+  std::optional<std::string> ClassesOf(platform::HKey key) const;
+  std::shared_ptr<Key> ClassesLookup(const std::string& path);
+  std::vector<std::shared_ptr<Key>> Subkeys(platform::HKey key, const std::shared_ptr<Key>& k);
   // The common part of the two open calls, after their own checkpoint.
   platform::Status OpenKey(platform::HKey key, const std::string& subKey, std::uint32_t access,
                            platform::HKey* result);

@@ -1,6 +1,7 @@
 // The registry as the program sees it through the ANSI calls.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "platform/sim/program.h"
 
@@ -16,6 +17,9 @@ constexpr std::uint32_t KEY_SET_VALUE = 0x2;
 constexpr std::uint32_t KEY_CREATE_SUB_KEY = 0x4;
 constexpr std::uint32_t KEY_ENUMERATE_SUB_KEYS = 0x8;
 constexpr std::uint32_t KEY_WRITE = 0x20006;
+constexpr std::uint32_t DELETE = 0x10000;
+constexpr std::uint32_t REG_OPTION_VOLATILE = 1;
+constexpr Status ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 constexpr std::uint32_t MAXIMUM_ALLOWED = 0x02000000;
 constexpr std::uint32_t GENERIC_ALL = 0x10000000;
 constexpr std::uint32_t GENERIC_EXECUTE = 0x20000000;
@@ -28,12 +32,25 @@ constexpr std::size_t kMaxValueName = 16383;
 }  // namespace
 
 std::uint32_t MapKeyAccess(std::uint32_t sam) {
-  if (sam & (MAXIMUM_ALLOWED | GENERIC_ALL)) return platform::KEY_ALL_ACCESS;
-  std::uint32_t r = sam & 0x00FFFFFFu;
+  if (sam & GENERIC_ALL) return platform::KEY_ALL_ACCESS;
+  // Only the key rights and the standard rights count; the view flags (0x100, 0x200) do not.
+  std::uint32_t r = sam & platform::KEY_ALL_ACCESS;
   if (sam & (GENERIC_READ | GENERIC_EXECUTE)) r |= platform::KEY_READ;
   if (sam & GENERIC_WRITE) r |= KEY_WRITE;
   return r;
 }
+
+namespace {
+// What an open asking for `sam` is granted by the key's security; nullopt when refused.
+// MAXIMUM_ALLOWED takes whatever the security grants, and fails only when it grants nothing.
+std::optional<std::uint32_t> Grant(const Key& k, std::uint32_t sam) {
+  const std::uint32_t wanted = MapKeyAccess(sam);
+  if ((wanted & ~k.allowed) != 0) return std::nullopt;
+  if ((sam & MAXIMUM_ALLOWED) == 0) return wanted;
+  if (k.allowed == 0) return std::nullopt;
+  return k.allowed;
+}
+}  // namespace
 
 Status Program::KeyOf(HKey key, std::uint32_t access, std::shared_ptr<Key>* out,
                       std::uint32_t* granted) {
@@ -54,11 +71,58 @@ Status Program::KeyOf(HKey key, std::uint32_t access, std::shared_ptr<Key>* out,
   return platform::ERROR_SUCCESS;
 }
 
-HKey Program::NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access) {
+HKey Program::NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access,
+                           std::optional<std::string> classes) {
   const HKey h = m_.nextKey;
   m_.nextKey += 4;
-  m_.keys[h] = {std::move(key), access};
+  m_.keys[h] = {std::move(key), access, std::move(classes)};
   return h;
+}
+
+namespace {
+constexpr const char* kUserClasses = "Software\\Classes";
+constexpr const char* kMachineClasses = "SOFTWARE\\Classes";
+
+std::string JoinPath(const std::string& a, const std::string& b) {
+  std::string out;
+  for (const auto* side : {&a, &b}) {
+    for (const auto& part : SplitPath(*side)) out += (out.empty() ? "" : "\\") + part;
+  }
+  return out;
+}
+}  // namespace
+
+std::optional<std::string> Program::ClassesOf(HKey key) const {
+  if (!m_.IsNt() || m_.version.major < 5) return std::nullopt;
+  if (key == platform::HKEY_CLASSES_ROOT) return std::string();
+  const auto it = m_.keys.find(key);
+  return it == m_.keys.end() ? std::nullopt : it->second.classes;
+}
+
+// The user's key wins where both have one.
+std::shared_ptr<Key> Program::ClassesLookup(const std::string& path) {
+  if (auto user = m_.reg.Lookup(platform::HKEY_CURRENT_USER, JoinPath(kUserClasses, path))) {
+    return user;
+  }
+  return m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, JoinPath(kMachineClasses, path));
+}
+
+std::vector<std::shared_ptr<Key>> Program::Subkeys(HKey key, const std::shared_ptr<Key>& k) {
+  const auto classes = ClassesOf(key);
+  if (!classes) return k->subkeys;
+  const auto user = m_.reg.Lookup(platform::HKEY_CURRENT_USER, JoinPath(kUserClasses, *classes));
+  const auto machine =
+      m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, JoinPath(kMachineClasses, *classes));
+  std::vector<std::shared_ptr<Key>> out;
+  if (user) out = user->subkeys;
+  if (machine) {
+    for (const auto& s : machine->subkeys) {
+      if (!user || !user->Find(s->name)) out.push_back(s);
+    }
+  }
+  std::stable_sort(out.begin(), out.end(),
+                   [](const auto& a, const auto& b) { return Fold(a->name) < Fold(b->name); });
+  return out;
 }
 
 namespace {
@@ -85,10 +149,18 @@ Status Program::OpenKey(HKey key, const std::string& subKey, std::uint32_t acces
   if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
   const std::string sub = UpToNul(subKey);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
-  auto target = m_.reg.LookupFrom(parent, sub);
+  auto classes = ClassesOf(key);
+  if (classes) classes = JoinPath(*classes, sub);
+  auto target = classes ? ClassesLookup(*classes) : m_.reg.LookupFrom(parent, sub);
   if (!target) return platform::ERROR_FILE_NOT_FOUND;
-  if (target->denied && m_.IsNt()) return platform::ERROR_ACCESS_DENIED;
-  *result = NewKeyHandle(std::move(target), access);
+  // DOS-based Windows has no registry security: every handle may do everything.
+  std::uint32_t granted = platform::KEY_ALL_ACCESS;
+  if (m_.IsNt()) {
+    const auto grant = Grant(*target, access);
+    if (!grant) return platform::ERROR_ACCESS_DENIED;
+    granted = *grant;
+  }
+  *result = NewKeyHandle(std::move(target), granted, std::move(classes));
   return platform::ERROR_SUCCESS;
 }
 
@@ -96,27 +168,38 @@ Status Program::RegOpenKeyExA(HKey key, const std::string& subKey, std::uint32_t
                               std::uint32_t samDesired, HKey* result) {
   std::uint32_t injected = 0;
   if (m_.Enter("RegOpenKeyExA", false, &injected) == Gate::Fail) return injected;
-  return OpenKey(key, subKey, m_.IsNt() ? MapKeyAccess(samDesired) : platform::KEY_ALL_ACCESS,
-                 result);
+  return OpenKey(key, subKey, samDesired, result);
 }
 
 Status Program::RegOpenKeyA(HKey key, const std::string& subKey, HKey* result) {
   std::uint32_t injected = 0;
   if (m_.Enter("RegOpenKeyA", false, &injected) == Gate::Fail) return injected;
-  return OpenKey(key, subKey, platform::KEY_ALL_ACCESS, result);
+  return OpenKey(key, subKey, MAXIMUM_ALLOWED, result);
 }
 
-Status Program::RegCreateKeyExA(HKey key, const std::string& subKey, std::uint32_t /*options*/,
+Status Program::RegCreateKeyExA(HKey key, const std::string& subKey, std::uint32_t options,
                                 std::uint32_t samDesired, HKey* result,
                                 std::uint32_t* disposition) {
   std::uint32_t injected = 0;
   if (m_.Enter("RegCreateKeyExA", false, &injected) == Gate::Fail) return injected;
   std::shared_ptr<Key> parent;
-  std::uint32_t granted = 0;
-  if (Status st = KeyOf(key, 0, &parent, &granted)) return st;
+  if (Status st = KeyOf(key, 0, &parent)) return st;
   if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
-  const std::string sub = UpToNul(subKey);
+  std::string sub = UpToNul(subKey);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
+  // Through the merged classes view an existing key opens where it is (the user's first);
+  // a new one is made below the machine's classes.
+  auto classes = ClassesOf(key);
+  if (classes) {
+    classes = JoinPath(*classes, sub);
+    if (auto found = ClassesLookup(*classes)) {
+      parent = std::move(found);
+      sub.clear();
+    } else {
+      parent = m_.reg.Root(platform::HKEY_CLASSES_ROOT);
+      sub = *classes;
+    }
+  }
   const auto parts = SplitPath(sub);
   // Check the whole path before creating anything, so a refusal leaves no partial keys.
   std::shared_ptr<Key> k = parent;
@@ -127,13 +210,30 @@ Status Program::RegCreateKeyExA(HKey key, const std::string& subKey, std::uint32
     k = child;
   }
   const bool creating = existing < parts.size();
-  if (creating && m_.IsNt()) {
-    if (IsHiveParent(m_.reg, *k)) return platform::ERROR_ACCESS_DENIED;
-    if (k == parent && (granted & KEY_CREATE_SUB_KEY) == 0) return platform::ERROR_ACCESS_DENIED;
+  std::uint32_t granted = platform::KEY_ALL_ACCESS;
+  if (m_.IsNt()) {
+    if (creating) {
+      // The key's security decides, not the access of the handle the call came through.
+      if (IsHiveParent(m_.reg, *k) || (k->allowed & KEY_CREATE_SUB_KEY) == 0)
+        return platform::ERROR_ACCESS_DENIED;
+      const std::uint32_t wanted = MapKeyAccess(samDesired);
+      granted = (samDesired & MAXIMUM_ALLOWED) ? platform::KEY_ALL_ACCESS : wanted;
+    } else {
+      const auto grant = Grant(*k, samDesired);
+      if (!grant) return platform::ERROR_ACCESS_DENIED;
+      granted = *grant;
+    }
   }
-  if (!creating && k->denied && m_.IsNt()) return platform::ERROR_ACCESS_DENIED;
-  for (std::size_t i = existing; i < parts.size(); ++i) k = k->Add(parts[i]);
-  *result = NewKeyHandle(k, m_.IsNt() ? MapKeyAccess(samDesired) : platform::KEY_ALL_ACCESS);
+  const bool makeVolatile = (options & REG_OPTION_VOLATILE) != 0;
+  if (creating && !makeVolatile && k->isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+  for (std::size_t i = existing; i < parts.size(); ++i) {
+    k = k->Add(parts[i]);
+    if (makeVolatile) {
+      k->isVolatile = true;
+      m_.volatileKeys.push_back(k);
+    }
+  }
+  *result = NewKeyHandle(k, granted, std::move(classes));
   if (disposition != nullptr) {
     *disposition = creating ? platform::REG_CREATED_NEW_KEY : platform::REG_OPENED_EXISTING_KEY;
   }
@@ -192,6 +292,11 @@ Status Program::RegSetValueExA(HKey key, const std::string& valueName, std::uint
   if (data == nullptr && cbData > 0) return platform::ERROR_INVALID_PARAMETER;
   const std::string name = UpToNul(valueName);
   if (name.size() > kMaxValueName) return platform::ERROR_INVALID_PARAMETER;
+  // NT adds the terminator that a string written without one left out, when it follows the
+  // data in the caller's memory (NT reads that byte too; our callers' buffers hold it).
+  const bool isString =
+      type == platform::REG_SZ || type == platform::REG_EXPAND_SZ || type == platform::REG_MULTI_SZ;
+  if (m_.IsNt() && isString && cbData > 0 && data[cbData - 1] != 0 && data[cbData] == 0) ++cbData;
   RegValue value{
       type, cbData > 0 ? std::string(reinterpret_cast<const char*>(data), cbData) : std::string()};
   if (NamedValue* v = k->FindValue(name)) {
@@ -222,11 +327,13 @@ Status Program::RegDeleteKeyA(HKey key, const std::string& subKey) {
   if (Status st = KeyOf(key, 0, &parent)) return st;
   const std::string sub = UpToNul(subKey);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
-  auto target = m_.reg.LookupFrom(parent, sub);
+  const auto classes = ClassesOf(key);
+  auto target = classes ? ClassesLookup(JoinPath(*classes, sub)) : m_.reg.LookupFrom(parent, sub);
   if (!target) return platform::ERROR_FILE_NOT_FOUND;
   if (target->parent == nullptr) return platform::ERROR_ACCESS_DENIED;  // a root
   if (m_.IsNt()) {
-    if (target->denied || IsHiveParent(m_.reg, *target->parent))
+    // The key itself is opened for DELETE; the parent handle's access does not matter.
+    if ((target->allowed & DELETE) == 0 || IsHiveParent(m_.reg, *target->parent))
       return platform::ERROR_ACCESS_DENIED;
     // NT deletes only empty keys; DOS-based Windows takes the whole subtree.
     if (!target->subkeys.empty()) return platform::ERROR_ACCESS_DENIED;
@@ -241,8 +348,9 @@ Status Program::RegEnumKeyExA(HKey key, std::uint32_t index, char* name, std::ui
   std::shared_ptr<Key> k;
   if (Status st = KeyOf(key, KEY_ENUMERATE_SUB_KEYS, &k)) return st;
   if (name == nullptr || cchName == nullptr) return platform::ERROR_INVALID_PARAMETER;
-  if (index >= k->subkeys.size()) return platform::ERROR_NO_MORE_ITEMS;
-  const std::string& n = k->subkeys[index]->name;
+  const auto subkeys = Subkeys(key, k);
+  if (index >= subkeys.size()) return platform::ERROR_NO_MORE_ITEMS;
+  const std::string& n = subkeys[index]->name;
   if (*cchName <= n.size()) return platform::ERROR_MORE_DATA;
   std::memcpy(name, n.data(), n.size());
   name[n.size()] = '\0';
@@ -258,12 +366,13 @@ Status Program::RegQueryInfoKeyA(HKey key, std::uint32_t* subKeys, std::uint32_t
   std::shared_ptr<Key> k;
   if (Status st = KeyOf(key, KEY_QUERY_VALUE, &k)) return st;
   std::size_t maxSub = 0, maxName = 0, maxData = 0;
-  for (const auto& s : k->subkeys) maxSub = std::max(maxSub, s->name.size());
+  const auto subkeys = Subkeys(key, k);
+  for (const auto& s : subkeys) maxSub = std::max(maxSub, s->name.size());
   for (const auto& v : k->values) {
     maxName = std::max(maxName, v.name.size());
     maxData = std::max(maxData, v.value.data.size());
   }
-  if (subKeys) *subKeys = static_cast<std::uint32_t>(k->subkeys.size());
+  if (subKeys) *subKeys = static_cast<std::uint32_t>(subkeys.size());
   if (maxSubKeyLen) *maxSubKeyLen = static_cast<std::uint32_t>(maxSub);
   if (values) *values = static_cast<std::uint32_t>(k->values.size());
   if (maxValueNameLen) *maxValueNameLen = static_cast<std::uint32_t>(maxName);
@@ -300,7 +409,7 @@ Status Program::RegSaveKeyA(HKey key, const std::string& file) {
   if (r.error != PathError::FileMissing) return FileStatus(r.error);
   // Values are read from the store itself: a save shows the real bytes whatever a loaded
   // hijacker does to queries.
-  if (!WriteHostFile(r.host, WriteHive(*k))) return platform::ERROR_CANTWRITE;
+  if (!WriteHostFile(r.host, WriteHive(*k, m_.IsNt()))) return platform::ERROR_CANTWRITE;
   m_.drive.Forget(r);
   return platform::ERROR_SUCCESS;
 }
@@ -320,11 +429,19 @@ Status Program::RegRestoreKeyA(HKey key, const std::string& file, std::uint32_t 
   auto tree = ReadHive(*image);
   if (!tree) return platform::ERROR_REGISTRY_CORRUPT;
   if ((flags & platform::REG_FORCE_RESTORE) == 0) {
-    // Without force, open keys below the target block the restore.
-    for (const auto& [h, open] : m_.keys) {
-      for (const Key* p = open.key->parent; p != nullptr; p = p->parent) {
-        if (p == k.get() && h != key) return platform::ERROR_ACCESS_DENIED;
+    // Without force, any other handle at or below the target blocks the restore: ours and
+    // those that the system's own processes hold.
+    auto atOrBelow = [&](const Key* open) {
+      for (const Key* p = open; p != nullptr; p = p->parent) {
+        if (p == k.get()) return true;
       }
+      return false;
+    };
+    for (const auto& [h, open] : m_.keys) {
+      if (h != key && atOrBelow(open.key.get())) return platform::ERROR_ACCESS_DENIED;
+    }
+    for (const auto& held : m_.heldOpen) {
+      if (!held->deleted && atOrBelow(held.get())) return platform::ERROR_ACCESS_DENIED;
     }
   }
   for (auto& old : k->subkeys) {

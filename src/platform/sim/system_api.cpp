@@ -329,7 +329,9 @@ bool Program::GetVersionExA(platform::OsVersionInfo* info) {
   std::uint32_t injected = 0;
   if (m_.Enter("GetVersionExA", false, &injected) == Gate::Fail) return Fail(injected);
   if (info == nullptr) return Fail(platform::ERROR_INVALID_PARAMETER);
-  if (info->dwOSVersionInfoSize != 148 && info->dwOSVersionInfoSize != 156)
+  // The extended record (156 bytes) came with NT 4.0 SP6; 95, 98 and ME know only 148.
+  const bool extended = info->dwOSVersionInfoSize == 156 && m_.IsNt();
+  if (info->dwOSVersionInfoSize != 148 && !extended)
     return Fail(platform::ERROR_INSUFFICIENT_BUFFER);
   info->dwMajorVersion = m_.version.major;
   info->dwMinorVersion = m_.version.minor;
@@ -436,6 +438,8 @@ bool Program::DeleteFileA(const std::string& path) {
   if (r.isFolder) return Fail(platform::ERROR_ACCESS_DENIED);
   if (m_.drive.Attributes(r) & platform::FILE_ATTRIBUTE_READONLY)
     return Fail(platform::ERROR_ACCESS_DENIED);
+  // NT refuses to delete the image of a loaded DLL as it refuses any mapped file.
+  if (m_.drive.busy.count(r.canonical) && m_.IsNt()) return Fail(platform::ERROR_ACCESS_DENIED);
   if (m_.drive.undeletable.count(r.canonical) || m_.drive.busy.count(r.canonical))
     return Fail(platform::ERROR_SHARING_VIOLATION);
   for (const auto& [n, f] : m_.files) {
@@ -656,9 +660,13 @@ RtError Program::Kill(const std::string& path) {
   for (const auto& [n, f] : m_.files) {
     if (f.canonical == r.canonical) return platform::RT_FILE_ALREADY_OPEN;
   }
-  if ((m_.drive.Attributes(r) & platform::FILE_ATTRIBUTE_READONLY) ||
-      m_.drive.undeletable.count(r.canonical) || m_.drive.busy.count(r.canonical))
+  // The runtime's numbers for what DeleteFileA answers: access denied (a read-only file, a
+  // loaded DLL on NT) is 75, a file in use elsewhere 70.
+  const bool loadedOnNt = m_.drive.busy.count(r.canonical) && m_.IsNt();
+  if ((m_.drive.Attributes(r) & platform::FILE_ATTRIBUTE_READONLY) || loadedOnNt)
     return platform::RT_PATH_FILE_ACCESS_ERROR;
+  if (m_.drive.undeletable.count(r.canonical) || m_.drive.busy.count(r.canonical))
+    return platform::RT_PERMISSION_DENIED;
   std::error_code ec;
   if (!fs::remove(r.host, ec)) return platform::RT_PATH_FILE_ACCESS_ERROR;
   m_.drive.Forget(r);

@@ -326,7 +326,7 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
   r.Object(root, {},
            {"version", "language", "shortDate", "longTime", "am", "pm", "clock", "administrator",
             "groups", "privileges", "exePath", "systemDirectory", "undeletable", "attributes",
-            "hijacker", "comment"});
+            "hijacker", "heldKeys", "currentFolder", "comment"});
 
   MachineDescription d;
   // Version: a preset name or an object that refines one.
@@ -427,6 +427,9 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
   }
 
   if (root.contains("exePath")) d.exePath = r.String(root["exePath"], {"exePath"});
+  if (root.contains("currentFolder")) {
+    d.currentFolder = r.String(root["currentFolder"], {"currentFolder"});
+  }
   if (root.contains("systemDirectory")) {
     d.systemDirectory = r.String(root["systemDirectory"], {"systemDirectory"});
   }
@@ -434,6 +437,19 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
     const Json& u = root["undeletable"];
     if (!u.is_array()) r.Fail({"undeletable"}, "expected an array of Windows paths");
     for (const Json& e : u) d.undeletable.push_back(r.String(e, {"undeletable"}));
+  }
+  if (root.contains("heldKeys")) {
+    const Json& h = root["heldKeys"];
+    if (!h.is_array()) r.Fail({"heldKeys"}, "expected an array of key paths");
+    for (const Json& e : h) {
+      const std::string held = r.String(e, {"heldKeys"});
+      platform::HKey key = 0;
+      std::string path;
+      if (!SplitRootPath(held, &key, &path)) {
+        r.Fail({"heldKeys"}, "expected a key path beginning with a root, found '" + held + "'");
+      }
+      d.heldKeys.emplace_back(key, path);
+    }
   }
   if (root.contains("attributes")) {
     const Json& a = root["attributes"];
@@ -525,6 +541,14 @@ std::string WriteMachineJson(const Machine& machine) {
   }
   j["undeletable"] = undeletable;
   j["attributes"] = attributes;
+  if (!machine.CurrentFolder().empty()) j["currentFolder"] = machine.CurrentFolder();
+  if (!machine.HeldKeys().empty()) {
+    OrderedJson held = OrderedJson::array();
+    for (const auto& [root, path] : machine.HeldKeys()) {
+      held.push_back(path.empty() ? RootName(root) : RootName(root) + "\\" + path);
+    }
+    j["heldKeys"] = held;
+  }
   if (const auto& h = machine.Hijacker()) {
     j["hijacker"] = {{"dll", h->dllPath}, {"blank", h->blank == ' ' ? "space" : "nul"}};
   }
@@ -542,6 +566,8 @@ void ApplyDescription(const MachineDescription& d, Machine& machine) {
   if (!d.exePath.empty()) machine.SetExePath(d.exePath);
   if (!d.systemDirectory.empty()) machine.SetSystemDirectory(d.systemDirectory);
   machine.SetHijacker(d.hijacker);
+  for (const auto& [root, path] : d.heldKeys) machine.HoldKeyOpen(root, path);
+  if (!d.currentFolder.empty()) machine.SetCurrentFolder(d.currentFolder);
 }
 
 // ---------------------------------------------------------------------------------------------

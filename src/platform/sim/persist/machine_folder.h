@@ -12,10 +12,11 @@
 //   "clock":    "YYYY-MM-DDTHH:MM:SS"
 //   "administrator": true/false, or "groups": [{"sid": "S-1-5-32-544", "attributes": 7}, ...]
 //   "privileges": [{"name": "SeBackupPrivilege", "enabled": false}, ...]
-//   "exePath", "systemDirectory": Windows paths
+//   "exePath", "systemDirectory", "currentFolder": Windows paths
 //   "undeletable": ["C:\\...", ...]   files that are in use
 //   "attributes": {"C:\\...": "hidden,system,readonly,archive", ...}
 //   "hijacker": {"dll": "C:\\...", "blank": "nul" | "space"}
+//   "heldKeys": ["HKEY_LOCAL_MACHINE\\...", ...]   keys the system's processes hold open
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,8 @@ struct MachineDescription {
   std::vector<std::string> undeletable;
   std::vector<std::pair<std::string, std::uint32_t>> attributes;
   std::optional<HijackerSettings> hijacker;
+  std::vector<std::pair<platform::HKey, std::string>> heldKeys;
+  std::string currentFolder;
 };
 
 // Parses machine.json; fileName labels errors ("machine.json:7: ...").
