@@ -1,6 +1,10 @@
 // The suite's own arrangements through Windows: key security, files in use, the current folder.
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <cstdint>
