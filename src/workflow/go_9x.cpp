@@ -58,10 +58,13 @@ std::string frmGetAll::ReadFromFile(const std::string& Filename, bool* read) {
 }
 
 bool frmGetAll::FileGone(const std::string& path) {
-  // Only "no such file" counts: a test that fails for another reason proves nothing.
+  // Only "no such file" (or a name no file can have) counts: a test that fails for another
+  // reason, such as a denied access, proves nothing.
+  constexpr platform::Status kInvalidName = 123;  // ERROR_INVALID_NAME
   if (sv_.kernel.GetFileAttributesA(path) != platform::INVALID_FILE_ATTRIBUTES) return false;
   const platform::Status error = sv_.kernel.GetLastError();
-  return error == platform::ERROR_FILE_NOT_FOUND || error == platform::ERROR_PATH_NOT_FOUND;
+  return error == platform::ERROR_FILE_NOT_FOUND || error == platform::ERROR_PATH_NOT_FOUND ||
+         error == kInvalidName;
 }
 
 bool frmGetAll::KeyFileSpent(bool keyFileRead) {
