@@ -34,7 +34,7 @@ const std::filesystem::path& FuzzMachine::CleanDrive(const char* preset) {
        it.increment(ec)) {
     if (keep.count(it->path().lexically_relative(drive).generic_string()) == 0) {
       extra.push_back(it->path());
-      if (it->is_directory()) it.disable_recursion_pending();
+      if (it->is_directory(ec)) it.disable_recursion_pending();
     }
   }
   for (const auto& path : extra) fs::remove_all(path, ec);
