@@ -2,6 +2,7 @@
 // broken property into a finding (an abort that libFuzzer reports with the input).
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,15 +11,17 @@
 
 namespace dravlin::fuzz {
 
-// A machine of the given version on its own drive C:, with the program installed, its
-// system folder and the keys every Windows has; not yet booted.
+// A machine of the given version with the program installed, its system folder and the keys
+// every Windows has; not yet booted. Every machine of the process uses one drive folder, put
+// back to exactly that content first: an input sees nothing an earlier one left, and the
+// folder is not made and removed again for each.
 class FuzzMachine {
  public:
   explicit FuzzMachine(const char* preset);
   sim::Machine& m() { return machine_; }
 
  private:
-  sim::TempFolder folder_;
+  static const std::filesystem::path& CleanDrive(const char* preset);
   sim::Machine machine_;
 };
 

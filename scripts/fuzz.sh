@@ -4,14 +4,25 @@
 # executions of each target.
 #
 #   scripts/fuzz.sh [seconds-per-target] [target...]
+#   scripts/fuzz.sh --campaign [minutes-per-target] [target...]
 #
 # Seconds default to $FUZZ_SECONDS or 60. Targets: regfile hive census keyfile pages.
+# A campaign (minutes default to 2) keeps its corpus in build/fuzz/campaign/<target>/ from one
+# campaign to the next and writes its summary to build/fuzz/campaign/summary.txt.
 # Findings (the input that broke a property or tripped a sanitizer) are kept in
 # build/fuzz/artifacts/<target>/; the grown corpus in build/fuzz/corpus/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds="${1:-${FUZZ_SECONDS:-60}}"
+build=build/fuzz
+corpora="$build/corpus"
+if [[ "${1:-}" == "--campaign" ]]; then
+  shift
+  seconds=$((${1:-2} * 60))
+  corpora="$build/campaign"
+else
+  seconds="${1:-${FUZZ_SECONDS:-60}}"
+fi
 shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
@@ -29,16 +40,23 @@ if ((${#need[@]})); then
   apt-get install -y -q "${need[@]}"
 fi
 
-build=build/fuzz
 cmake -S fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
+# The simulated machines keep their drive C: in a temporary folder; in memory, their file calls
+# cost no disk work. A folder of this run's own, so that a target ended by a finding leaves
+# nothing behind.
+if [[ -z "${TMPDIR:-}" && -d /dev/shm && -w /dev/shm ]]; then
+  TMPDIR=$(mktemp -d /dev/shm/dravlin-fuzz.XXXXXX)
+  export TMPDIR
+  trap 'rm -rf "$TMPDIR"' EXIT
+fi
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 failed=()
 summary=()
 for t in "${targets[@]}"; do
-  corpus="$build/corpus/$t"
+  corpus="$corpora/$t"
   artifacts="$build/artifacts/$t"
   mkdir -p "$corpus" "$artifacts"
   cp -n tests/fuzz-corpus/"$t"/* "$corpus"/ 2>/dev/null || true
@@ -48,7 +66,8 @@ for t in "${targets[@]}"; do
   "$build/fuzz_$t" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  summary+=("fuzz_$t: ${runs:-?} executions in ${seconds}s, exit $status")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  summary+=("fuzz_$t: ${runs:-?} executions in ${seconds}s (${rate:-?}/s), exit $status")
   if ((status != 0)); then
     failed+=("$t")
     grep -aE "FINDING|ERROR|SUMMARY|Test unit written" "$log" | head -20 || true
@@ -56,6 +75,9 @@ for t in "${targets[@]}"; do
 done
 
 printf '%s\n' "${summary[@]}"
+if [[ "$corpora" == "$build/campaign" ]]; then
+  printf '%s\n' "${summary[@]}" >"$corpora/summary.txt"
+fi
 if ((${#failed[@]})); then
   echo "fuzz findings in: ${failed[*]} (inputs in $build/artifacts/)" >&2
   exit 1

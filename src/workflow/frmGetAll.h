@@ -44,13 +44,14 @@ class frmGetAll {
   std::string GetInfo(std::uint32_t lInfo);
   void go_nt();
   void go_9x();
-  void MoveRegKey(platform::HKey root, const std::string& fromPath, const std::string& toPath,
+  // True when the key was copied (the source is then deleted if asked; that is not checked).
+  bool MoveRegKey(platform::HKey root, const std::string& fromPath, const std::string& toPath,
                   bool deleteSource);
   void AbortSecondStep(const std::string& reason);
   void RestartWindows();
   void PrepareRestart(bool autoRestart);
-  // The whole file as ANSI text, or "" when anything fails.
-  std::string ReadFromFile(const std::string& Filename);
+  // The whole file as ANSI text, or "" when anything fails; *read tells which.
+  std::string ReadFromFile(const std::string& Filename, bool* read = nullptr);
 
   void ReportNotInfected();
   void ReportDisinfected();
@@ -100,6 +101,13 @@ class frmGetAll {
   // "Close the window": the unload path.
   void CloseWindow() { Form_Unload(); }
   void FillTables();
+  // The recovery of the NT procedure from an earlier run cut short (go_nt.cpp).
+  bool PutKeyBack();
+  bool LiveKeyCutShort();
+  bool DropEmptyLiveKey();
+  // Whether the DOS procedure's key file may go: the DLL it names is gone (go_9x.cpp).
+  bool KeyFileSpent(bool keyFileRead);
+  bool FileGone(const std::string& path);
   std::string ExeDirectory();
 
   platform::Services& sv_;

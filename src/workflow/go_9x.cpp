@@ -32,7 +32,7 @@ void Pause() {
 
 }  // namespace
 
-std::string frmGetAll::ReadFromFile(const std::string& Filename) {
+std::string frmGetAll::ReadFromFile(const std::string& Filename, bool* read) {
   std::string result;
   int fileNumber = 0;
   const bool ok = RunGuarded(
@@ -53,7 +53,25 @@ std::string frmGetAll::ReadFromFile(const std::string& Filename) {
       },
       [](const RaisedError&) {});
   if (!ok && fileNumber != 0) (void)sv_.files.Close(fileNumber);
+  if (read != nullptr) *read = ok;
   return result;
+}
+
+bool frmGetAll::FileGone(const std::string& path) {
+  // Only "no such file" (or a name no file can have) counts: a test that fails for another
+  // reason, such as a denied access, proves nothing.
+  constexpr platform::Status kInvalidName = 123;  // ERROR_INVALID_NAME
+  if (sv_.kernel.GetFileAttributesA(path) != platform::INVALID_FILE_ATTRIBUTES) return false;
+  const platform::Status error = sv_.kernel.GetLastError();
+  return error == platform::ERROR_FILE_NOT_FOUND || error == platform::ERROR_PATH_NOT_FOUND ||
+         error == kInvalidName;
+}
+
+bool frmGetAll::KeyFileSpent(bool keyFileRead) {
+  // Without the file's text, or without the system directory to find the path in it, nothing
+  // is known yet; a file read in full that names no DLL holds nothing worth keeping.
+  if (HijackDllPath_.empty()) return keyFileRead && !SystemPath_.empty();
+  return FileGone(rt::AnsiPath(HijackDllPath_));
 }
 
 void frmGetAll::go_9x() {
@@ -71,8 +89,9 @@ void frmGetAll::go_9x() {
       guard.Step([&] { ThrowIfFailed(sv_.files.Kill(names::kKeyFile)); });
     }
   };
+  bool keyFileRead = false;
   const auto findDllPath = [&] {
-    guard.Step([&] { text = ReadFromFile(names::kKeyFile); });
+    guard.Step([&] { text = ReadFromFile(names::kKeyFile, &keyFileRead); });
     // An empty system directory locates nothing; it is not found at position 1.
     guard.Step([&] { pos = SystemPath_.empty() ? 0 : rt::InStr(1, text, SystemPath_, true); });
   };
@@ -125,8 +144,11 @@ void frmGetAll::go_9x() {
   }
 
   guard.Step([&] { Log(" 2nd Step "); });
-  guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
   if (guard.Test([&] { return !sv_.shell.PathFileExistsA(names::kKeyFile); })) {
+    // A key file that is there after all must not meet a first step on the next run.
+    if (guard.Test([&] { return FileGone(names::kKeyFile); })) {
+      guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
+    }
     guard.Step([&] { Log(" Hijack-DLL Path not found (not deleted)"); });
     guard.Step([&] { RemoveBhos(); });
     guard.Step([&] { RepairIePages(true); });
@@ -137,7 +159,15 @@ void frmGetAll::go_9x() {
   // Neither position is tested here: a missing system directory fails the next two steps.
   guard.Step([&] { pos1 = rt::InStr(pos, text, ".", false); });
   takeDllPath();
-  deleteKeyFile();
+  // The key file is the only record of the DLL's path, and with the service key back the next
+  // run would take the first step and overwrite it: both wait until the DLL is gone.
+  const auto finish = [&] {
+    bool spent = false;
+    guard.Step([&] { spent = KeyFileSpent(keyFileRead); });
+    if (!spent) return;
+    deleteKeyFile();
+    guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
+  };
   if (guard.Test(dllExists)) {
     guard.Step([&] { (void)sv_.kernel.DeleteFileA(rt::AnsiPath(HijackDllPath_)); });
     if (guard.Test(dllExists)) {
@@ -145,10 +175,12 @@ void frmGetAll::go_9x() {
     } else {
       guard.Step([&] { Log(" Hijack-DLL: " + rt::Trim(HijackDllPath_) + " (deleted)"); });
     }
+    finish();
     guard.Step([&] { RemoveBhos(); });
     guard.Step([&] { RepairIePages(true); });
     guard.Step([&] { ReportDisinfected(); });
   } else {
+    finish();
     guard.Step([&] { Log(" Hijack-DLL Path not found  (not deleted)"); });
     guard.Step([&] { RemoveBhos(); });
     guard.Step([&] { RepairIePages(true); });

@@ -90,6 +90,26 @@ std::string CompleteCaption(bool german) {
   return german ? "Desinfektion abschliessen" : "Complete disinfection";
 }
 
+// The log is ANSI text written as it stands, so its German lines do without umlauts.
+std::string KeyNotMovedLogLine(bool german) {
+  return german
+             ? " Fehler beim Verschieben des Windows-Schluessels -> Schluessel wiederhergestellt,"
+               " Programm beendet"
+             : " Error while moving Windows-Key -> Key restored, Programm terminated";
+}
+
+std::string KeyNotRestoredLogLine(bool german) {
+  return german
+             ? " Fehler beim Zurueckschreiben des Windows-Schluessels -> Kopie in Windows_Hijacked"
+               " bleibt, Programm beendet"
+             : " Error while restoring Windows-Key -> Copy kept in Windows_Hijacked, Programm"
+               " terminated";
+}
+
+std::string EmptyKeyRemovedLogLine(bool german) {
+  return german ? " Leerer Windows-Schluessel entfernt" : " Empty Windows-Key removed";
+}
+
 }  // namespace dravlin::texts
 
 namespace dravlin {

@@ -16,5 +16,9 @@ std::string CleanupErrorMessage(bool german);
 std::string NotInfectedMarker(bool german);
 std::string NotInfectedSuffix(bool german);
 std::string CompleteCaption(bool german);
+// Log lines of the recovery from a key move that did not complete.
+std::string KeyNotMovedLogLine(bool german);
+std::string KeyNotRestoredLogLine(bool german);
+std::string EmptyKeyRemovedLogLine(bool german);
 
 }  // namespace dravlin::texts

@@ -63,9 +63,9 @@ TEST(Guards, RenameReportedAsFailedWritesErrorRkAndRestartsAllTheSame) {
   Scenario s;
   auto& m = s.machine();
   InfectXp(m);
-  // The third open of the click is the rename's open of the live key.
+  // The fifth open of the click is the rename's open of the live key.
   auto& run = s.Start();
-  m.FailCall("RegOpenKeyExA", 3, platform::ERROR_ACCESS_DENIED);
+  m.FailCall("RegOpenKeyExA", 5, platform::ERROR_ACCESS_DENIED);
   run.Click(Control::CB_start);
   EXPECT_EQ(s.Log(), (Lines{s.Line(" Dravlin started v1.07"), s.Line(" Stealth-String found"),
                             s.Line(" Error RK"), s.Line(" Restart")}));
