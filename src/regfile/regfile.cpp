@@ -1,4 +1,4 @@
-#include "platform/sim/persist/regfile.h"
+#include "regfile/regfile.h"
 
 #include <array>
 #include <cstdio>
@@ -9,7 +9,7 @@
 
 #include "platform/registry.h"
 
-namespace dravlin::sim::persist {
+namespace dravlin::regfile {
 
 namespace {
 
@@ -626,4 +626,4 @@ std::string WriteRegedit4(const RegFile& file) {
   return out;
 }
 
-}  // namespace dravlin::sim::persist
+}  // namespace dravlin::regfile
