@@ -137,8 +137,10 @@ void frmGetAll::go_9x() {
   // Neither position is tested here: a missing system directory fails the next two steps.
   guard.Step([&] { pos1 = rt::InStr(pos, text, ".", false); });
   takeDllPath();
+  guard.Step([&] { BackUpFile(names::kKeyFile); });
   deleteKeyFile();
   if (guard.Test(dllExists)) {
+    guard.Step([&] { BackUpFile(rt::AnsiPath(HijackDllPath_)); });
     guard.Step([&] { (void)sv_.kernel.DeleteFileA(rt::AnsiPath(HijackDllPath_)); });
     if (guard.Test(dllExists)) {
       guard.Step([&] { Log(" Error while deleting Hijack-DLL "); });
