@@ -44,11 +44,24 @@ const std::map<std::string, std::set<std::string>> kKnown = {
     // The second DOS step re-creates the service key before it reads the key file and deletes
     // the DLL. Cut off in between, the next run finds the service key and takes the first step:
     // it deletes the key file (the only record of the DLL's path), saves the empty key and
-    // reports "not infected", while the DLL stays on disk (no longer started).
+    // reports "not infected", while the DLL stays on disk (no longer started). The backups of
+    // the key file and of the DLL lie in that stretch too.
     {"crash loss: 98 infected, step 2",
-     {"RegFlushKey #1", "RegCloseKey #1", "PathFileExistsA #1", "Files.FileLen #1",
-      "Files.FreeFile #2", "Files.OpenForBinaryRead #1", "Files.Get #1", "Files.Close #1",
-      "SetFileAttributesA #1", "DeleteFileA #1", "PathFileExistsA #2", "DeleteFileA #2"}},
+     {"RegFlushKey #1",         "RegCloseKey #1",         "PathFileExistsA #1",
+      "Files.FileLen #1",       "Files.FreeFile #2",      "Files.OpenForBinaryRead #1",
+      "Files.Get #1",           "Files.Close #1",         "Files.FileExists #1",
+      "Files.FileLen #2",       "GetLocalTime #2",        "GetModuleFileNameA #2",
+      "CreateDirectoryA #1",    "Files.FileExists #2",    "Files.FreeFile #3",
+      "Files.OpenForAppend #2", "Files.PrintLine #2",     "Files.Close #2",
+      "Files.FileLen #3",       "CopyFileA #1",           "SetFileAttributesA #1",
+      "Files.FileLen #4",       "Files.FileExists #3",    "Files.FileLen #5",
+      "Files.FreeFile #4",      "Files.OpenForAppend #3", "Files.PrintLine #3",
+      "Files.Close #3",         "Files.FileLen #6",       "SetFileAttributesA #2",
+      "DeleteFileA #1",         "PathFileExistsA #2",     "Files.FileExists #4",
+      "Files.FileLen #7",       "CopyFileA #2",           "SetFileAttributesA #3",
+      "Files.FileLen #8",       "Files.FileExists #5",    "Files.FileLen #9",
+      "Files.FreeFile #5",      "Files.OpenForAppend #4", "Files.PrintLine #4",
+      "Files.Close #4",         "Files.FileLen #10",      "DeleteFileA #2"}},
     // Reported disinfected while the Windows key's values stay in the parked copy for good: the
     // move back restores nothing into the live key it has just created (the restore fails, or
     // the program ends just there), and from then on every start finds a live key, reads it as
