@@ -23,8 +23,11 @@ using dravlin::platform::HKEY_LOCAL_MACHINE;
 const fs::path kMachines = fs::path(DRAVLIN_SOURCE_DIR) / "machines";
 
 // What the step deletes, loaded with NULs inside strings, Windows-1252 names and text, quotes
-// and backslashes, strings without a terminator, and a subkey.
+// and backslashes, strings without a terminator, a subkey, and two DLLs of one name.
 void AddAwkwardValues(dravlin::sim::Machine& m) {
+  m.SetString(HKEY_CLASSES_ROOT, "CLSID\\{4A1B2C3D-0002-4E5F-8A9B-0C1D2E3F4A5B}\\InprocServer32",
+              "", "C:\\Program Files\\QZ Search\\qzbar.dll");
+  m.WriteFile("C:\\Program Files\\QZ Search\\qzbar.dll", std::string("MZ\0second", 9));
   const std::string clsid = "{4A1B2C3D-0001-4E5F-8A9B-0C1D2E3F4A5B}";
   const std::string cls = "CLSID\\" + clsid;
   m.SetValue(HKEY_CLASSES_ROOT, cls, "Gr\xfc\xdf\"e\\", 1, std::string("a\0b\xe4\x80\0", 6));
