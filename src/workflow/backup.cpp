@@ -198,9 +198,13 @@ bool Backup::AppendChecked(const std::string& path, const std::string& text) {
 bool Backup::AppendRegistry(const std::string& regedit4) {
   if (!EnsureFolder()) return false;
   const std::string path = folder_ + "\\removed.reg";
-  // The writer ends every key with an empty line; the line end of the last one is PrintLine's.
+  // The header goes first into an empty file only. The writer ends every key with an empty
+  // line; the line end of the last one is PrintLine's.
   std::string_view text = regedit4;
-  if (sv_.files.FileExists(path)) text.remove_prefix(kRegHeader.size());
+  std::int64_t length = 0;
+  if (sv_.files.FileExists(path) && sv_.files.FileLen(path, &length) == platform::RT_OK &&
+      length > 0)
+    text.remove_prefix(kRegHeader.size());
   text.remove_suffix(2);
   return AppendChecked(path, std::string(text));
 }
