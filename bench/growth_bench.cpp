@@ -12,7 +12,7 @@
 #include "app/simrun/simrun.h"
 #include "platform/key.h"
 #include "platform/sim/machine.h"
-#include "platform/sim/persist/regfile.h"
+#include "regfile/regfile.h"
 #include "workflow/frmGetAll.h"
 
 namespace {
@@ -126,7 +126,7 @@ void RegFileOfKeys(benchmark::State& state) {
             "]\r\n\"Value\"=\"text\"\r\n\"Number\"=dword:0000002a\r\n\"Bytes\"=hex:01,02,03\r\n";
   }
   for (auto _ : state) {
-    benchmark::DoNotOptimize(sim::persist::ParseRegFile(text, "bulk.reg"));
+    benchmark::DoNotOptimize(regfile::ParseRegFile(text, "bulk.reg"));
   }
   state.SetComplexityN(state.range(0));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));

@@ -8,7 +8,7 @@
 
 #include "fuzz_support.h"
 #include "platform/sim/persist/machine_folder.h"
-#include "platform/sim/persist/regfile.h"
+#include "regfile/regfile.h"
 
 using namespace dravlin;
 

@@ -1,5 +1,6 @@
 // Kernel services (kernel32): pseudo-handles, last error, version, locale, system folder,
-// short paths, system message texts, file deletion and attributes, the program's own path.
+// short paths, system message texts, file deletion, copying and attributes, folder creation, the
+// program's own path.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +60,11 @@ class Kernel {
   virtual bool DeleteFileA(const std::string& path) = 0;
   virtual bool SetFileAttributesA(const std::string& path, std::uint32_t attributes) = 0;
   virtual std::uint32_t GetFileAttributesA(const std::string& path) = 0;
+  // The parent folder must exist; ERROR_ALREADY_EXISTS when the name is taken.
+  virtual bool CreateDirectoryA(const std::string& path) = 0;
+  // Copies bytes and attributes. failIfExists: an existing target fails with ERROR_FILE_EXISTS.
+  virtual bool CopyFileA(const std::string& existing, const std::string& target,
+                         bool failIfExists) = 0;
 };
 
 }  // namespace dravlin::platform

@@ -58,6 +58,13 @@ class Registry {
   // ERROR_NO_MORE_ITEMS past the last subkey; ERROR_MORE_DATA when the name does not fit.
   virtual Status RegEnumKeyExA(HKey key, std::uint32_t index, char* name,
                                std::uint32_t* cchName) = 0;
+  // *cchValueName: in, the name buffer's capacity in characters; out, the name's length without
+  // NUL. type and cbData may be null; data null reports the data's size in *cbData. The value's
+  // bytes come as they are (no terminator added). ERROR_MORE_DATA when the name or the data does
+  // not fit (*cbData then holds the size needed); ERROR_NO_MORE_ITEMS past the last value.
+  virtual Status RegEnumValueA(HKey key, std::uint32_t index, char* valueName,
+                               std::uint32_t* cchValueName, std::uint32_t* type, std::uint8_t* data,
+                               std::uint32_t* cbData) = 0;
   // Any output may be null.
   virtual Status RegQueryInfoKeyA(HKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen,
                                   std::uint32_t* values, std::uint32_t* maxValueNameLen,

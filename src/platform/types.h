@@ -38,6 +38,7 @@ inline constexpr Status ERROR_ACCESS_DENIED = 5;
 inline constexpr Status ERROR_INVALID_HANDLE = 6;
 inline constexpr Status ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr Status ERROR_SHARING_VIOLATION = 32;
+inline constexpr Status ERROR_FILE_EXISTS = 80;
 inline constexpr Status ERROR_INVALID_PARAMETER = 87;
 inline constexpr Status ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr Status ERROR_ALREADY_EXISTS = 183;

@@ -29,11 +29,13 @@ void frmGetAll::RemoveBhos() {
     Log(" BHO: " + entry.Clsid + " " + entry.DllPath);
 
     const std::string registration = std::string(names::kBhoKey) + "\\" + clsid;
+    BackUpKey(HKEY_LOCAL_MACHINE, registration);
     (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, registration);
     Log(reg_.RegKeyExists(HKEY_LOCAL_MACHINE, registration) ? " Error while deleting BHO"
                                                             : " BHO-deleted");
 
     const std::string classKey = "CLSID\\" + clsid;
+    BackUpKey(HKEY_CLASSES_ROOT, classKey);
     (void)reg_.DeleteRegKey(HKEY_CLASSES_ROOT, classKey);
     if (reg_.RegKeyExists(HKEY_CLASSES_ROOT, classKey)) {
       WriteLog("Error while deleting BHO-CLSID-Key");
@@ -45,6 +47,7 @@ void frmGetAll::RemoveBhos() {
     const std::string file = rt::AnsiPath(rt::Trim(entry.DllPath));
     const bool unreadable = entry.DllPath == names::kUnreadable;
     if (!unreadable && sv_.shell.PathFileExistsA(file)) {
+      BackUpFile(file);
       (void)sv_.kernel.DeleteFileA(file);
       if (sv_.shell.PathFileExistsA(file)) {
         Log(" Error while deleting: " + entry.DllPath);

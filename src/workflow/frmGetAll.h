@@ -12,6 +12,7 @@
 #include "registry/modRegAccess.h"
 #include "registry/modRegKeyRename.h"
 #include "system/modIsAdmin.h"
+#include "workflow/backup.h"
 
 namespace dravlin {
 
@@ -86,6 +87,7 @@ class frmGetAll {
   const std::array<std::string, 27>& IePageValues() const { return IePageValues_; }
   std::int32_t LogFileNumber() const { return LogFileNumber_; }
   bool IsLogOpen() const { return logOpen_; }
+  const std::string& BackupFolder() const { return backup_.Folder(); }
 
  private:
   friend class ProcedureGuard;
@@ -109,11 +111,16 @@ class frmGetAll {
   bool KeyFileSpent(bool keyFileRead);
   bool FileGone(const std::string& path);
   std::string ExeDirectory();
+  // Keep what is about to be deleted; a backup that fails is one log line, never a stop.
+  void BackUpKey(platform::HKey root, const std::string& path);
+  void BackUpValue(platform::HKey root, const std::string& path, const std::string& valueName);
+  void BackUpFile(const std::string& path);
 
   platform::Services& sv_;
   modRegAccess reg_;
   modRegKeyRename rename_;
   modIsAdmin admin_;
+  Backup backup_{sv_, [this] { return ExeDirectory(); }};
 
   std::string SystemPath_;
   std::string HijackDllPath_;

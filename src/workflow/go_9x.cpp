@@ -165,10 +165,12 @@ void frmGetAll::go_9x() {
     bool spent = false;
     guard.Step([&] { spent = KeyFileSpent(keyFileRead); });
     if (!spent) return;
+    guard.Step([&] { BackUpFile(names::kKeyFile); });
     deleteKeyFile();
     guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
   };
   if (guard.Test(dllExists)) {
+    guard.Step([&] { BackUpFile(rt::AnsiPath(HijackDllPath_)); });
     guard.Step([&] { (void)sv_.kernel.DeleteFileA(rt::AnsiPath(HijackDllPath_)); });
     if (guard.Test(dllExists)) {
       guard.Step([&] { Log(" Error while deleting Hijack-DLL "); });

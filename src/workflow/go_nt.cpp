@@ -188,6 +188,7 @@ void frmGetAll::go_nt() {
         // An unreadable value is not a path: nothing named "Error" is tested or deleted.
         const bool unreadable = text == names::kUnreadable;
         if (guard.Test([&] { return !unreadable && sv_.shell.PathFileExistsA(path); })) {
+          guard.Step([&] { BackUpFile(path); });
           guard.Step([&] { (void)sv_.kernel.DeleteFileA(path); });
           if (guard.Test([&] { return sv_.shell.PathFileExistsA(path); })) {
             guard.Step([&] { Log(" Error while deleting Hijack-DLL "); });

@@ -64,6 +64,7 @@ void frmGetAll::RepairIePages(bool deleteBad) {
       if (!deleteBad) {
         IePageValues_[base + r] = value;
       } else if (FindText(value, names::kBadPage, false) > 0) {
+        BackUpValue(IeRoots_[k], keyPath, row.ValueName);
         (void)reg_.DeleteRegValue(IeRoots_[k], keyPath, row.ValueName);
         const std::string& stored = IePageValues_[base + r];
         WriteLog("deleted: " +

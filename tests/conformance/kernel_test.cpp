@@ -213,6 +213,32 @@ TEST_F(Kernel, ExitWindowsExWithoutThePrivilege) {
   EXPECT_EQ(kernel().GetLastError(), ERROR_PRIVILEGE_NOT_HELD);
 }
 
+// https://learn.microsoft.com/zh-cn/windows/win32/api/winbase/nf-winbase-copyfilea
+TEST_F(Kernel, FolderAndCopy) {
+  const std::string folder = File("kept");
+  EXPECT_FALSE(kernel().CreateDirectoryA(File("no folder\\kept")));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_PATH_NOT_FOUND);
+  ASSERT_TRUE(kernel().CreateDirectoryA(folder));
+  EXPECT_FALSE(kernel().CreateDirectoryA(folder));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_ALREADY_EXISTS);
+
+  // Bytes and attributes go with the copy; an existing target stays unless overwriting is asked.
+  const std::string source = File("victim.dll");
+  const std::string copy = folder + "\\victim.dll.removed";
+  WriteTextFile(source, std::string("MZ\0\x90\xff", 5));
+  ASSERT_TRUE(kernel().SetFileAttributesA(source, FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_FALSE(kernel().CopyFileA(File("missing.dll"), copy, true));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_FILE_NOT_FOUND);
+  ASSERT_TRUE(kernel().CopyFileA(source, copy, true));
+  EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(source));
+  EXPECT_NE(kernel().GetFileAttributesA(copy) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  ASSERT_TRUE(kernel().SetFileAttributesA(copy, FILE_ATTRIBUTE_NORMAL));
+  EXPECT_FALSE(kernel().CopyFileA(source, copy, true));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_FILE_EXISTS);
+  EXPECT_TRUE(kernel().CopyFileA(source, copy, false));
+  EXPECT_TRUE(kernel().SetFileAttributesA(source, FILE_ATTRIBUTE_NORMAL));
+}
+
 TEST_F(Kernel, FormatMessageA) {
   char buffer[256];
   std::memset(buffer, kFill, sizeof buffer);

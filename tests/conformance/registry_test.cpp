@@ -2,6 +2,7 @@
 // deleting keys and values through the ANSI calls.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -195,6 +196,51 @@ TEST_F(Registry, DeadHandles) {
   EXPECT_EQ(reg().RegSaveKeyA(0, File("zero.hiv")), ERROR_INVALID_HANDLE);
   EXPECT_EQ(reg().RegCloseKey(0), ERROR_INVALID_HANDLE);
   EXPECT_FALSE(shell().PathFileExistsA(File("zero.hiv")));
+}
+
+// https://learn.microsoft.com/en-us/windows/desktop/api/winreg/nf-winreg-regenumvaluea
+TEST_F(Registry, RegEnumValueA) {
+  // Every value with its name, type and bytes as stored: the default value's empty name, NULs
+  // inside a string, Windows-1252 text.
+  const std::map<std::string, std::pair<std::uint32_t, std::string>> made = {
+      {"", {REG_SZ, std::string("default\0", 8)}},
+      {"Hidden", {REG_SZ, std::string("a.dll\0b.dll\0", 12)}},
+      {"Gr\xfc\xdf"
+       "e",
+       {REG_EXPAND_SZ, std::string("%x%\\\xe4\x80\0", 7)}},
+      {"Number", {REG_DWORD, std::string("\x01\0\0\0", 4)}},
+  };
+  for (const auto& [name, value] : made) SetString(scratch(), name, value.second, value.first);
+  std::map<std::string, std::pair<std::uint32_t, std::string>> seen;
+  char name[32];
+  std::uint8_t data[32];
+  for (std::uint32_t i = 0; i < made.size(); ++i) {
+    std::uint32_t length = sizeof name, type = kSentinel, size = sizeof data;
+    ASSERT_EQ(reg().RegEnumValueA(scratch(), i, name, &length, &type, data, &size), ERROR_SUCCESS)
+        << "index " << i;
+    seen[std::string(name, length)] = {type, std::string(reinterpret_cast<char*>(data), size)};
+  }
+  EXPECT_EQ(seen, made);
+
+  // Past the last value: 259. Data without a buffer: its size. Too small a data buffer: 234
+  // and the size needed.
+  std::uint32_t length = sizeof name, size = sizeof data;
+  EXPECT_EQ(reg().RegEnumValueA(scratch(), 4, name, &length, nullptr, data, &size),
+            ERROR_NO_MORE_ITEMS);
+  const HKey one = Create(scratch(), "One");
+  SetString(one, "Text", std::string("0123456789\0", 11));
+  length = sizeof name;
+  size = kSentinel;
+  ASSERT_EQ(reg().RegEnumValueA(one, 0, name, &length, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 11u);
+  length = sizeof name;
+  size = 4;
+  EXPECT_EQ(reg().RegEnumValueA(one, 0, name, &length, nullptr, data, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 11u);
+  // A name that does not fit with its NUL: 234.
+  length = 4;
+  size = sizeof data;
+  EXPECT_EQ(reg().RegEnumValueA(one, 0, name, &length, nullptr, data, &size), ERROR_MORE_DATA);
 }
 
 TEST_F(Registry, RegQueryInfoKeyA) {

@@ -41,6 +41,10 @@ class ForwardingRegistry : public platform::Registry {
                                  std::uint32_t* c) override {
     return inner_.RegEnumKeyExA(k, i, n, c);
   }
+  platform::Status RegEnumValueA(platform::HKey k, std::uint32_t i, char* n, std::uint32_t* c,
+                                 std::uint32_t* t, std::uint8_t* d, std::uint32_t* cb) override {
+    return inner_.RegEnumValueA(k, i, n, c, t, d, cb);
+  }
   platform::Status RegQueryInfoKeyA(platform::HKey k, std::uint32_t* s, std::uint32_t* m,
                                     std::uint32_t* v, std::uint32_t* vn,
                                     std::uint32_t* vl) override {

@@ -9,7 +9,7 @@
 
 #include "platform/registry.h"
 #include "platform/sim/persist/machine_folder.h"
-#include "platform/sim/persist/regfile.h"
+#include "regfile/regfile.h"
 
 namespace {
 

@@ -441,6 +441,45 @@ wait_title() {
   return 1
 }
 
+bho_class='HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{0E2E0000-0000-0000-0000-0000000000B0}'
+
+# The backup beside the log after a second step: the DLL kept under a name Windows does not
+# load, and removed.reg, which regedit imports to bring back what the step deleted (a string
+# with a NUL inside included, byte for byte).
+check_backup_restores() {
+  local folder
+  folder=$(find "$program_dir" -maxdepth 1 -type d -name 'dravlin-backup-*' | head -1)
+  if [[ -z $folder ]]; then fail "backup folder beside the log"; return; fi
+  pass "backup folder beside the log: ${folder##*/}"
+  local dll
+  dll=$(find "$folder" -maxdepth 1 -iname 'qzhook.dll.removed' | head -1)
+  [[ -n $dll ]] && cmp -s "$dll" <(printf 'MZ') && pass "DLL kept as ${dll##*/}" ||
+    fail "DLL kept as qzhook.dll.removed"
+  grep -q 'regedit /s removed.reg' "$folder/restore.txt" && pass "restore.txt says how to restore" ||
+    fail "restore.txt says how to restore"
+  gap "reg and regedit show a string only up to its first NUL: the one with a NUL inside is read from the prefix's registry file, which the server writes when it ends"
+  local hidden='"Hidden"="a\0\xe4"'
+  timeout 20 wineserver -k 2>/dev/null
+  grep -qF "$hidden" "$WINEPREFIX/system.reg" && fail "the class key is gone before the import" ||
+    pass "the class key is gone before the import"
+  timeout 30 wine regedit /s "$(winepath_of "$folder/removed.reg")" >/dev/null 2>&1
+  timeout 20 wineserver -k 2>/dev/null
+  grep -qF "$hidden" "$WINEPREFIX/system.reg" &&
+    pass "regedit brings back a string with a NUL inside, byte for byte" ||
+    fail "regedit brings back a string with a NUL inside, byte for byte"
+  expect_eq "regedit brings back the start page" \
+    "$(reg_value 'HKCU\Software\Microsoft\Internet Explorer\Main' 'Start Page')" \
+    'res://C:\windows\system32\qzhook.dll/qz.html'
+  key_exists 'HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects\{0E2E0000-0000-0000-0000-0000000000B0}' &&
+    pass "regedit brings back the Browser Helper Object" ||
+    fail "regedit brings back the Browser Helper Object"
+  rm -f "$work/export.reg"
+  timeout 30 wine regedit /e "$(winepath_of "$work/export.reg")" "$bho_class" >/dev/null 2>&1
+  expect_match "regedit brings back the class key's DLL path" \
+    "$(iconv -f UTF-16LE -t UTF-8 "$work/export.reg" 2>/dev/null | tr -d '\r')" \
+    '@="C:\\\\windows\\\\system32\\\\qzhook\.dll"'
+}
+
 # The NT second step as Windows reaches it: the parked key holds the DLL's path (what Windows'
 # RegRestoreKeyA leaves; Wine's stub cannot), planted by the suite, with the hijacked start page
 # and a Browser Helper Object of the same DLL. German.
@@ -455,6 +494,7 @@ case_xp_second_step_de() {
     '"Start Page"="res://C:\\windows\\system32\\qzhook.dll/qz.html"' \
     '"Search Page"="http://www.example.org/search"' '' \
     '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects\{0E2E0000-0000-0000-0000-0000000000B0}]' '' \
+    "[$bho_class]" '"Hidden"=hex(1):61,00,e4,00' '' \
     '[HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{0E2E0000-0000-0000-0000-0000000000B0}\InprocServer32]' \
     '@="C:\\windows\\system32\\qzhook.dll"'
   printf 'MZ' >"$drive/windows/system32/qzhook.dll"
@@ -487,6 +527,7 @@ case_xp_second_step_de() {
     'http://www.example.org/search'
   key_exists 'HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects\{0E2E0000-0000-0000-0000-0000000000B0}' &&
     fail "Browser Helper Object removed" || pass "Browser Helper Object removed"
+  check_backup_restores
 }
 
 # Windows XP without the hijacker: AppInit_DLLs is empty.
@@ -587,6 +628,7 @@ case_win98_en() {
     '"Start Page"="res://C:\\windows\\system32\\qzhook.dll/qz.html"' \
     '"Search Page"="http://www.example.org/search"' '' \
     '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects\{0E2E0000-0000-0000-0000-0000000000B0}]' '' \
+    "[$bho_class]" '"Hidden"=hex(1):61,00,e4,00' '' \
     '[HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{0E2E0000-0000-0000-0000-0000000000B0}\InprocServer32]' \
     '@="C:\\windows\\system32\\qzhook.dll"'
   start_program
@@ -617,6 +659,7 @@ case_win98_en() {
     'http://www.example.org/search'
   key_exists 'HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects\{0E2E0000-0000-0000-0000-0000000000B0}' &&
     fail "Browser Helper Object removed" || pass "Browser Helper Object removed"
+  check_backup_restores
 }
 
 echo "Wine: $(wine --version 2>/dev/null)  display: $DISPLAY  base prefix: $base"

@@ -127,12 +127,20 @@ TEST_F(Cleanup, KeysThatCannotBeDeletedAreLoggedAndTheRestIsStillDone) {
   m.DenyAccess(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\Locked");
   Program().RemoveBhos();
   const std::string stored = "C:\\qz\\qzhook.dll" + kNul + " ";
-  EXPECT_EQ(
-      s.Log(),
-      (Lines{s.Line(" BHO: " + clsid + " " + stored), s.Line(" Error while deleting BHO"),
-             "Error while deleting BHO-CLSID-Key", s.Line(" BHO-DLL: " + stored + " (deleted)")}));
+  // The backup cannot read the locked subkeys either: it keeps the rest and says so.
+  EXPECT_EQ(s.Log(), (Lines{s.Line(" BHO: " + clsid + " " + stored),
+                            s.Line(" Error while backing up: HKLM\\" + Registration(clsid)),
+                            s.Line(" Error while deleting BHO"),
+                            s.Line(" Error while backing up: HKCR\\CLSID\\" + clsid),
+                            "Error while deleting BHO-CLSID-Key",
+                            s.Line(" BHO-DLL: " + stored + " (deleted)")}));
   EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, Registration(clsid)));
   EXPECT_FALSE(m.FileExists("C:\\qz\\qzhook.dll"));
+  // The class's server key, which went, is in the backup.
+  const auto kept = m.ReadFile(Program().BackupFolder() + "\\removed.reg");
+  ASSERT_TRUE(kept);
+  EXPECT_NE(kept->find("\\InprocServer32]\r\n@=\"C:\\\\qz\\\\qzhook.dll\""), std::string::npos)
+      << *kept;
 }
 
 TEST_F(Cleanup, ObjectNamedOnlyByBlanksIsLeftAlone) {

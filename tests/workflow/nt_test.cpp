@@ -237,6 +237,33 @@ TEST(XpSecondStep, DllUndeletableOrGone) {
   }
 }
 
+// A backup that cannot be written stops nothing: one log line says so, and the rest is kept.
+TEST(XpSecondStep, FailedBackupIsOneLogLineAndTheDllGoesAllTheSame) {
+  Scenario s;
+  auto& m = s.machine();
+  InfectXp(m);
+  ArrangeBrowser(m, kXpDll);
+  s.Start().Click(Control::CB_start);
+  auto& second = s.RebootIntoProgram();
+  m.FailCall("CopyFileA", 1, platform::ERROR_ACCESS_DENIED);
+  second.Click(Control::CB_start);
+  const Lines log = s.LogFrom(3);
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[1], s.Line(std::string(" Error while backing up: ") + kXpDll));
+  EXPECT_EQ(log[2], s.Line(std::string(" Hijack-DLL: ") + kXpDll + " (deleted)"));
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& l) { return l.find("backing up") != l.npos; }),
+            1);
+  EXPECT_EQ(log.back(), s.Line(" Cleaned"));
+  EXPECT_FALSE(m.FileExists(kXpDll));
+  // The object's DLL of the same name is kept under the name the hijacker's DLL did not get.
+  const std::string folder = second.form().BackupFolder();
+  EXPECT_EQ(m.ReadFile(folder + "\\qzhook.dll.removed"), "MZ object");
+  const std::string notes = m.ReadFile(folder + "\\restore.txt").value_or("");
+  EXPECT_NE(notes.find(std::string("qzhook.dll.removed  ->  ") + kObjectDll), notes.npos);
+  EXPECT_EQ(notes.find(kXpDll), notes.npos);
+}
+
 TEST(XpParkedValue, UnreadableOrOneToThreeValidCharactersHaveNoPath) {
   const std::vector<const char*> bystanders{"C:\\Error", "C:\\Program Files\\Dravlin\\Error",
                                             "C:\\WINDOWS\\system32\\Error"};

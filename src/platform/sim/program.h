@@ -150,6 +150,9 @@ class Program final : public platform::Registry,
   platform::Status RegDeleteKeyA(platform::HKey key, const std::string& subKey) override;
   platform::Status RegEnumKeyExA(platform::HKey key, std::uint32_t index, char* name,
                                  std::uint32_t* cchName) override;
+  platform::Status RegEnumValueA(platform::HKey key, std::uint32_t index, char* valueName,
+                                 std::uint32_t* cchValueName, std::uint32_t* type,
+                                 std::uint8_t* data, std::uint32_t* cbData) override;
   platform::Status RegQueryInfoKeyA(platform::HKey key, std::uint32_t* subKeys,
                                     std::uint32_t* maxSubKeyLen, std::uint32_t* values,
                                     std::uint32_t* maxValueNameLen,
@@ -196,6 +199,9 @@ class Program final : public platform::Registry,
   bool DeleteFileA(const std::string& path) override;
   bool SetFileAttributesA(const std::string& path, std::uint32_t attributes) override;
   std::uint32_t GetFileAttributesA(const std::string& path) override;
+  bool CreateDirectoryA(const std::string& path) override;
+  bool CopyFileA(const std::string& existing, const std::string& target,
+                 bool failIfExists) override;
 
   // Shell
   std::int32_t SHGetSpecialFolderLocation(std::uint64_t ownerWindow, std::int32_t folder,

@@ -358,6 +358,35 @@ Status Program::RegEnumKeyExA(HKey key, std::uint32_t index, char* name, std::ui
   return platform::ERROR_SUCCESS;
 }
 
+Status Program::RegEnumValueA(HKey key, std::uint32_t index, char* valueName,
+                              std::uint32_t* cchValueName, std::uint32_t* type, std::uint8_t* data,
+                              std::uint32_t* cbData) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("RegEnumValueA", false, &injected) == Gate::Fail) return injected;
+  std::shared_ptr<Key> k;
+  if (Status st = KeyOf(key, KEY_QUERY_VALUE, &k)) return st;
+  if (valueName == nullptr || cchValueName == nullptr || (data != nullptr && cbData == nullptr))
+    return platform::ERROR_INVALID_PARAMETER;
+  if (index >= k->values.size()) return platform::ERROR_NO_MORE_ITEMS;
+  const NamedValue& v = k->values[index];
+  if (*cchValueName <= v.name.size()) return platform::ERROR_MORE_DATA;
+  // Enumeration reads the value as a query does, so a loaded hijacker hides it here too.
+  std::string bytes = v.value.data;
+  if (m_.Hidden(*k, v.name)) std::fill(bytes.begin(), bytes.end(), m_.hijacker->blank);
+  const auto size = static_cast<std::uint32_t>(bytes.size());
+  if (data != nullptr && *cbData < size) {
+    *cbData = size;
+    return platform::ERROR_MORE_DATA;
+  }
+  std::memcpy(valueName, v.name.data(), v.name.size());
+  valueName[v.name.size()] = '\0';
+  *cchValueName = static_cast<std::uint32_t>(v.name.size());
+  if (type != nullptr) *type = v.value.type;
+  if (data != nullptr && size > 0) std::memcpy(data, bytes.data(), size);
+  if (cbData != nullptr) *cbData = size;
+  return platform::ERROR_SUCCESS;
+}
+
 Status Program::RegQueryInfoKeyA(HKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen,
                                  std::uint32_t* values, std::uint32_t* maxValueNameLen,
                                  std::uint32_t* maxValueLen) {

@@ -474,6 +474,42 @@ std::uint32_t Program::GetFileAttributesA(const std::string& path) {
   return m_.drive.Attributes(r);
 }
 
+bool Program::CreateDirectoryA(const std::string& path) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("CreateDirectoryA", false, &injected) == Gate::Fail) return Fail(injected);
+  const Resolved r = m_.drive.Resolve(UpToNul(path));
+  if (r.error == PathError::None) return Fail(platform::ERROR_ALREADY_EXISTS);
+  if (r.error != PathError::FileMissing) return Fail(PathStatus(r.error));
+  std::error_code ec;
+  if (!fs::create_directory(r.host, ec)) return Fail(platform::ERROR_ACCESS_DENIED);
+  m_.drive.Forget(r);
+  return true;
+}
+
+bool Program::CopyFileA(const std::string& existing, const std::string& target, bool failIfExists) {
+  std::uint32_t injected = 0;
+  if (m_.Enter("CopyFileA", false, &injected) == Gate::Fail) return Fail(injected);
+  const Resolved from = m_.drive.Resolve(UpToNul(existing));
+  if (from.error != PathError::None) return Fail(PathStatus(from.error));
+  if (from.isFolder) return Fail(platform::ERROR_ACCESS_DENIED);
+  const Resolved to = m_.drive.Resolve(UpToNul(target));
+  if (to.error != PathError::None && to.error != PathError::FileMissing)
+    return Fail(PathStatus(to.error));
+  if (to.error == PathError::None) {
+    if (failIfExists) return Fail(platform::ERROR_FILE_EXISTS);
+    if (to.isFolder || (m_.drive.Attributes(to) &
+                        (platform::FILE_ATTRIBUTE_READONLY | platform::FILE_ATTRIBUTE_HIDDEN)))
+      return Fail(platform::ERROR_ACCESS_DENIED);
+  }
+  const auto bytes = ReadHostFile(from.host);
+  if (!bytes) return Fail(platform::ERROR_ACCESS_DENIED);
+  if (!WriteHostFile(to.host, *bytes)) return Fail(platform::ERROR_ACCESS_DENIED);
+  // The copy carries the original's attributes; it needs the resolved form of its new name.
+  const Resolved made = m_.drive.Resolve(UpToNul(target));
+  m_.drive.SetAttributes(made, m_.drive.Attributes(from));
+  return true;
+}
+
 // ===== Shell
 
 std::int32_t Program::SHGetSpecialFolderLocation(std::uint64_t /*ownerWindow*/, std::int32_t folder,

@@ -122,4 +122,12 @@ std::uint32_t Kernel::GetFileAttributesA(const std::string& path) {
   return ::GetFileAttributesA(path.c_str());
 }
 
+bool Kernel::CreateDirectoryA(const std::string& path) {
+  return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool Kernel::CopyFileA(const std::string& existing, const std::string& target, bool failIfExists) {
+  return ::CopyFileA(existing.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) != 0;
+}
+
 }  // namespace dravlin::win32

@@ -106,6 +106,32 @@ platform::Status Registry::RegEnumKeyExA(HKey key, std::uint32_t index, char* na
   return static_cast<Status>(status);
 }
 
+platform::Status Registry::RegEnumValueA(HKey key, std::uint32_t index, char* valueName,
+                                         std::uint32_t* cchValueName, std::uint32_t* type,
+                                         std::uint8_t* data, std::uint32_t* cbData) {
+  if (valueName == nullptr || cchValueName == nullptr || (data != nullptr && cbData == nullptr))
+    return ERROR_INVALID_PARAMETER;
+  // Windows leaves the buffers undefined when something does not fit; ours stay as they were.
+  std::vector<char> name(*cchValueName + 1u, '\0');
+  DWORD nameLength = *cchValueName;
+  std::vector<BYTE> bytes(data != nullptr ? *cbData + 1u : 1u, 0);
+  DWORD size = cbData != nullptr ? *cbData : 0;
+  DWORD valueType = 0;
+  const LONG status = ::RegEnumValueA(ToHkey(key), index, name.data(), &nameLength, nullptr,
+                                      &valueType, data != nullptr ? bytes.data() : nullptr,
+                                      cbData != nullptr ? &size : nullptr);
+  if (status == ERROR_SUCCESS) {
+    std::memcpy(valueName, name.data(), nameLength + 1u);
+    *cchValueName = nameLength;
+    if (type != nullptr) *type = valueType;
+    if (data != nullptr && size > 0) std::memcpy(data, bytes.data(), size);
+    if (cbData != nullptr) *cbData = size;
+  } else if (status == ERROR_MORE_DATA && data != nullptr) {
+    *cbData = size;
+  }
+  return static_cast<Status>(status);
+}
+
 platform::Status Registry::RegQueryInfoKeyA(HKey key, std::uint32_t* subKeys,
                                             std::uint32_t* maxSubKeyLen, std::uint32_t* values,
                                             std::uint32_t* maxValueNameLen,

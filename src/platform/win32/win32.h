@@ -32,6 +32,9 @@ class Registry final : public platform::Registry {
   platform::Status RegDeleteKeyA(platform::HKey key, const std::string& subKey) override;
   platform::Status RegEnumKeyExA(platform::HKey key, std::uint32_t index, char* name,
                                  std::uint32_t* cchName) override;
+  platform::Status RegEnumValueA(platform::HKey key, std::uint32_t index, char* valueName,
+                                 std::uint32_t* cchValueName, std::uint32_t* type,
+                                 std::uint8_t* data, std::uint32_t* cbData) override;
   platform::Status RegQueryInfoKeyA(platform::HKey key, std::uint32_t* subKeys,
                                     std::uint32_t* maxSubKeyLen, std::uint32_t* values,
                                     std::uint32_t* maxValueNameLen,
@@ -82,6 +85,9 @@ class Kernel final : public platform::Kernel {
   bool DeleteFileA(const std::string& path) override;
   bool SetFileAttributesA(const std::string& path, std::uint32_t attributes) override;
   std::uint32_t GetFileAttributesA(const std::string& path) override;
+  bool CreateDirectoryA(const std::string& path) override;
+  bool CopyFileA(const std::string& existing, const std::string& target,
+                 bool failIfExists) override;
 };
 
 class Shell final : public platform::Shell {

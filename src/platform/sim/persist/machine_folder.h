@@ -29,9 +29,23 @@
 #include <vector>
 
 #include "platform/sim/machine.h"
-#include "platform/sim/persist/regfile.h"
+#include "regfile/regfile.h"
 
 namespace dravlin::sim::persist {
+
+// The .reg model with its reader and writer, which the program's backup shares.
+using regfile::FormatError;
+using regfile::FromCp1252;
+using regfile::ParseRegFile;
+using regfile::ReadRegFile;
+using regfile::RegFile;
+using regfile::RegFormat;
+using regfile::RegKeyEntry;
+using regfile::RegValueEntry;
+using regfile::RootName;
+using regfile::SplitRootPath;
+using regfile::ToCp1252;
+using regfile::WriteRegedit4;
 
 struct MachineDescription {
   std::string versionName;  // the preset named, empty for explicit fields only

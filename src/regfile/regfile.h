@@ -23,7 +23,7 @@
 
 #include "platform/types.h"
 
-namespace dravlin::sim::persist {
+namespace dravlin::regfile {
 
 // A refusal of malformed input: "file:line: what" (line 0: the file as a whole).
 class FormatError : public std::runtime_error {
@@ -91,4 +91,4 @@ std::string WriteRegedit4(const RegFile& file);
 bool ToCp1252(char32_t c, char* out);
 char32_t FromCp1252(unsigned char byte);
 
-}  // namespace dravlin::sim::persist
+}  // namespace dravlin::regfile

@@ -1,4 +1,4 @@
-#include "platform/sim/persist/regfile.h"
+#include "regfile/regfile.h"
 
 #include <array>
 #include <cstdio>
@@ -9,7 +9,7 @@
 
 #include "platform/registry.h"
 
-namespace dravlin::sim::persist {
+namespace dravlin::regfile {
 
 namespace {
 
@@ -568,14 +568,6 @@ RegFile ParseRegFile(std::string_view bytes, const std::string& fileName) {
   return Parser(decoded, fileName).Run();
 }
 
-RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw FormatError(displayName, 0, "cannot open the file for reading");
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw FormatError(displayName, 0, "cannot read the file");
-  return ParseRegFile(bytes, displayName);
-}
-
 std::string WriteRegedit4(const RegFile& file) {
   std::string out = "REGEDIT4\r\n\r\n";
   for (const RegKeyEntry& key : file.keys) {
@@ -626,4 +618,4 @@ std::string WriteRegedit4(const RegFile& file) {
   return out;
 }
 
-}  // namespace dravlin::sim::persist
+}  // namespace dravlin::regfile
