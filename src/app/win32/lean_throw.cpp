@@ -1,7 +1,8 @@
 // The throw helpers that the standard library's inline code calls. The library's own versions
-// live in one object with every std::logic_error and std::runtime_error constructor, which keeps
-// a second, reference-counted std::string implementation (and std::random_device beside it) in
-// the program: about 55 KB. These throw the same kinds of failure with nothing but std::exception.
+// sit in one object that needs every std::logic_error and std::runtime_error constructor; those
+// keep a second, reference-counted std::string implementation, std::random_device and the
+// library's std::string instantiations in the program: about 85 KB. These throw the same kinds of
+// failure with nothing but std::exception.
 //
 // Running out of memory is a failure the program handles (its guards turn std::bad_alloc into
 // error 7), so those helpers throw the standard types. The others report misuse (a position past
