@@ -197,6 +197,20 @@ run_conformance() {
   say "$gaps checks ran against a named Wine gap"
 }
 
+# The program's own throw helpers (tests/wine/lean_throw_check.cpp).
+run_lean_throw_check() {
+  say "throw helpers of the Windows program (${way}-bit)"
+  local status
+  set +e
+  wine "$build/tests/wine/lean_throw_check.exe" 2>&1 | tr -d '\r'
+  status=${PIPESTATUS[0]}
+  set -e
+  if ((status != 0)); then
+    echo "test-wine: throw helper check FAILED" >&2
+    failed=1
+  fi
+}
+
 # The end-to-end suite of the Windows program (tests/wine/run-e2e.sh BUILD_DIR PREFIX), with
 # DISPLAY, WINEPREFIX, WINEARCH, WINEDEBUG and WINEDLLOVERRIDES exported.
 run_e2e() {
@@ -212,6 +226,7 @@ run_e2e() {
 start_display
 make_prefix
 run_conformance
+run_lean_throw_check
 run_e2e
 verdict=passed
 ((failed == 0)) || verdict=FAILED

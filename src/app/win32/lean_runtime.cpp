@@ -14,9 +14,9 @@ void __verbose_terminate_handler() {
 }
 }  // namespace __gnu_cxx
 
-// The runtime libraries import a few wide kernel32 calls that Windows 95, 98 and ME export only
-// as failing stubs: the thread library's semaphore and the module lookups of its rand_s. These
-// import slots are filled here with ANSI equivalents, so the linker takes no wide import.
+// The runtime libraries import a wide kernel32 call that Windows 95, 98 and ME export only as a
+// failing stub: the thread library's semaphore. Its import slot is filled here with the ANSI
+// equivalent, so the linker takes no wide import.
 namespace {
 
 std::string NarrowName(LPCWSTR name) {
@@ -27,16 +27,6 @@ HANDLE WINAPI AnsiCreateSemaphoreW(LPSECURITY_ATTRIBUTES attributes, LONG initia
                                    LPCWSTR name) {
   const std::string narrow = NarrowName(name);
   return ::CreateSemaphoreA(attributes, initial, maximum, name ? narrow.c_str() : nullptr);
-}
-
-HMODULE WINAPI AnsiLoadLibraryW(LPCWSTR name) {
-  const std::string narrow = NarrowName(name);
-  return ::LoadLibraryA(name ? narrow.c_str() : nullptr);
-}
-
-HMODULE WINAPI AnsiGetModuleHandleW(LPCWSTR name) {
-  const std::string narrow = NarrowName(name);
-  return ::GetModuleHandleA(name ? narrow.c_str() : nullptr);
 }
 
 }  // namespace
@@ -50,11 +40,5 @@ HMODULE WINAPI AnsiGetModuleHandleW(LPCWSTR name) {
 extern "C" {
 extern decltype(&AnsiCreateSemaphoreW)
     const dravlinCreateSemaphoreW __asm__(DRAVLIN_IMPORT_SLOT(CreateSemaphoreW, 16));
-extern decltype(&AnsiLoadLibraryW)
-    const dravlinLoadLibraryW __asm__(DRAVLIN_IMPORT_SLOT(LoadLibraryW, 4));
-extern decltype(&AnsiGetModuleHandleW)
-    const dravlinGetModuleHandleW __asm__(DRAVLIN_IMPORT_SLOT(GetModuleHandleW, 4));
 decltype(&AnsiCreateSemaphoreW) const dravlinCreateSemaphoreW = &AnsiCreateSemaphoreW;
-decltype(&AnsiLoadLibraryW) const dravlinLoadLibraryW = &AnsiLoadLibraryW;
-decltype(&AnsiGetModuleHandleW) const dravlinGetModuleHandleW = &AnsiGetModuleHandleW;
 }
