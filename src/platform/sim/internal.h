@@ -33,7 +33,7 @@ struct Key {
   bool denied = false;
 
   std::shared_ptr<Key> Find(std::string_view child) const;
-  std::shared_ptr<Key> Add(const std::string& child);  // inserts in sorted place
+  std::shared_ptr<Key> Add(std::string_view child);  // inserts in sorted place
   NamedValue* FindValue(std::string_view valueName);
   void MarkDeleted();        // this key and everything below it
   std::string Path() const;  // from its root, e.g. "SOFTWARE\Classes"; roots give ""
@@ -55,6 +55,7 @@ class RegistryStore {
 
  private:
   std::shared_ptr<Key> hklm_, hkcu_, hku_;
+  std::vector<std::shared_ptr<Key>> recent_;  // the root and the keys of the last Create
 };
 
 std::vector<std::string> SplitPath(const std::string& path);  // empty components dropped
