@@ -55,7 +55,10 @@ class RegistryStore {
 
  private:
   std::shared_ptr<Key> hklm_, hkcu_, hku_;
-  std::vector<std::shared_ptr<Key>> recent_;  // the root and the keys of the last Create
+  // The last Create: its path, the root and the key of each part, where each part ends.
+  std::string recentPath_;
+  std::vector<std::shared_ptr<Key>> recent_;
+  std::vector<std::size_t> recentEnds_;
 };
 
 std::vector<std::string> SplitPath(const std::string& path);  // empty components dropped

@@ -1,5 +1,7 @@
 // The registry tree: keys with case-insensitive, case-preserving names and raw values.
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/sim/internal.h"
 
@@ -68,6 +70,21 @@ std::vector<std::shared_ptr<Key>>::const_iterator Place(
                           [](const std::shared_ptr<Key>& k, std::string_view c) {
                             return CompareFolded(k->name, c) < 0;
                           });
+}
+
+// How many leading bytes two texts share; word by word, as paths share long beginnings.
+std::size_t CommonPrefix(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
 }
 
 // The next non-empty component of a "A\B" path, from *pos on; empty at the end.
@@ -163,19 +180,30 @@ std::shared_ptr<Key> RegistryStore::Create(platform::HKey root, const std::strin
   auto k = Root(root);
   if (!k) return nullptr;
   // An import names each key's parent just before the key and creates a key once per value:
-  // the keys along the last path are taken again while they still stand where they stood.
-  if (recent_.empty() || recent_.front() != k) recent_.assign(1, k);
-  std::size_t depth = 0;
-  std::size_t pos = 0;
-  for (std::string_view part = NextPart(path, &pos); !part.empty(); part = NextPart(path, &pos)) {
-    const bool same = depth + 1 < recent_.size() && !recent_[depth + 1]->deleted &&
-                      recent_[depth + 1]->parent == k.get() && recent_[depth + 1]->name == part;
-    if (!same) {
-      recent_.resize(depth + 1);
-      recent_.push_back(k->Add(part));
-    }
-    k = recent_[++depth];
+  // the keys along the last path are taken again, as far as the paths agree byte for byte and
+  // the keys still stand where they stood.
+  if (recent_.empty() || recent_.front() != k) {
+    recent_.assign(1, k);
+    recentEnds_.assign(1, 0);
+    recentPath_.clear();
   }
+  const std::size_t same = CommonPrefix(path, recentPath_);
+  std::size_t depth = 0;
+  while (depth + 1 < recent_.size() && recentEnds_[depth + 1] <= same &&
+         (recentEnds_[depth + 1] == path.size() || path[recentEnds_[depth + 1]] == '\\') &&
+         !recent_[depth + 1]->deleted && recent_[depth + 1]->parent == recent_[depth].get()) {
+    ++depth;
+  }
+  recent_.resize(depth + 1);
+  recentEnds_.resize(depth + 1);
+  k = recent_[depth];
+  std::size_t pos = recentEnds_[depth];
+  for (std::string_view part = NextPart(path, &pos); !part.empty(); part = NextPart(path, &pos)) {
+    k = k->Add(part);
+    recent_.push_back(k);
+    recentEnds_.push_back(pos);
+  }
+  recentPath_ = path;
   return k;
 }
 
