@@ -1,9 +1,10 @@
 #include "platform/sim/persist/regfile.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <sstream>
 #include <utility>
 
@@ -60,132 +61,212 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
-// One line of the file as Windows-1252 bytes. `bad`: the line held a character without a
-// Windows-1252 byte (replaced by '?'); it is an error unless the line is a comment.
-struct Line {
-  std::string_view text;
-  bool bad = false;
-};
+// Converts the file's bytes into Windows-1252 text as they arrive, chunk by chunk, so that a
+// large UTF-16 export is never held twice. The byte-order mark decides the encoding. A line
+// holding a character without a Windows-1252 byte gets '?' there and is noted in badLines; it
+// is an error unless the line is a comment.
+class Decoder {
+ public:
+  explicit Decoder(const std::string& fileName) : file_(fileName) {}
 
-struct Decoded {
-  std::string storage;  // converted text, when the file was not Windows-1252 already
-  std::vector<Line> lines;
-};
+  void Reserve(std::size_t bytes) { reserve_ = bytes; }
 
-void SplitLines(std::string_view text, std::vector<Line>* lines,
-                const std::vector<bool>* badLines) {
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('\n', start);
-    const bool last = end == std::string_view::npos;
-    if (last) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::size_t index = lines->size();
-    lines->push_back({line, badLines != nullptr && index < badLines->size() && (*badLines)[index]});
-    if (last) break;
-    start = end + 1;
+  void Feed(std::string_view chunk) {
+    if (encoding_ == Encoding::Unknown) {
+      head_.append(chunk);
+      if (head_.size() < 3) return;
+      Start();
+      return;
+    }
+    Convert(chunk);
   }
-}
 
-// Appends code point c converted to Windows-1252, noting the line when it has no byte.
-void AppendConverted(char32_t c, Decoded* out, std::vector<bool>* badLines,
-                     std::size_t* lineIndex) {
-  char byte = 0;
-  if (!ToCp1252(c, &byte)) {
-    if (badLines->size() <= *lineIndex) badLines->resize(*lineIndex + 1, false);
-    (*badLines)[*lineIndex] = true;
-    byte = '?';
-  }
-  out->storage.push_back(byte);
-  if (c == U'\n') ++*lineIndex;
-}
-
-void DecodeUtf16(std::string_view bytes, const std::string& fileName, Decoded* out,
-                 std::vector<bool>* badLines) {
-  if (bytes.size() % 2 != 0) {
-    throw FormatError(fileName, 0, "expected UTF-16LE text (the file has an odd number of bytes)");
-  }
-  out->storage.reserve(bytes.size() / 2);
-  std::size_t lineIndex = 0;
-  const auto unit = [&](std::size_t i) {
-    return static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
-  };
-  for (std::size_t i = 0; i < bytes.size(); i += 2) {
-    const char16_t u = unit(i);
-    char32_t c = u;
-    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
-      const char16_t low = unit(i + 2);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00u);
-        i += 2;
+  void Finish() {
+    if (encoding_ == Encoding::Unknown) Start();
+    if (encoding_ == Encoding::Utf16 && (oddByte_ || highSurrogate_ != 0)) {
+      if (highSurrogate_ != 0) Emit(highSurrogate_);
+      if (oddByte_) {
+        throw FormatError(file_, static_cast<int>(line_ + 1),
+                          "expected UTF-16LE text: the file ends in the middle of a character, "
+                          "as if cut short");
       }
     }
-    AppendConverted(c, out, badLines, &lineIndex);
+    if (encoding_ == Encoding::Utf8 && need_ > 0) Emit(0xFFFD);
   }
-}
 
-void DecodeUtf8(std::string_view bytes, Decoded* out, std::vector<bool>* badLines) {
-  out->storage.reserve(bytes.size());
-  std::size_t lineIndex = 0;
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto b0 = static_cast<unsigned char>(bytes[i]);
-    int extra = 0;
-    char32_t c = 0;
-    if (b0 < 0x80) {
-      c = b0;
-    } else if ((b0 & 0xE0) == 0xC0) {
-      extra = 1;
-      c = b0 & 0x1Fu;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      extra = 2;
-      c = b0 & 0x0Fu;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      extra = 3;
-      c = b0 & 0x07u;
-    } else {
-      c = 0xFFFD;  // not UTF-8: reported as unrepresentable on its line
-    }
-    ++i;
-    for (int k = 0; k < extra; ++k) {
-      if (i >= bytes.size() || (static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) {
-        c = 0xFFFD;
-        break;
-      }
-      c = (c << 6) | (static_cast<unsigned char>(bytes[i]) & 0x3Fu);
-      ++i;
-    }
-    AppendConverted(c, out, badLines, &lineIndex);
-  }
-}
-
-Decoded Decode(std::string_view bytes, const std::string& fileName) {
-  Decoded out;
+  std::string text;
   std::vector<bool> badLines;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    DecodeUtf16(bytes.substr(2), fileName, &out, &badLines);
-    SplitLines(out.storage, &out.lines, &badLines);
-  } else if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
-             static_cast<unsigned char>(bytes[1]) == 0xBB &&
-             static_cast<unsigned char>(bytes[2]) == 0xBF) {
-    DecodeUtf8(bytes.substr(3), &out, &badLines);
-    SplitLines(out.storage, &out.lines, &badLines);
-  } else {
-    SplitLines(bytes, &out.lines, nullptr);
+
+ private:
+  enum class Encoding { Unknown, Raw, Utf16, Utf8 };
+
+  void Start() {
+    std::string_view rest = head_;
+    if (rest.size() >= 2 && static_cast<unsigned char>(rest[0]) == 0xFF &&
+        static_cast<unsigned char>(rest[1]) == 0xFE) {
+      encoding_ = Encoding::Utf16;
+      rest.remove_prefix(2);
+      text.reserve(reserve_ / 2);
+    } else if (rest.size() >= 3 && static_cast<unsigned char>(rest[0]) == 0xEF &&
+               static_cast<unsigned char>(rest[1]) == 0xBB &&
+               static_cast<unsigned char>(rest[2]) == 0xBF) {
+      encoding_ = Encoding::Utf8;
+      rest.remove_prefix(3);
+      text.reserve(reserve_);
+    } else {
+      encoding_ = Encoding::Raw;
+      text.reserve(reserve_);
+    }
+    Convert(rest);
+    head_ = std::string();
   }
-  return out;
-}
+
+  void Convert(std::string_view bytes) {
+    switch (encoding_) {
+      case Encoding::Raw:
+        text.append(bytes);
+        break;
+      case Encoding::Utf16:
+        ConvertUtf16(bytes);
+        break;
+      case Encoding::Utf8:
+        for (const char b : bytes) Utf8Byte(static_cast<unsigned char>(b));
+        break;
+      case Encoding::Unknown:
+        break;
+    }
+  }
+
+  void ConvertUtf16(std::string_view bytes) {
+    std::size_t i = 0;
+    if (oddByte_ && !bytes.empty()) {
+      char pair[2];
+      const char* end = Unit(
+          static_cast<char16_t>(*oddByte_ | (static_cast<unsigned char>(bytes[0]) << 8)), pair);
+      text.append(pair, static_cast<std::size_t>(end - pair));
+      oddByte_.reset();
+      i = 1;
+    }
+    // A unit gives at most one byte, and a surrogate left from the last chunk one more: write
+    // them in place and trim, rather than grow the text a byte at a time.
+    const std::size_t at = text.size();
+    text.resize(at + (bytes.size() - i) / 2 + 1);
+    char* out = text.data() + at;
+    while (i + 1 < bytes.size()) {
+      if (highSurrogate_ == 0) {
+        // The run of plain ASCII units, with nothing to look up.
+        std::size_t lines = 0;
+        const char* in = bytes.data();
+        for (; i + 8 <= bytes.size(); i += 8) {
+          if ((in[i + 1] | in[i + 3] | in[i + 5] | in[i + 7]) != 0 ||
+              ((in[i] | in[i + 2] | in[i + 4] | in[i + 6]) & 0x80) != 0) {
+            break;
+          }
+          out[0] = in[i];
+          out[1] = in[i + 2];
+          out[2] = in[i + 4];
+          out[3] = in[i + 6];
+          out += 4;
+          lines += static_cast<std::size_t>(in[i] == '\n') + (in[i + 2] == '\n') +
+                   (in[i + 4] == '\n') + (in[i + 6] == '\n');
+        }
+        for (; i + 1 < bytes.size(); i += 2) {
+          const auto low = static_cast<unsigned char>(bytes[i]);
+          if (bytes[i + 1] != 0 || low >= 0x80) break;
+          *out++ = static_cast<char>(low);
+          lines += low == '\n';
+        }
+        line_ += lines;
+        if (i + 1 >= bytes.size()) break;
+      }
+      out = Unit(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                       (static_cast<unsigned char>(bytes[i + 1]) << 8)),
+                 out);
+      i += 2;
+    }
+    text.resize(static_cast<std::size_t>(out - text.data()));
+    if (i < bytes.size()) oddByte_ = static_cast<unsigned char>(bytes[i]);
+  }
+
+  char* Unit(char16_t u, char* out) {
+    if (highSurrogate_ != 0) {
+      const char32_t high = highSurrogate_;
+      highSurrogate_ = 0;
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        *out++ = Byte(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00u));
+        return out;
+      }
+      *out++ = Byte(high);
+    }
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      highSurrogate_ = u;
+      return out;
+    }
+    *out++ = Byte(u);
+    return out;
+  }
+
+  void Utf8Byte(unsigned char b) {
+    if (need_ > 0) {
+      if ((b & 0xC0) == 0x80) {
+        code_ = (code_ << 6) | (b & 0x3Fu);
+        if (--need_ == 0) Emit(code_);
+        return;
+      }
+      need_ = 0;
+      Emit(0xFFFD);  // not UTF-8: reported as unrepresentable on its line
+    }
+    if (b < 0x80) {
+      Emit(b);
+    } else if ((b & 0xE0) == 0xC0) {
+      need_ = 1;
+      code_ = b & 0x1Fu;
+    } else if ((b & 0xF0) == 0xE0) {
+      need_ = 2;
+      code_ = b & 0x0Fu;
+    } else if ((b & 0xF8) == 0xF0) {
+      need_ = 3;
+      code_ = b & 0x07u;
+    } else {
+      Emit(0xFFFD);
+    }
+  }
+
+  void Emit(char32_t c) { text.push_back(Byte(c)); }
+
+  char Byte(char32_t c) {
+    char byte = 0;
+    if (!ToCp1252(c, &byte)) {
+      if (badLines.size() <= line_) badLines.resize(line_ + 1, false);
+      badLines[line_] = true;
+      byte = '?';
+    }
+    if (c == U'\n') ++line_;
+    return byte;
+  }
+
+  const std::string& file_;
+  Encoding encoding_ = Encoding::Unknown;
+  std::string head_;
+  std::size_t reserve_ = 0;
+  std::size_t line_ = 0;  // 0-based line of the next character
+  std::optional<unsigned char> oddByte_;
+  char32_t highSurrogate_ = 0;
+  int need_ = 0;  // UTF-8 continuation bytes still to come
+  char32_t code_ = 0;
+};
 
 class Parser {
  public:
-  Parser(const Decoded& decoded, const std::string& fileName)
-      : lines_(decoded.lines), file_(fileName) {}
+  Parser(const Decoder& decoded, const std::string& fileName, const Progress& progress)
+      : text_(decoded.text), bad_(decoded.badLines), file_(fileName), progress_(progress) {
+    // A file cut short mostly ends inside a line; regedit ends every line with a break.
+    unterminated_ = !text_.empty() && text_.back() != '\n' && text_.back() != '\r';
+  }
 
   RegFile Run() {
-    const std::string_view header = TrimRight(lines_.empty() ? "" : lines_[0].text);
+    NextLine();
+    const std::string_view header = TrimRight(line_);
     if (header == kHeader4) {
       result_.format = RegFormat::Regedit4;
     } else if (header == kHeader5) {
@@ -193,10 +274,11 @@ class Parser {
     } else {
       Fail(1, "expected 'REGEDIT4' or 'Windows Registry Editor Version 5.00' as the first line");
     }
-    for (index_ = 1; index_ < lines_.size(); ++index_) {
-      const std::string_view t = TrimLeft(lines_[index_].text);
+    while (NextLine()) {
+      if (progress_ && (index_ & 0xFFFF) == 0) progress_("parsing", next_, text_.size());
+      const std::string_view t = TrimLeft(line_);
       if (t.empty() || t.front() == ';') continue;
-      if (lines_[index_].bad) Fail(LineNo(), "expected only characters that Windows-1252 has");
+      if (LineBad()) Fail(LineNo(), "expected only characters that Windows-1252 has");
       if (t.front() == '[') {
         ParseKey(t);
       } else if (t.front() == '"' || t.front() == '@') {
@@ -214,6 +296,29 @@ class Parser {
   }
 
   int LineNo() const { return static_cast<int>(index_ + 1); }
+
+  // Moves to the next line; false at the end of the text.
+  bool NextLine() {
+    if (next_ > text_.size()) return false;
+    if (started_) ++index_;
+    started_ = true;
+    const std::size_t end = std::min(text_.find('\n', next_), text_.size());
+    line_ = std::string_view(text_).substr(next_, end - next_);
+    if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
+    next_ = end + 1;
+    return true;
+  }
+  bool LineBad() const { return index_ < bad_.size() && bad_[index_]; }
+  bool AtLastLine() const { return next_ > text_.size(); }
+
+  // Numbers and byte lists can end anywhere, so one that ends the file without a line break
+  // may have lost its tail.
+  void ExpectLineBreak() const {
+    if (unterminated_ && AtLastLine()) {
+      Fail(LineNo(),
+           "expected a line break after the data: the file ends inside it, as if cut short");
+    }
+  }
 
   void ParseKey(std::string_view t) {
     t = TrimRight(t);
@@ -241,8 +346,14 @@ class Parser {
     }
     if (inner.size() > 0 && inner.back() == '\\')
       Fail(LineNo(), "expected a key name between backslashes");
-    key.path = RootName(root);
-    if (!sub.empty()) key.path += "\\" + sub;
+    const std::string rootName = RootName(root);
+    if (inner.substr(0, inner.find('\\')) == rootName) {
+      key.path.assign(inner);  // spelled as regedit spells it
+    } else {
+      key.path.reserve(rootName.size() + 1 + sub.size());
+      key.path.append(rootName);
+      if (!sub.empty()) key.path.append("\\").append(sub);
+    }
     result_.keys.push_back(std::move(key));
   }
 
@@ -250,6 +361,12 @@ class Parser {
   bool ReadQuoted(std::string_view t, std::size_t* pos, std::string* out) const {
     std::size_t p = *pos + 1;
     while (p < t.size()) {
+      // Whole stretches without an escape or the closing quote at once.
+      std::size_t stop = p;
+      while (stop < t.size() && t[stop] != '"' && t[stop] != '\\') ++stop;
+      out->append(t.substr(p, stop - p));
+      p = stop;
+      if (p >= t.size()) break;
       const char c = t[p];
       if (c == '"') {
         *pos = p + 1;
@@ -261,10 +378,7 @@ class Parser {
         }
         out->push_back(t[p + 1]);
         p += 2;
-        continue;
       }
-      out->push_back(c);
-      ++p;
     }
     return false;
   }
@@ -308,9 +422,11 @@ class Parser {
     } else if (StartsWithNoCase(data, "dword:")) {
       value.type = platform::REG_DWORD;
       value.data = ParseDword(data.substr(6));
+      ExpectLineBreak();
     } else if (StartsWithNoCase(data, "hex:")) {
       value.type = platform::REG_BINARY;
       value.data = ParseHexList(data.substr(4));
+      ExpectLineBreak();
     } else if (StartsWithNoCase(data, "hex(")) {
       std::size_t p = 4;
       std::uint32_t type = 0;
@@ -327,6 +443,7 @@ class Parser {
       value.type = type;
       const int firstLine = LineNo();
       value.data = ParseHexList(data.substr(p + 2));
+      ExpectLineBreak();
       if (result_.format == RegFormat::Version5 &&
           (type == platform::REG_SZ || type == platform::REG_EXPAND_SZ ||
            type == platform::REG_MULTI_SZ)) {
@@ -356,23 +473,29 @@ class Parser {
   // Gathers the list with its continuation lines ("\" at the end, blanks before the next
   // part), then reads the bytes once. `starts` maps offsets in the text back to lines.
   std::string ParseHexList(std::string_view first) {
-    std::string text;
+    const int firstLine = LineNo();
+    std::string_view text = TrimRight(first);
+    std::string joined;
     std::vector<std::pair<std::size_t, int>> starts;
-    std::string_view part = first;
-    for (;;) {
-      starts.emplace_back(text.size(), LineNo());
-      part = TrimRight(part);
-      const bool more = !part.empty() && part.back() == '\\';
-      if (more) part.remove_suffix(1);
-      text.append(part);
-      if (!more) break;
-      if (index_ + 1 >= lines_.size()) Fail(LineNo(), "expected a continuation line after '\\'");
-      ++index_;
-      if (lines_[index_].bad) Fail(LineNo(), "expected only characters that Windows-1252 has");
-      part = TrimLeft(lines_[index_].text);
+    // Most lists fit on their line and are read where they stand.
+    if (!text.empty() && text.back() == '\\') {
+      std::string_view part = first;
+      for (;;) {
+        starts.emplace_back(joined.size(), LineNo());
+        part = TrimRight(part);
+        const bool more = !part.empty() && part.back() == '\\';
+        if (more) part.remove_suffix(1);
+        joined.append(part);
+        if (!more) break;
+        if (AtLastLine()) Fail(LineNo(), "expected a continuation line after '\\'");
+        NextLine();
+        if (LineBad()) Fail(LineNo(), "expected only characters that Windows-1252 has");
+        part = TrimLeft(line_);
+      }
+      text = joined;
     }
     const auto lineAt = [&](std::size_t offset) {
-      int line = starts.front().second;
+      int line = firstLine;
       for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
         if (it->first <= offset) {
           line = it->second;
@@ -437,9 +560,15 @@ class Parser {
     return out;
   }
 
-  const std::vector<Line>& lines_;
+  const std::string& text_;
+  const std::vector<bool>& bad_;
   const std::string& file_;
-  std::size_t index_ = 0;
+  const Progress& progress_;
+  bool unterminated_ = false;
+  bool started_ = false;
+  std::size_t next_ = 0;   // where the next line starts
+  std::size_t index_ = 0;  // 0-based number of the current line
+  std::string_view line_;
   RegFile result_;
 };
 
@@ -538,7 +667,7 @@ bool SplitRootPath(std::string_view path, platform::HKey* root, std::string* sub
       {"HKU", platform::HKEY_USERS},
   };
   for (const auto& alias : kRoots) {
-    if (EqualsNoCase(name, alias.name)) {
+    if (name == alias.name || EqualsNoCase(name, alias.name)) {
       *root = alias.key;
       *subPath =
           slash == std::string_view::npos ? std::string() : std::string(path.substr(slash + 1));
@@ -564,16 +693,36 @@ std::string RootName(platform::HKey root) {
 }
 
 RegFile ParseRegFile(std::string_view bytes, const std::string& fileName) {
-  const Decoded decoded = Decode(bytes, fileName);
-  return Parser(decoded, fileName).Run();
+  Decoder decoder(fileName);
+  decoder.Reserve(bytes.size());
+  decoder.Feed(bytes);
+  decoder.Finish();
+  return Parser(decoder, fileName, {}).Run();
 }
 
-RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName) {
+RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName,
+                    const Progress& progress) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw FormatError(displayName, 0, "cannot open the file for reading");
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  Decoder decoder(displayName);
+  if (!ec) decoder.Reserve(static_cast<std::size_t>(size));
+  // In pieces, so that only the converted text is ever held whole.
+  std::string chunk(std::size_t{1} << 20, '\0');
+  std::uint64_t done = 0;
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got == 0) break;
+    decoder.Feed(std::string_view(chunk).substr(0, got));
+    done += got;
+    if (progress) progress("reading", done, ec ? done : size);
+  }
   if (in.bad()) throw FormatError(displayName, 0, "cannot read the file");
-  return ParseRegFile(bytes, displayName);
+  decoder.Finish();
+  chunk = std::string();
+  return Parser(decoder, displayName, progress).Run();
 }
 
 std::string WriteRegedit4(const RegFile& file) {

@@ -12,10 +12,13 @@
 //   regedit never writes one and a hand-written "C:\path" would otherwise load silently wrong.
 // - A malformed file is refused as a whole: parsing builds the complete model before anyone
 //   applies it, and the error names the file, the 1-based line and what was expected.
+// - A file that ends inside a number or byte list, without a line break, is refused as cut
+//   short; so is a UTF-16LE file that ends in half a character.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -77,10 +80,16 @@ bool SplitRootPath(std::string_view path, platform::HKey* root, std::string* sub
 // The long name of a root handle ("HKEY_LOCAL_MACHINE"), empty for others.
 std::string RootName(platform::HKey root);
 
+// Told now and then how far a long read has come: `done` of `total` units of a stage
+// ("reading": bytes of the file, "parsing": bytes of its text, "loading": keys).
+using Progress =
+    std::function<void(std::string_view stage, std::uint64_t done, std::uint64_t total)>;
+
 // Parses the bytes of a .reg file; fileName only labels errors.
 RegFile ParseRegFile(std::string_view bytes, const std::string& fileName);
 // Reads and parses a file; an unreadable file is a FormatError with line 0.
-RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName);
+RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName,
+                    const Progress& progress = {});
 
 // A REGEDIT4 text (CRLF lines) that ParseRegFile reads back to the same model.
 // Throws std::invalid_argument for what the format cannot carry (a line break or NUL in a
