@@ -69,8 +69,6 @@ class Decoder {
  public:
   explicit Decoder(const std::string& fileName) : file_(fileName) {}
 
-  void Reserve(std::size_t bytes) { reserve_ = bytes; }
-
   void Feed(std::string_view chunk) {
     if (encoding_ == Encoding::Unknown) {
       head_.append(chunk);
@@ -106,16 +104,13 @@ class Decoder {
         static_cast<unsigned char>(rest[1]) == 0xFE) {
       encoding_ = Encoding::Utf16;
       rest.remove_prefix(2);
-      text.reserve(reserve_ / 2);
     } else if (rest.size() >= 3 && static_cast<unsigned char>(rest[0]) == 0xEF &&
                static_cast<unsigned char>(rest[1]) == 0xBB &&
                static_cast<unsigned char>(rest[2]) == 0xBF) {
       encoding_ = Encoding::Utf8;
       rest.remove_prefix(3);
-      text.reserve(reserve_);
     } else {
       encoding_ = Encoding::Raw;
-      text.reserve(reserve_);
     }
     Convert(rest);
     head_ = std::string();
@@ -248,7 +243,6 @@ class Decoder {
   const std::string& file_;
   Encoding encoding_ = Encoding::Unknown;
   std::string head_;
-  std::size_t reserve_ = 0;
   std::size_t line_ = 0;  // 0-based line of the next character
   std::optional<unsigned char> oddByte_;
   char32_t highSurrogate_ = 0;
@@ -256,13 +250,13 @@ class Decoder {
   char32_t code_ = 0;
 };
 
+// Reads the text line by line as the decoder produces it; `more` feeds the decoder the next
+// piece of the file and returns false at the end (after Finish). Only the current line and
+// what follows it are kept, so a large file is never held whole.
 class Parser {
  public:
-  Parser(const Decoder& decoded, const std::string& fileName, const Progress& progress)
-      : text_(decoded.text), bad_(decoded.badLines), file_(fileName), progress_(progress) {
-    // A file cut short mostly ends inside a line; regedit ends every line with a break.
-    unterminated_ = !text_.empty() && text_.back() != '\n' && text_.back() != '\r';
-  }
+  Parser(Decoder& decoder, const std::string& fileName, std::function<bool()> more)
+      : decoder_(decoder), text_(decoder.text), file_(fileName), more_(std::move(more)) {}
 
   RegFile Run() {
     NextLine();
@@ -275,7 +269,6 @@ class Parser {
       Fail(1, "expected 'REGEDIT4' or 'Windows Registry Editor Version 5.00' as the first line");
     }
     while (NextLine()) {
-      if (progress_ && (index_ & 0xFFFF) == 0) progress_("parsing", next_, text_.size());
       const std::string_view t = TrimLeft(line_);
       if (t.empty() || t.front() == ';') continue;
       if (LineBad()) Fail(LineNo(), "expected only characters that Windows-1252 has");
@@ -297,24 +290,38 @@ class Parser {
 
   int LineNo() const { return static_cast<int>(index_ + 1); }
 
-  // Moves to the next line; false at the end of the text.
+  // Moves to the next line; false at the end of the text. A text that ends with a line break
+  // ends with an empty line, as an editor shows it.
   bool NextLine() {
-    if (next_ > text_.size()) return false;
+    if (ended_) return false;
     if (started_) ++index_;
     started_ = true;
-    const std::size_t end = std::min(text_.find('\n', next_), text_.size());
+    std::size_t end = text_.find('\n', next_);
+    while (end == std::string::npos && !atEnd_) {
+      // The previous lines are done with: keep only the beginning of this one.
+      text_.erase(0, next_);
+      next_ = 0;
+      atEnd_ = !more_();
+      end = text_.find('\n', next_);
+    }
+    broken_ = end != std::string::npos;
+    if (!broken_) {
+      end = text_.size();
+      ended_ = true;
+    }
     line_ = std::string_view(text_).substr(next_, end - next_);
-    if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
     next_ = end + 1;
+    cr_ = !line_.empty() && line_.back() == '\r';
+    if (cr_) line_.remove_suffix(1);
     return true;
   }
-  bool LineBad() const { return index_ < bad_.size() && bad_[index_]; }
-  bool AtLastLine() const { return next_ > text_.size(); }
+  bool LineBad() const { return index_ < decoder_.badLines.size() && decoder_.badLines[index_]; }
+  bool AtLastLine() const { return ended_; }
 
   // Numbers and byte lists can end anywhere, so one that ends the file without a line break
   // may have lost its tail.
   void ExpectLineBreak() const {
-    if (unterminated_ && AtLastLine()) {
+    if (!broken_ && !cr_) {
       Fail(LineNo(),
            "expected a line break after the data: the file ends inside it, as if cut short");
     }
@@ -560,13 +567,16 @@ class Parser {
     return out;
   }
 
-  const std::string& text_;
-  const std::vector<bool>& bad_;
+  Decoder& decoder_;
+  std::string& text_;
   const std::string& file_;
-  const Progress& progress_;
-  bool unterminated_ = false;
-  bool started_ = false;
-  std::size_t next_ = 0;   // where the next line starts
+  std::function<bool()> more_;
+  bool atEnd_ = false;     // the decoder has had the whole file
+  bool ended_ = false;     // the current line is the last
+  bool started_ = false;   // a line has been read
+  bool broken_ = false;    // the current line ended with a line feed
+  bool cr_ = false;        // ... or with a carriage return (one that lost its feed is whole too)
+  std::size_t next_ = 0;   // where the next line starts in text_
   std::size_t index_ = 0;  // 0-based number of the current line
   std::string_view line_;
   RegFile result_;
@@ -694,10 +704,18 @@ std::string RootName(platform::HKey root) {
 
 RegFile ParseRegFile(std::string_view bytes, const std::string& fileName) {
   Decoder decoder(fileName);
-  decoder.Reserve(bytes.size());
-  decoder.Feed(bytes);
-  decoder.Finish();
-  return Parser(decoder, fileName, {}).Run();
+  // In pieces as a file is read, so that both report the first fault in the text.
+  std::size_t at = 0;
+  const auto more = [&] {
+    if (at >= bytes.size()) {
+      decoder.Finish();
+      return false;
+    }
+    decoder.Feed(bytes.substr(at, std::size_t{1} << 20));
+    at += std::size_t{1} << 20;
+    return true;
+  };
+  return Parser(decoder, fileName, more).Run();
 }
 
 RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName,
@@ -707,22 +725,23 @@ RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displa
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
   Decoder decoder(displayName);
-  if (!ec) decoder.Reserve(static_cast<std::size_t>(size));
-  // In pieces, so that only the converted text is ever held whole.
+  // A piece at a time, parsed as it comes: neither the file nor its text is ever held whole.
   std::string chunk(std::size_t{1} << 20, '\0');
   std::uint64_t done = 0;
-  while (in) {
+  const auto more = [&] {
     in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     const auto got = static_cast<std::size_t>(in.gcount());
-    if (got == 0) break;
+    if (in.bad()) throw FormatError(displayName, 0, "cannot read the file");
+    if (got == 0) {
+      decoder.Finish();
+      return false;
+    }
     decoder.Feed(std::string_view(chunk).substr(0, got));
     done += got;
     if (progress) progress("reading", done, ec ? done : size);
-  }
-  if (in.bad()) throw FormatError(displayName, 0, "cannot read the file");
-  decoder.Finish();
-  chunk = std::string();
-  return Parser(decoder, displayName, progress).Run();
+    return true;
+  };
+  return Parser(decoder, displayName, more).Run();
 }
 
 std::string WriteRegedit4(const RegFile& file) {

@@ -81,7 +81,7 @@ bool SplitRootPath(std::string_view path, platform::HKey* root, std::string* sub
 std::string RootName(platform::HKey root);
 
 // Told now and then how far a long read has come: `done` of `total` units of a stage
-// ("reading": bytes of the file, "parsing": bytes of its text, "loading": keys).
+// ("reading": bytes of the file, "loading": keys into the machine).
 using Progress =
     std::function<void(std::string_view stage, std::uint64_t done, std::uint64_t total)>;
 
