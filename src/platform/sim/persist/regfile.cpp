@@ -61,8 +61,8 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
-// Converts the file's bytes into Windows-1252 text as they arrive, chunk by chunk, so that a
-// large UTF-16 export is never held twice. The byte-order mark decides the encoding. A line
+// Converts the file's bytes into Windows-1252 text piece by piece as they arrive, so that a
+// large export is never held whole. The byte-order mark decides the encoding. A line
 // holding a character without a Windows-1252 byte gets '?' there and is noted in badLines; it
 // is an error unless the line is a comment.
 class Decoder {
@@ -374,18 +374,16 @@ class Parser {
       out->append(t.substr(p, stop - p));
       p = stop;
       if (p >= t.size()) break;
-      const char c = t[p];
-      if (c == '"') {
+      if (t[p] == '"') {
         *pos = p + 1;
         return true;
       }
-      if (c == '\\') {
-        if (p + 1 >= t.size() || (t[p + 1] != '\\' && t[p + 1] != '"')) {
-          Fail(LineNo(), "expected '\\\\' or '\\\"' after a backslash inside quotes");
-        }
-        out->push_back(t[p + 1]);
-        p += 2;
+      // A backslash: only \\ and \" are escapes.
+      if (p + 1 >= t.size() || (t[p + 1] != '\\' && t[p + 1] != '"')) {
+        Fail(LineNo(), "expected '\\\\' or '\\\"' after a backslash inside quotes");
       }
+      out->push_back(t[p + 1]);
+      p += 2;
     }
     return false;
   }
