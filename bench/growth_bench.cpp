@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/simrun/simrun.h"
+#include "export_gen.h"
 #include "platform/key.h"
 #include "platform/sim/machine.h"
 #include "regfile/regfile.h"
@@ -118,13 +119,11 @@ void RegisteredObjects(benchmark::State& state) {
   });
 }
 
+// A generated whole-PC export of n keys, Version 5.00 (UTF-16LE), read into its model.
 void RegFileOfKeys(benchmark::State& state) {
-  const auto n = static_cast<std::size_t>(state.range(0));
-  std::string text = "REGEDIT4\r\n";
-  for (std::size_t i = 0; i < n; ++i) {
-    text += "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bulk\\Key" + std::to_string(i) +
-            "]\r\n\"Value\"=\"text\"\r\n\"Number\"=dword:0000002a\r\n\"Bytes\"=hex:01,02,03\r\n";
-  }
+  testing::ExportShape shape;
+  shape.keys = static_cast<std::size_t>(state.range(0));
+  const std::string text = testing::ExportText({}, shape);
   for (auto _ : state) {
     benchmark::DoNotOptimize(regfile::ParseRegFile(text, "bulk.reg"));
   }

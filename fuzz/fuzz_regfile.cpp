@@ -14,24 +14,24 @@ using namespace dravlin;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  sim::persist::RegFile parsed;
+  regfile::RegFile parsed;
   try {
-    parsed = sim::persist::ParseRegFile(bytes, "input.reg");
-  } catch (const sim::persist::FormatError& e) {
+    parsed = regfile::ParseRegFile(bytes, "input.reg");
+  } catch (const regfile::FormatError& e) {
     fuzz::Check(!std::string(e.what()).empty(), "a refusal says why");
     return 0;
   }
 
   std::string written;
   try {
-    written = sim::persist::WriteRegedit4(parsed);
-  } catch (const std::invalid_argument&) {
+    written = regfile::WriteRegedit4(parsed);
+  } catch (const regfile::WriteError&) {
     return 0;  // something the older format cannot carry
   }
-  sim::persist::RegFile again;
+  regfile::RegFile again;
   try {
-    again = sim::persist::ParseRegFile(written, "written.reg");
-  } catch (const sim::persist::FormatError& e) {
+    again = regfile::ParseRegFile(written, "written.reg");
+  } catch (const regfile::FormatError& e) {
     fuzz::Fail(std::string("the writer's own output is refused: ") + e.what());
   }
   fuzz::Check(again.keys == parsed.keys, "a written file reads back to another model");
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::FuzzMachine machine("winxp");
   try {
     sim::persist::ApplyRegistry(parsed, machine.m());
-  } catch (const sim::persist::FormatError&) {
+  } catch (const regfile::FormatError&) {
     // A path with an unknown root is refused when applied.
   }
   return 0;

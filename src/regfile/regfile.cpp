@@ -1,9 +1,10 @@
 #include "regfile/regfile.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <sstream>
 #include <utility>
 
@@ -15,13 +16,6 @@ namespace {
 
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
-
-// Windows-1252 bytes 0x80..0x9F. The five bytes without a printable character map to the C1
-// control of the same number, as Windows' own conversion does.
-constexpr std::array<char16_t, 32> kHigh = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -44,148 +38,210 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
+  return s.size() >= prefix.size() && detail::EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
-// One line of the file as Windows-1252 bytes. `bad`: the line held a character without a
-// Windows-1252 byte (replaced by '?'); it is an error unless the line is a comment.
-struct Line {
-  std::string_view text;
-  bool bad = false;
-};
+// Converts the file's bytes into Windows-1252 text piece by piece as they arrive, so that a
+// large export is never held whole. The byte-order mark decides the encoding. A line
+// holding a character without a Windows-1252 byte gets '?' there and is noted in badLines; it
+// is an error unless the line is a comment.
+class Decoder {
+ public:
+  explicit Decoder(const std::string& fileName) : file_(fileName) {}
 
-struct Decoded {
-  std::string storage;  // converted text, when the file was not Windows-1252 already
-  std::vector<Line> lines;
-};
-
-void SplitLines(std::string_view text, std::vector<Line>* lines,
-                const std::vector<bool>* badLines) {
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('\n', start);
-    const bool last = end == std::string_view::npos;
-    if (last) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::size_t index = lines->size();
-    lines->push_back({line, badLines != nullptr && index < badLines->size() && (*badLines)[index]});
-    if (last) break;
-    start = end + 1;
+  void Feed(std::string_view chunk) {
+    if (encoding_ == Encoding::Unknown) {
+      head_.append(chunk);
+      if (head_.size() < 3) return;
+      Start();
+      return;
+    }
+    Convert(chunk);
   }
-}
 
-// Appends code point c converted to Windows-1252, noting the line when it has no byte.
-void AppendConverted(char32_t c, Decoded* out, std::vector<bool>* badLines,
-                     std::size_t* lineIndex) {
-  char byte = 0;
-  if (!ToCp1252(c, &byte)) {
-    if (badLines->size() <= *lineIndex) badLines->resize(*lineIndex + 1, false);
-    (*badLines)[*lineIndex] = true;
-    byte = '?';
-  }
-  out->storage.push_back(byte);
-  if (c == U'\n') ++*lineIndex;
-}
-
-void DecodeUtf16(std::string_view bytes, const std::string& fileName, Decoded* out,
-                 std::vector<bool>* badLines) {
-  if (bytes.size() % 2 != 0) {
-    throw FormatError(fileName, 0, "expected UTF-16LE text (the file has an odd number of bytes)");
-  }
-  out->storage.reserve(bytes.size() / 2);
-  std::size_t lineIndex = 0;
-  const auto unit = [&](std::size_t i) {
-    return static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
-  };
-  for (std::size_t i = 0; i < bytes.size(); i += 2) {
-    const char16_t u = unit(i);
-    char32_t c = u;
-    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
-      const char16_t low = unit(i + 2);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00u);
-        i += 2;
+  void Finish() {
+    if (encoding_ == Encoding::Unknown) Start();
+    if (encoding_ == Encoding::Utf16 && (oddByte_ || highSurrogate_ != 0)) {
+      if (highSurrogate_ != 0) Emit(highSurrogate_);
+      if (oddByte_) {
+        throw FormatError(file_, static_cast<int>(line_ + 1),
+                          "expected UTF-16LE text: the file ends in the middle of a character, "
+                          "as if cut short");
       }
     }
-    AppendConverted(c, out, badLines, &lineIndex);
+    if (encoding_ == Encoding::Utf8 && need_ > 0) Emit(0xFFFD);
   }
-}
 
-void DecodeUtf8(std::string_view bytes, Decoded* out, std::vector<bool>* badLines) {
-  out->storage.reserve(bytes.size());
-  std::size_t lineIndex = 0;
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto b0 = static_cast<unsigned char>(bytes[i]);
-    int extra = 0;
-    char32_t c = 0;
-    if (b0 < 0x80) {
-      c = b0;
-    } else if ((b0 & 0xE0) == 0xC0) {
-      extra = 1;
-      c = b0 & 0x1Fu;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      extra = 2;
-      c = b0 & 0x0Fu;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      extra = 3;
-      c = b0 & 0x07u;
-    } else {
-      c = 0xFFFD;  // not UTF-8: reported as unrepresentable on its line
-    }
-    ++i;
-    for (int k = 0; k < extra; ++k) {
-      if (i >= bytes.size() || (static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) {
-        c = 0xFFFD;
-        break;
-      }
-      c = (c << 6) | (static_cast<unsigned char>(bytes[i]) & 0x3Fu);
-      ++i;
-    }
-    AppendConverted(c, out, badLines, &lineIndex);
-  }
-}
-
-Decoded Decode(std::string_view bytes, const std::string& fileName) {
-  Decoded out;
+  std::string text;
   std::vector<bool> badLines;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    DecodeUtf16(bytes.substr(2), fileName, &out, &badLines);
-    SplitLines(out.storage, &out.lines, &badLines);
-  } else if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
-             static_cast<unsigned char>(bytes[1]) == 0xBB &&
-             static_cast<unsigned char>(bytes[2]) == 0xBF) {
-    DecodeUtf8(bytes.substr(3), &out, &badLines);
-    SplitLines(out.storage, &out.lines, &badLines);
-  } else {
-    SplitLines(bytes, &out.lines, nullptr);
-  }
-  return out;
-}
 
+ private:
+  enum class Encoding { Unknown, Raw, Utf16, Utf8 };
+
+  void Start() {
+    std::string_view rest = head_;
+    if (rest.size() >= 2 && static_cast<unsigned char>(rest[0]) == 0xFF &&
+        static_cast<unsigned char>(rest[1]) == 0xFE) {
+      encoding_ = Encoding::Utf16;
+      rest.remove_prefix(2);
+    } else if (rest.size() >= 3 && static_cast<unsigned char>(rest[0]) == 0xEF &&
+               static_cast<unsigned char>(rest[1]) == 0xBB &&
+               static_cast<unsigned char>(rest[2]) == 0xBF) {
+      encoding_ = Encoding::Utf8;
+      rest.remove_prefix(3);
+    } else {
+      encoding_ = Encoding::Raw;
+    }
+    Convert(rest);
+    head_ = std::string();
+  }
+
+  void Convert(std::string_view bytes) {
+    switch (encoding_) {
+      case Encoding::Raw:
+        text.append(bytes);
+        break;
+      case Encoding::Utf16:
+        ConvertUtf16(bytes);
+        break;
+      case Encoding::Utf8:
+        for (const char b : bytes) Utf8Byte(static_cast<unsigned char>(b));
+        break;
+      case Encoding::Unknown:
+        break;
+    }
+  }
+
+  void ConvertUtf16(std::string_view bytes) {
+    std::size_t i = 0;
+    if (oddByte_ && !bytes.empty()) {
+      char pair[2];
+      const char* end = Unit(
+          static_cast<char16_t>(*oddByte_ | (static_cast<unsigned char>(bytes[0]) << 8)), pair);
+      text.append(pair, static_cast<std::size_t>(end - pair));
+      oddByte_.reset();
+      i = 1;
+    }
+    // A unit gives at most one byte, and a surrogate left from the last chunk one more: write
+    // them in place and trim, rather than grow the text a byte at a time.
+    const std::size_t at = text.size();
+    text.resize(at + (bytes.size() - i) / 2 + 1);
+    char* out = text.data() + at;
+    while (i + 1 < bytes.size()) {
+      if (highSurrogate_ == 0) {
+        // The run of plain ASCII units, with nothing to look up.
+        std::size_t lines = 0;
+        const char* in = bytes.data();
+        for (; i + 8 <= bytes.size(); i += 8) {
+          if ((in[i + 1] | in[i + 3] | in[i + 5] | in[i + 7]) != 0 ||
+              ((in[i] | in[i + 2] | in[i + 4] | in[i + 6]) & 0x80) != 0) {
+            break;
+          }
+          out[0] = in[i];
+          out[1] = in[i + 2];
+          out[2] = in[i + 4];
+          out[3] = in[i + 6];
+          out += 4;
+          lines += static_cast<std::size_t>(in[i] == '\n') + (in[i + 2] == '\n') +
+                   (in[i + 4] == '\n') + (in[i + 6] == '\n');
+        }
+        for (; i + 1 < bytes.size(); i += 2) {
+          const auto low = static_cast<unsigned char>(bytes[i]);
+          if (bytes[i + 1] != 0 || low >= 0x80) break;
+          *out++ = static_cast<char>(low);
+          lines += low == '\n';
+        }
+        line_ += lines;
+        if (i + 1 >= bytes.size()) break;
+      }
+      out = Unit(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                       (static_cast<unsigned char>(bytes[i + 1]) << 8)),
+                 out);
+      i += 2;
+    }
+    text.resize(static_cast<std::size_t>(out - text.data()));
+    if (i < bytes.size()) oddByte_ = static_cast<unsigned char>(bytes[i]);
+  }
+
+  char* Unit(char16_t u, char* out) {
+    if (highSurrogate_ != 0) {
+      const char32_t high = highSurrogate_;
+      highSurrogate_ = 0;
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        *out++ = Byte(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00u));
+        return out;
+      }
+      *out++ = Byte(high);
+    }
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      highSurrogate_ = u;
+      return out;
+    }
+    *out++ = Byte(u);
+    return out;
+  }
+
+  void Utf8Byte(unsigned char b) {
+    if (need_ > 0) {
+      if ((b & 0xC0) == 0x80) {
+        code_ = (code_ << 6) | (b & 0x3Fu);
+        if (--need_ == 0) Emit(code_);
+        return;
+      }
+      need_ = 0;
+      Emit(0xFFFD);  // not UTF-8: reported as unrepresentable on its line
+    }
+    if (b < 0x80) {
+      Emit(b);
+    } else if ((b & 0xE0) == 0xC0) {
+      need_ = 1;
+      code_ = b & 0x1Fu;
+    } else if ((b & 0xF0) == 0xE0) {
+      need_ = 2;
+      code_ = b & 0x0Fu;
+    } else if ((b & 0xF8) == 0xF0) {
+      need_ = 3;
+      code_ = b & 0x07u;
+    } else {
+      Emit(0xFFFD);
+    }
+  }
+
+  void Emit(char32_t c) { text.push_back(Byte(c)); }
+
+  char Byte(char32_t c) {
+    char byte = 0;
+    if (!ToCp1252(c, &byte)) {
+      if (badLines.size() <= line_) badLines.resize(line_ + 1, false);
+      badLines[line_] = true;
+      byte = '?';
+    }
+    if (c == U'\n') ++line_;
+    return byte;
+  }
+
+  const std::string& file_;
+  Encoding encoding_ = Encoding::Unknown;
+  std::string head_;
+  std::size_t line_ = 0;  // 0-based line of the next character
+  std::optional<unsigned char> oddByte_;
+  char32_t highSurrogate_ = 0;
+  int need_ = 0;  // UTF-8 continuation bytes still to come
+  char32_t code_ = 0;
+};
+
+// Reads the text line by line as the decoder produces it; `more` feeds the decoder the next
+// piece of the file and returns false at the end (after Finish). Only the current line and
+// what follows it are kept, so a large file is never held whole.
 class Parser {
  public:
-  Parser(const Decoded& decoded, const std::string& fileName)
-      : lines_(decoded.lines), file_(fileName) {}
+  Parser(Decoder& decoder, const std::string& fileName, std::function<bool()> more)
+      : decoder_(decoder), text_(decoder.text), file_(fileName), more_(std::move(more)) {}
 
   RegFile Run() {
-    const std::string_view header = TrimRight(lines_.empty() ? "" : lines_[0].text);
+    NextLine();
+    const std::string_view header = TrimRight(line_);
     if (header == kHeader4) {
       result_.format = RegFormat::Regedit4;
     } else if (header == kHeader5) {
@@ -193,10 +249,10 @@ class Parser {
     } else {
       Fail(1, "expected 'REGEDIT4' or 'Windows Registry Editor Version 5.00' as the first line");
     }
-    for (index_ = 1; index_ < lines_.size(); ++index_) {
-      const std::string_view t = TrimLeft(lines_[index_].text);
+    while (NextLine()) {
+      const std::string_view t = TrimLeft(line_);
       if (t.empty() || t.front() == ';') continue;
-      if (lines_[index_].bad) Fail(LineNo(), "expected only characters that Windows-1252 has");
+      if (LineBad()) Fail(LineNo(), "expected only characters that Windows-1252 has");
       if (t.front() == '[') {
         ParseKey(t);
       } else if (t.front() == '"' || t.front() == '@') {
@@ -214,6 +270,43 @@ class Parser {
   }
 
   int LineNo() const { return static_cast<int>(index_ + 1); }
+
+  // Moves to the next line; false at the end of the text. A text that ends with a line break
+  // ends with an empty line, as an editor shows it.
+  bool NextLine() {
+    if (ended_) return false;
+    if (started_) ++index_;
+    started_ = true;
+    std::size_t end = text_.find('\n', next_);
+    while (end == std::string::npos && !atEnd_) {
+      // The previous lines are done with: keep only the beginning of this one.
+      text_.erase(0, next_);
+      next_ = 0;
+      atEnd_ = !more_();
+      end = text_.find('\n', next_);
+    }
+    broken_ = end != std::string::npos;
+    if (!broken_) {
+      end = text_.size();
+      ended_ = true;
+    }
+    line_ = std::string_view(text_).substr(next_, end - next_);
+    next_ = end + 1;
+    cr_ = !line_.empty() && line_.back() == '\r';
+    if (cr_) line_.remove_suffix(1);
+    return true;
+  }
+  bool LineBad() const { return index_ < decoder_.badLines.size() && decoder_.badLines[index_]; }
+  bool AtLastLine() const { return ended_; }
+
+  // Numbers and byte lists can end anywhere, so one that ends the file without a line break
+  // may have lost its tail.
+  void ExpectLineBreak() const {
+    if (!broken_ && !cr_) {
+      Fail(LineNo(),
+           "expected a line break after the data: the file ends inside it, as if cut short");
+    }
+  }
 
   void ParseKey(std::string_view t) {
     t = TrimRight(t);
@@ -241,8 +334,14 @@ class Parser {
     }
     if (inner.size() > 0 && inner.back() == '\\')
       Fail(LineNo(), "expected a key name between backslashes");
-    key.path = RootName(root);
-    if (!sub.empty()) key.path += "\\" + sub;
+    const std::string rootName = RootName(root);
+    if (inner.substr(0, inner.find('\\')) == rootName) {
+      key.path.assign(inner);  // spelled as regedit spells it
+    } else {
+      key.path.reserve(rootName.size() + 1 + sub.size());
+      key.path.append(rootName);
+      if (!sub.empty()) key.path.append("\\").append(sub);
+    }
     result_.keys.push_back(std::move(key));
   }
 
@@ -250,21 +349,22 @@ class Parser {
   bool ReadQuoted(std::string_view t, std::size_t* pos, std::string* out) const {
     std::size_t p = *pos + 1;
     while (p < t.size()) {
-      const char c = t[p];
-      if (c == '"') {
+      // Whole stretches without an escape or the closing quote at once.
+      std::size_t stop = p;
+      while (stop < t.size() && t[stop] != '"' && t[stop] != '\\') ++stop;
+      out->append(t.substr(p, stop - p));
+      p = stop;
+      if (p >= t.size()) break;
+      if (t[p] == '"') {
         *pos = p + 1;
         return true;
       }
-      if (c == '\\') {
-        if (p + 1 >= t.size() || (t[p + 1] != '\\' && t[p + 1] != '"')) {
-          Fail(LineNo(), "expected '\\\\' or '\\\"' after a backslash inside quotes");
-        }
-        out->push_back(t[p + 1]);
-        p += 2;
-        continue;
+      // A backslash: only \\ and \" are escapes.
+      if (p + 1 >= t.size() || (t[p + 1] != '\\' && t[p + 1] != '"')) {
+        Fail(LineNo(), "expected '\\\\' or '\\\"' after a backslash inside quotes");
       }
-      out->push_back(c);
-      ++p;
+      out->push_back(t[p + 1]);
+      p += 2;
     }
     return false;
   }
@@ -308,9 +408,11 @@ class Parser {
     } else if (StartsWithNoCase(data, "dword:")) {
       value.type = platform::REG_DWORD;
       value.data = ParseDword(data.substr(6));
+      ExpectLineBreak();
     } else if (StartsWithNoCase(data, "hex:")) {
       value.type = platform::REG_BINARY;
       value.data = ParseHexList(data.substr(4));
+      ExpectLineBreak();
     } else if (StartsWithNoCase(data, "hex(")) {
       std::size_t p = 4;
       std::uint32_t type = 0;
@@ -327,6 +429,7 @@ class Parser {
       value.type = type;
       const int firstLine = LineNo();
       value.data = ParseHexList(data.substr(p + 2));
+      ExpectLineBreak();
       if (result_.format == RegFormat::Version5 &&
           (type == platform::REG_SZ || type == platform::REG_EXPAND_SZ ||
            type == platform::REG_MULTI_SZ)) {
@@ -356,23 +459,29 @@ class Parser {
   // Gathers the list with its continuation lines ("\" at the end, blanks before the next
   // part), then reads the bytes once. `starts` maps offsets in the text back to lines.
   std::string ParseHexList(std::string_view first) {
-    std::string text;
+    const int firstLine = LineNo();
+    std::string_view text = TrimRight(first);
+    std::string joined;
     std::vector<std::pair<std::size_t, int>> starts;
-    std::string_view part = first;
-    for (;;) {
-      starts.emplace_back(text.size(), LineNo());
-      part = TrimRight(part);
-      const bool more = !part.empty() && part.back() == '\\';
-      if (more) part.remove_suffix(1);
-      text.append(part);
-      if (!more) break;
-      if (index_ + 1 >= lines_.size()) Fail(LineNo(), "expected a continuation line after '\\'");
-      ++index_;
-      if (lines_[index_].bad) Fail(LineNo(), "expected only characters that Windows-1252 has");
-      part = TrimLeft(lines_[index_].text);
+    // Most lists fit on their line and are read where they stand.
+    if (!text.empty() && text.back() == '\\') {
+      std::string_view part = first;
+      for (;;) {
+        starts.emplace_back(joined.size(), LineNo());
+        part = TrimRight(part);
+        const bool more = !part.empty() && part.back() == '\\';
+        if (more) part.remove_suffix(1);
+        joined.append(part);
+        if (!more) break;
+        if (AtLastLine()) Fail(LineNo(), "expected a continuation line after '\\'");
+        NextLine();
+        if (LineBad()) Fail(LineNo(), "expected only characters that Windows-1252 has");
+        part = TrimLeft(line_);
+      }
+      text = joined;
     }
     const auto lineAt = [&](std::size_t offset) {
-      int line = starts.front().second;
+      int line = firstLine;
       for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
         if (it->first <= offset) {
           line = it->second;
@@ -437,60 +546,20 @@ class Parser {
     return out;
   }
 
-  const std::vector<Line>& lines_;
+  Decoder& decoder_;
+  std::string& text_;
   const std::string& file_;
-  std::size_t index_ = 0;
+  std::function<bool()> more_;
+  bool atEnd_ = false;     // the decoder has had the whole file
+  bool ended_ = false;     // the current line is the last
+  bool started_ = false;   // a line has been read
+  bool broken_ = false;    // the current line ended with a line feed
+  bool cr_ = false;        // ... or with a carriage return (one that lost its feed is whole too)
+  std::size_t next_ = 0;   // where the next line starts in text_
+  std::size_t index_ = 0;  // 0-based number of the current line
+  std::string_view line_;
   RegFile result_;
 };
-
-std::string QuoteName(std::string_view s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
-}
-
-void CheckName(std::string_view name, const char* what) {
-  if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
-    throw std::invalid_argument(std::string("a .reg file cannot carry a line break or NUL in ") +
-                                what);
-  }
-}
-
-bool IsPlainString(std::string_view data) {
-  if (data.empty() || data.back() != '\0') return false;
-  data.remove_suffix(1);
-  for (const char ch : data) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
-
-// The "\" then ends at column 78 at most. A name longer than that keeps its first byte on
-// its own line rather than leave "hex:" alone.
-constexpr std::size_t kWrapColumn = 77;
-
-void AppendHex(std::string* out, std::size_t lineStart, std::string_view data) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::size_t col = out->size() - lineStart;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    const bool last = i + 1 == data.size();
-    const std::size_t width = last ? 2 : 3;
-    if (i > 0 && col + width > kWrapColumn) {
-      out->append("\\\r\n  ");
-      col = 2;
-    }
-    const auto b = static_cast<unsigned char>(data[i]);
-    out->push_back(kDigits[b >> 4]);
-    out->push_back(kDigits[b & 0xF]);
-    if (!last) out->push_back(',');
-    col += width;
-  }
-}
 
 }  // namespace
 
@@ -501,121 +570,46 @@ FormatError::FormatError(std::string file, int line, std::string what)
       line_(line),
       what_(std::move(what)) {}
 
-bool ToCp1252(char32_t c, char* out) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-    *out = static_cast<char>(static_cast<unsigned char>(c));
-    return true;
-  }
-  for (std::size_t i = 0; i < kHigh.size(); ++i) {
-    if (kHigh[i] == c) {
-      *out = static_cast<char>(0x80 + i);
-      return true;
-    }
-  }
-  return false;
-}
-
-char32_t FromCp1252(unsigned char byte) {
-  if (byte >= 0x80 && byte <= 0x9F) return kHigh[byte - 0x80];
-  return byte;
-}
-
-bool SplitRootPath(std::string_view path, platform::HKey* root, std::string* subPath) {
-  const std::size_t slash = path.find('\\');
-  const std::string_view name = path.substr(0, slash);
-  struct RootAlias {
-    std::string_view name;
-    platform::HKey key;
-  };
-  static constexpr RootAlias kRoots[] = {
-      {"HKEY_LOCAL_MACHINE", platform::HKEY_LOCAL_MACHINE},
-      {"HKLM", platform::HKEY_LOCAL_MACHINE},
-      {"HKEY_CURRENT_USER", platform::HKEY_CURRENT_USER},
-      {"HKCU", platform::HKEY_CURRENT_USER},
-      {"HKEY_CLASSES_ROOT", platform::HKEY_CLASSES_ROOT},
-      {"HKCR", platform::HKEY_CLASSES_ROOT},
-      {"HKEY_USERS", platform::HKEY_USERS},
-      {"HKU", platform::HKEY_USERS},
-  };
-  for (const auto& alias : kRoots) {
-    if (EqualsNoCase(name, alias.name)) {
-      *root = alias.key;
-      *subPath =
-          slash == std::string_view::npos ? std::string() : std::string(path.substr(slash + 1));
-      return true;
-    }
-  }
-  return false;
-}
-
-std::string RootName(platform::HKey root) {
-  switch (root) {
-    case platform::HKEY_LOCAL_MACHINE:
-      return "HKEY_LOCAL_MACHINE";
-    case platform::HKEY_CURRENT_USER:
-      return "HKEY_CURRENT_USER";
-    case platform::HKEY_CLASSES_ROOT:
-      return "HKEY_CLASSES_ROOT";
-    case platform::HKEY_USERS:
-      return "HKEY_USERS";
-    default:
-      return {};
-  }
-}
-
 RegFile ParseRegFile(std::string_view bytes, const std::string& fileName) {
-  const Decoded decoded = Decode(bytes, fileName);
-  return Parser(decoded, fileName).Run();
+  Decoder decoder(fileName);
+  // In pieces as a file is read, so that both report the first fault in the text.
+  std::size_t at = 0;
+  const auto more = [&] {
+    if (at >= bytes.size()) {
+      decoder.Finish();
+      return false;
+    }
+    decoder.Feed(bytes.substr(at, std::size_t{1} << 20));
+    at += std::size_t{1} << 20;
+    return true;
+  };
+  return Parser(decoder, fileName, more).Run();
 }
 
-std::string WriteRegedit4(const RegFile& file) {
-  std::string out = "REGEDIT4\r\n\r\n";
-  for (const RegKeyEntry& key : file.keys) {
-    platform::HKey root = 0;
-    std::string sub;
-    if (!SplitRootPath(key.path, &root, &sub)) {
-      throw std::invalid_argument("unknown root key in '" + key.path + "'");
+RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName,
+                    const Progress& progress) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw FormatError(displayName, 0, "cannot open the file for reading");
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  Decoder decoder(displayName);
+  // A piece at a time, parsed as it comes: neither the file nor its text is ever held whole.
+  std::string chunk(std::size_t{1} << 20, '\0');
+  std::uint64_t done = 0;
+  const auto more = [&] {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) throw FormatError(displayName, 0, "cannot read the file");
+    if (got == 0) {
+      decoder.Finish();
+      return false;
     }
-    CheckName(key.path, "a key path");
-    const std::string path = sub.empty() ? RootName(root) : RootName(root) + "\\" + sub;
-    if (key.remove) {
-      if (!key.values.empty()) {
-        throw std::invalid_argument("values below the key deletion of '" + key.path + "'");
-      }
-      out += "[-" + path + "]\r\n\r\n";
-      continue;
-    }
-    out += "[" + path + "]\r\n";
-    for (const RegValueEntry& v : key.values) {
-      CheckName(v.name, "a value name");
-      const std::size_t lineStart = out.size();
-      out += v.name.empty() ? std::string("@") : QuoteName(v.name);
-      out += '=';
-      if (v.remove) {
-        out += '-';
-      } else if (v.type == platform::REG_SZ && IsPlainString(v.data)) {
-        out += QuoteName(std::string_view(v.data).substr(0, v.data.size() - 1));
-      } else if (v.type == platform::REG_DWORD && v.data.size() == 4) {
-        std::uint32_t d = 0;
-        for (int i = 3; i >= 0; --i) d = (d << 8) | static_cast<unsigned char>(v.data[i]);
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(d));
-        out += buf;
-      } else {
-        if (v.type == platform::REG_BINARY) {
-          out += "hex:";
-        } else {
-          char buf[24];
-          std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
-          out += buf;
-        }
-        AppendHex(&out, lineStart, v.data);
-      }
-      out += "\r\n";
-    }
-    out += "\r\n";
-  }
-  return out;
+    decoder.Feed(std::string_view(chunk).substr(0, got));
+    done += got;
+    if (progress) progress("reading", done, ec ? done : size);
+    return true;
+  };
+  return Parser(decoder, displayName, more).Run();
 }
 
 }  // namespace dravlin::regfile

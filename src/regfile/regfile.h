@@ -12,13 +12,18 @@
 //   regedit never writes one and a hand-written "C:\path" would otherwise load silently wrong.
 // - A malformed file is refused as a whole: parsing builds the complete model before anyone
 //   applies it, and the error names the file, the 1-based line and what was expected.
+// - A file that ends inside a number or byte list, without a line break, is refused as cut
+//   short; so is a UTF-16LE file that ends in half a character.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/types.h"
@@ -37,6 +42,17 @@ class FormatError : public std::runtime_error {
  private:
   std::string file_;
   int line_;
+  std::string what_;
+};
+
+// A refusal to write what the format cannot carry. Not std::invalid_argument: that type's
+// constructor brings the library's second string implementation into the Windows program.
+class WriteError : public std::exception {
+ public:
+  explicit WriteError(std::string what) : what_(std::move(what)) {}
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
   std::string what_;
 };
 
@@ -77,15 +93,26 @@ bool SplitRootPath(std::string_view path, platform::HKey* root, std::string* sub
 // The long name of a root handle ("HKEY_LOCAL_MACHINE"), empty for others.
 std::string RootName(platform::HKey root);
 
+// Told now and then how far a long read has come: `done` of `total` units of a stage
+// ("reading": bytes of the file, "loading": keys into the machine).
+using Progress =
+    std::function<void(std::string_view stage, std::uint64_t done, std::uint64_t total)>;
+
 // Parses the bytes of a .reg file; fileName only labels errors.
 RegFile ParseRegFile(std::string_view bytes, const std::string& fileName);
 // Reads and parses a file; an unreadable file is a FormatError with line 0.
-RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName);
+RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName,
+                    const Progress& progress = {});
 
 // A REGEDIT4 text (CRLF lines) that ParseRegFile reads back to the same model.
-// Throws std::invalid_argument for what the format cannot carry (a line break or NUL in a
+// Throws WriteError for what the format cannot carry (a line break or NUL in a
 // name, values below a key deletion, an unknown root).
 std::string WriteRegedit4(const RegFile& file);
+
+namespace detail {
+// ASCII letters of either case alike, as the root names and keywords of the format are.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+}  // namespace detail
 
 // Windows-1252 conversions. ToCp1252 returns false for a character without a byte.
 bool ToCp1252(char32_t c, char* out);

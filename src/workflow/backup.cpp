@@ -3,8 +3,8 @@
 #include "workflow/backup.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -163,10 +163,14 @@ bool Backup::EnsureFolder() {
   if (folder_.empty()) {
     platform::SystemTime now;
     sv_.regional.GetLocalTime(&now);
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u-%02u%02u%02u", unsigned{now.wYear},
-                  unsigned{now.wMonth}, unsigned{now.wDay}, unsigned{now.wHour},
-                  unsigned{now.wMinute}, unsigned{now.wSecond});
+    // By hand: the Windows program would otherwise link the C runtime's printf engine for this.
+    const auto digits = [](unsigned value, std::size_t width) {
+      std::string text = std::to_string(value);
+      return std::string(text.size() < width ? width - text.size() : 0, '0') + text;
+    };
+    const std::string stamp = digits(now.wYear, 4) + "-" + digits(now.wMonth, 2) + "-" +
+                              digits(now.wDay, 2) + "-" + digits(now.wHour, 2) +
+                              digits(now.wMinute, 2) + digits(now.wSecond, 2);
     const std::string base = folderParent_() + "\\dravlin-backup-" + stamp;
     for (int attempt = 1; attempt <= kFolderAttempts && folder_.empty(); ++attempt) {
       const std::string name = attempt == 1 ? base : base + "-" + std::to_string(attempt);

@@ -249,7 +249,7 @@ TEST(MachineFolder, LoadsIntoAPrivateCopyAndSavesAReadableFolderThatLoadsTheSame
   EXPECT_THROW(
       WriteRegedit4(RegFile{RegFormat::Regedit4,
                             {{"HKLM\\A", false, {{"a\nb", platform::REG_SZ, "x\0"s}}, 0}}}),
-      std::invalid_argument);
+      dravlin::regfile::WriteError);
 
   // Saving again over a machine folder is fine; over anything else it is refused untouched.
   SaveMachineFolder(n, out);

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "export_gen.h"
 #include "platform/sim/machine.h"
 
 namespace {
@@ -41,6 +42,21 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
     if (e.is_regular_file()) out[fs::relative(e.path(), root).generic_string()] = Read(e.path());
   }
   return out;
+}
+
+// A generated Version 5.00 export of n keys after the default machine's registry.
+std::string GeneratedExport(std::size_t keys) {
+  const fs::path reg = kMachines / "default" / "registry.reg";
+  dravlin::testing::ExportShape shape;
+  shape.keys = keys;
+  return dravlin::testing::ExportText(dravlin::regfile::ReadRegFile(reg, "r"), shape);
+}
+
+// The line on which the first `bytes` of a UTF-16LE text end.
+int LastLine(const std::string& text, std::size_t bytes) {
+  int line = 1;
+  for (std::size_t i = 2; i + 1 < bytes; i += 2) line += text[i] == '\n' && text[i + 1] == 0;
+  return line;
 }
 
 struct Result {
@@ -162,12 +178,16 @@ TEST(Rehearsal, RefusesBadMachinesBeforeRunning) {
 
   std::string reg = Read(kMachines / "default" / "registry.reg");
   reg.replace(reg.find("\"Spooler\"=\"yes\""), 15, "\"Spooler\" \"yes\"");
+  // A copy that broke off mid-line; where it ends matters, not its size.
+  const std::string whole = GeneratedExport(300);
+  const std::string cut = whole.substr(0, whole.size() / 2 | 1);
   const struct {
     const char* file;
     std::string bytes;  // "<fifo>", "<dir>", "<none>": a pipe, a folder, no file
     std::string message;
   } cases[] = {
       {"registry.reg", reg, "registry.reg:7: expected '=' after value name"},
+      {"registry.reg", cut, "registry.reg:" + std::to_string(LastLine(cut, cut.size())) + ": "},
       {"registry.reg", "<none>", "registry.reg: missing"},
       {"registry.reg", "<dir>", "registry.reg: expected a regular file"},
       // A pipe on the drive would block a reader for ever.
@@ -207,6 +227,44 @@ TEST(Rehearsal, RefusesBadMachinesBeforeRunning) {
   EXPECT_NE(r.err.find("found '"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(tmp.path() / "c"));
   EXPECT_EQ(Read(tmp.path() / "notes.txt"), "mine");
+}
+
+// Wherever a generated export breaks off inside a line, the reader refuses it at that line.
+TEST(Rehearsal, ExportCutShortIsRefusedWhereItEnds) {
+  const std::string text = GeneratedExport(300);
+  for (std::size_t k = 1; k < 400; ++k) {
+    const std::size_t size = text.size() * k / 400;
+    const std::size_t unit = size & ~std::size_t{1};
+    // Cut at a line's end, the text is whole as far as it goes.
+    if (size % 2 == 0 && (text[unit - 2] == '\n' || text[unit] == '\r' || text[unit] == '\n')) {
+      continue;
+    }
+    try {
+      dravlin::regfile::ParseRegFile(text.substr(0, size), "r.reg");
+      ADD_FAILURE() << "accepted the first " << size << " bytes";
+    } catch (const dravlin::regfile::FormatError& e) {
+      EXPECT_EQ(e.line(), LastLine(text, size)) << e.what();
+    }
+  }
+}
+
+// Progress is shown on err only; the transcript stays the same.
+TEST(Rehearsal, ProgressLeavesTheTranscriptAlone) {
+  rh::Options options;
+  options.machineDir = kMachines / "default";
+  std::ostringstream plain;
+  std::ostringstream none;
+  ASSERT_EQ(rh::Run(options, plain, none), rh::kExitOk);
+  options.progress = true;
+  options.progressAfter = std::chrono::milliseconds(0);
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(rh::Run(options, out, err), rh::kExitOk);
+  EXPECT_EQ(out.str(), plain.str());
+  EXPECT_EQ(none.str(), "");
+  EXPECT_NE(err.str().find("reading " + (*options.machineDir / "registry.reg").string() + ": 100%"),
+            std::string::npos)
+      << err.str();
 }
 
 }  // namespace

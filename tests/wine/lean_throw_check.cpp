@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -47,6 +48,7 @@ int main() {
       {"position past the end", "exception", CaughtAs([&] { (void)abc.substr(3 + extra); })},
       {"size beyond max_size", "exception", CaughtAs([&] { std::vector<char>().reserve(huge); })},
       {"string from null", "exception", CaughtAs([&] { std::string{none}; })},
+      {"empty function called", "exception", CaughtAs([&] { std::function<void()>{}(); })},
       {"allocation too large", "bad_alloc",
        CaughtAs([&] { (void)ints.allocate(intsMax + extra); })},
       {"array length overflow", "bad_array_new_length",

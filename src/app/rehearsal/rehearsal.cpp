@@ -1,6 +1,7 @@
 #include "app/rehearsal/rehearsal.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <fstream>
@@ -186,6 +187,47 @@ constexpr ControlInfo kControls[] = {
     {Control::CB_start, "CB_start", true},
 };
 
+// One line on err, rewritten in place, saying how far reading a large registry has come. Quiet
+// until `after` has passed, so that an ordinary machine loads without a flicker.
+class ProgressLine {
+ public:
+  ProgressLine(std::ostream& err, std::string file, std::chrono::milliseconds after)
+      : err_(err), file_(std::move(file)), start_(Clock::now()), after_(after) {}
+  ~ProgressLine() {
+    if (width_ > 0) err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+  }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  void Show(std::string_view stage, std::uint64_t done, std::uint64_t total) {
+    const auto now = Clock::now();
+    if (now - start_ < after_ || (width_ > 0 && now - last_ < std::chrono::milliseconds(100))) {
+      return;
+    }
+    last_ = now;
+    const bool keys = stage == "loading";
+    const auto amount = [&](std::uint64_t n) {
+      return keys ? std::to_string(n) : std::to_string(n / 1000000);
+    };
+    std::string line = std::string(kProgramName) + ": " + std::string(stage) + " " + file_ + ": " +
+                       std::to_string(total > 0 ? done * 100 / total : 100) + "% (" + amount(done) +
+                       " of " + amount(total) + (keys ? " keys)" : " MB)");
+    const std::size_t width = line.size();
+    if (line.size() < width_) line.append(width_ - line.size(), ' ');
+    width_ = std::max(width_, width);
+    err_ << '\r' << line << std::flush;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::ostream& err_;
+  std::string file_;
+  Clock::time_point start_;
+  Clock::time_point last_;
+  std::chrono::milliseconds after_;
+  std::size_t width_ = 0;  // of the longest line shown; 0 while nothing is shown
+};
+
 // A program that always asks for a restart would otherwise loop for ever.
 constexpr int kMaxBoots = 10;
 
@@ -210,8 +252,7 @@ class Rehearsal {
     }
     PrintLog();
     out_ << "\nRegistry changes\n"
-         << sim::persist::FormatRegistryChanges(
-                sim::persist::DiffRegistry(registryBefore, sim::persist::SnapshotRegistry(m_)));
+         << sim::persist::FormatRegistryChanges(sim::persist::DiffRegistry(registryBefore, m_));
     out_ << "\nFile changes\n"
          << sim::persist::FormatFileChanges(
                 sim::persist::DiffFiles(filesBefore, sim::persist::SnapshotFiles(m_)));
@@ -521,7 +562,15 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
   std::string label;
   try {
     if (options.machineDir) {
-      loaded = sim::persist::LoadMachineFolder(*options.machineDir);
+      if (options.progress) {
+        ProgressLine line(err, (*options.machineDir / "registry.reg").string(),
+                          options.progressAfter);
+        loaded = sim::persist::LoadMachineFolder(
+            *options.machineDir, [&](std::string_view stage, std::uint64_t done,
+                                     std::uint64_t total) { line.Show(stage, done, total); });
+      } else {
+        loaded = sim::persist::LoadMachineFolder(*options.machineDir);
+      }
       label = "machine folder " + options.machineDir->filename().string();
       if (options.machineDir->filename().empty())
         label = "machine folder " + options.machineDir->string();

@@ -2,6 +2,7 @@
 // transcript of what the user saw and what changed on the machine.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -16,6 +17,9 @@ struct Options {
   std::optional<std::string> lang;  // "de" or "en"
   std::optional<std::string> os;    // a version preset name
   std::optional<std::filesystem::path> outDir;
+  // Show on err how far reading the machine's registry has come, once it takes this long.
+  bool progress = false;
+  std::chrono::milliseconds progressAfter{1000};
 };
 
 struct ParsedArgs {

@@ -6,7 +6,8 @@
 //
 // Running out of memory is a failure the program handles (its guards turn std::bad_alloc into
 // error 7), so those helpers throw the standard types. The others report misuse (a position past
-// the end, a size beyond max_size(), a string made from a null pointer): no handler here catches
+// the end, a size beyond max_size(), a string made from a null pointer, an empty std::function
+// called): no handler here catches
 // them by their own type; the handlers that catch std::exception still see them, and anywhere
 // else they end the program as before.
 #include <bits/functexcept.h>
@@ -42,6 +43,10 @@ void __throw_logic_error(const char* what) {
 
 void __throw_length_error(const char* what) {
   throw LibraryMisuse(what);
+}
+
+void __throw_bad_function_call() {
+  throw LibraryMisuse("bad_function_call");
 }
 
 // The position and size are left out of the text: nothing reads it.

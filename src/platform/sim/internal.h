@@ -36,7 +36,7 @@ struct Key {
   bool isVolatile = false;
 
   std::shared_ptr<Key> Find(std::string_view child) const;
-  std::shared_ptr<Key> Add(const std::string& child);  // inserts in sorted place
+  std::shared_ptr<Key> Add(std::string_view child);  // inserts in sorted place
   NamedValue* FindValue(std::string_view valueName);
   void MarkDeleted();        // this key and everything below it
   std::string Path() const;  // from its root, e.g. "SOFTWARE\Classes"; roots give ""
@@ -58,6 +58,10 @@ class RegistryStore {
 
  private:
   std::shared_ptr<Key> hklm_, hkcu_, hku_;
+  // The last Create: its path, the root and the key of each part, where each part ends.
+  std::string recentPath_;
+  std::vector<std::shared_ptr<Key>> recent_;
+  std::vector<std::size_t> recentEnds_;
 };
 
 std::vector<std::string> SplitPath(const std::string& path);  // empty components dropped

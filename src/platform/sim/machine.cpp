@@ -571,15 +571,28 @@ const std::vector<std::pair<platform::HKey, std::string>>& Machine::HeldKeys() c
 }
 std::vector<KeySnapshot> Machine::ExportTree(platform::HKey root, const std::string& path) const {
   std::vector<KeySnapshot> out;
-  auto key = impl_->reg.Lookup(root, path);
-  if (!key) return out;
-  auto walk = [&](auto&& self, const detail::Key& k, const std::string& at) -> void {
-    out.push_back({at, k.values});
-    for (const auto& sub : k.subkeys)
-      self(self, *sub, at.empty() ? sub->name : at + "\\" + sub->name);
-  };
-  walk(walk, *key, "");
+  VisitTree(root, path, [&](std::string_view at, const std::vector<NamedValue>& values) {
+    out.push_back({std::string(at), values});
+  });
   return out;
+}
+void Machine::VisitTree(platform::HKey root, const std::string& path,
+                        const KeyVisitor& visit) const {
+  auto key = impl_->reg.Lookup(root, path);
+  if (!key) return;
+  // One buffer for every path: a whole registry is walked without a string per key.
+  std::string at;
+  auto walk = [&](auto&& self, const detail::Key& k) -> void {
+    visit(at, k.values);
+    const std::size_t length = at.size();
+    for (const auto& sub : k.subkeys) {
+      if (length > 0) at += '\\';
+      at += sub->name;
+      self(self, *sub);
+      at.resize(length);
+    }
+  };
+  walk(walk, *key);
 }
 
 // ----- drive, direct

@@ -183,6 +183,11 @@ class Machine {
   // Pre-order walk of the key and everything below it (subkeys in enumeration order);
   // empty when the key is missing.
   std::vector<KeySnapshot> ExportTree(platform::HKey root, const std::string& path = "") const;
+  // The same walk without copies: visit(path, values) for each key, in the same order. The
+  // arguments are valid during the call only.
+  using KeyVisitor =
+      std::function<void(std::string_view path, const std::vector<NamedValue>& values)>;
+  void VisitTree(platform::HKey root, const std::string& path, const KeyVisitor& visit) const;
 
   // ----- drive C:, direct access. Paths are Windows paths on C: ("C:\dir\file"), any case.
   const std::filesystem::path& DriveRoot() const;

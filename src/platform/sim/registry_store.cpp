@@ -1,5 +1,7 @@
 // The registry tree: keys with case-insensitive, case-preserving names and raw values.
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/sim/internal.h"
 
@@ -48,24 +50,64 @@ std::vector<std::string> SplitPath(const std::string& path) {
   return parts;
 }
 
+namespace {
+// Orders names as the subkey lists keep them, without building folded copies.
+int CompareFolded(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(FoldChar(a[i]));
+    const auto y = static_cast<unsigned char>(FoldChar(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// Where `child` is or belongs. Exports list siblings in order, so the last place is tried first.
+std::vector<std::shared_ptr<Key>>::const_iterator Place(
+    const std::vector<std::shared_ptr<Key>>& subkeys, std::string_view child) {
+  if (subkeys.empty() || CompareFolded(subkeys.back()->name, child) < 0) return subkeys.end();
+  return std::lower_bound(subkeys.begin(), subkeys.end(), child,
+                          [](const std::shared_ptr<Key>& k, std::string_view c) {
+                            return CompareFolded(k->name, c) < 0;
+                          });
+}
+
+// How many leading bytes two texts share; word by word, as paths share long beginnings.
+std::size_t CommonPrefix(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// The next non-empty component of a "A\B" path, from *pos on; empty at the end.
+std::string_view NextPart(std::string_view path, std::size_t* pos) {
+  while (*pos < path.size() && path[*pos] == '\\') ++*pos;
+  const std::size_t start = *pos;
+  while (*pos < path.size() && path[*pos] != '\\') ++*pos;
+  return path.substr(start, *pos - start);
+}
+}  // namespace
+
 std::shared_ptr<Key> Key::Find(std::string_view child) const {
-  const std::string folded = Fold(child);
-  auto it = std::lower_bound(
-      subkeys.begin(), subkeys.end(), folded,
-      [](const std::shared_ptr<Key>& k, const std::string& f) { return Fold(k->name) < f; });
-  if (it != subkeys.end() && Fold((*it)->name) == folded) return *it;
+  const auto it = Place(subkeys, child);
+  if (it != subkeys.end() && CompareFolded((*it)->name, child) == 0) return *it;
   return nullptr;
 }
 
-std::shared_ptr<Key> Key::Add(const std::string& child) {
-  if (auto existing = Find(child)) return existing;
+std::shared_ptr<Key> Key::Add(std::string_view child) {
+  const auto it = Place(subkeys, child);
+  if (it != subkeys.end() && CompareFolded((*it)->name, child) == 0) return *it;
   auto key = std::make_shared<Key>();
   key->name = child;
   key->parent = this;
-  const std::string folded = Fold(child);
-  auto it = std::lower_bound(
-      subkeys.begin(), subkeys.end(), folded,
-      [](const std::shared_ptr<Key>& k, const std::string& f) { return Fold(k->name) < f; });
   subkeys.insert(it, key);
   return key;
 }
@@ -121,8 +163,9 @@ std::shared_ptr<Key> RegistryStore::Root(platform::HKey root) {
 std::shared_ptr<Key> RegistryStore::LookupFrom(const std::shared_ptr<Key>& from,
                                                const std::string& path) {
   std::shared_ptr<Key> k = from;
-  for (const auto& part : SplitPath(path)) {
-    if (!k) return nullptr;
+  std::size_t pos = 0;
+  for (std::string_view part = NextPart(path, &pos); !part.empty() && k;
+       part = NextPart(path, &pos)) {
     k = k->Find(part);
   }
   return k;
@@ -136,7 +179,31 @@ std::shared_ptr<Key> RegistryStore::Lookup(platform::HKey root, const std::strin
 std::shared_ptr<Key> RegistryStore::Create(platform::HKey root, const std::string& path) {
   auto k = Root(root);
   if (!k) return nullptr;
-  for (const auto& part : SplitPath(path)) k = k->Add(part);
+  // An import names each key's parent just before the key and creates a key once per value:
+  // the keys along the last path are taken again, as far as the paths agree byte for byte and
+  // the keys still stand where they stood.
+  if (recent_.empty() || recent_.front() != k) {
+    recent_.assign(1, k);
+    recentEnds_.assign(1, 0);
+    recentPath_.clear();
+  }
+  const std::size_t same = CommonPrefix(path, recentPath_);
+  std::size_t depth = 0;
+  while (depth + 1 < recent_.size() && recentEnds_[depth + 1] <= same &&
+         (recentEnds_[depth + 1] == path.size() || path[recentEnds_[depth + 1]] == '\\') &&
+         !recent_[depth + 1]->deleted && recent_[depth + 1]->parent == recent_[depth].get()) {
+    ++depth;
+  }
+  recent_.resize(depth + 1);
+  recentEnds_.resize(depth + 1);
+  k = recent_[depth];
+  std::size_t pos = recentEnds_[depth];
+  for (std::string_view part = NextPart(path, &pos); !part.empty(); part = NextPart(path, &pos)) {
+    k = k->Add(part);
+    recent_.push_back(k);
+    recentEnds_.push_back(pos);
+  }
+  recentPath_ = path;
   return k;
 }
 

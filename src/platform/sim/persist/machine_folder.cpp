@@ -1,7 +1,9 @@
 #include "platform/sim/persist/machine_folder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -176,11 +178,15 @@ std::string AttributeText(std::uint32_t bits) {
 
 // Reads a whole regular file; anything else (missing, a folder, a pipe) is refused before
 // it is opened, so that a pipe cannot hang the load.
-std::string ReadWholeFile(const fs::path& path, const std::string& label) {
+void ExpectRegularFile(const fs::path& path, const std::string& label) {
   std::error_code ec;
   const fs::file_status st = fs::status(path, ec);
   if (ec || !fs::exists(st)) throw FormatError(label, 0, "missing (expected a file)");
   if (!fs::is_regular_file(st)) throw FormatError(label, 0, "expected a regular file");
+}
+
+std::string ReadWholeFile(const fs::path& path, const std::string& label) {
+  ExpectRegularFile(path, label);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw FormatError(label, 0, "cannot open the file for reading");
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -573,8 +579,10 @@ void ApplyDescription(const MachineDescription& d, Machine& machine) {
 // ---------------------------------------------------------------------------------------------
 // registry
 
-void ApplyRegistry(const RegFile& file, Machine& machine) {
+void ApplyRegistry(const RegFile& file, Machine& machine, const Progress& progress) {
+  std::uint64_t done = 0;
   for (const RegKeyEntry& key : file.keys) {
+    if (progress && (++done & 0x3FFF) == 0) progress("loading", done, file.keys.size());
     platform::HKey root = 0;
     std::string sub;
     if (!SplitRootPath(key.path, &root, &sub)) continue;  // the reader admits known roots only
@@ -601,15 +609,16 @@ constexpr platform::HKey kSavedRoots[] = {platform::HKEY_LOCAL_MACHINE, platform
 RegFile ExportRegistry(const Machine& machine) {
   RegFile f;
   for (const platform::HKey root : kSavedRoots) {
-    for (const KeySnapshot& k : machine.ExportTree(root, "")) {
-      if (k.path.empty() && k.values.empty()) continue;
+    machine.VisitTree(root, "", [&](std::string_view path, const std::vector<NamedValue>& values) {
+      if (path.empty() && values.empty()) return;
       RegKeyEntry e;
-      e.path = RootName(root) + (k.path.empty() ? "" : "\\" + k.path);
-      for (const NamedValue& nv : k.values) {
+      e.path = RootName(root);
+      if (!path.empty()) e.path.append("\\").append(path);
+      for (const NamedValue& nv : values) {
         e.values.push_back(RegValueEntry{nv.name, nv.value.type, nv.value.data});
       }
       f.keys.push_back(std::move(e));
-    }
+    });
   }
   return f;
 }
@@ -620,7 +629,7 @@ RegFile ExportRegistry(const Machine& machine) {
 LoadedMachine::LoadedMachine() = default;
 LoadedMachine::~LoadedMachine() = default;
 
-std::unique_ptr<LoadedMachine> LoadMachineFolder(const fs::path& folder) {
+std::unique_ptr<LoadedMachine> LoadMachineFolder(const fs::path& folder, const Progress& progress) {
   const std::string base = folder.string();
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
@@ -632,7 +641,8 @@ std::unique_ptr<LoadedMachine> LoadMachineFolder(const fs::path& folder) {
   // Everything is read and checked before the machine is built.
   const std::string jsonText = ReadWholeFile(folder / kJsonName, jsonLabel);
   MachineDescription description = ParseMachineJson(jsonText, jsonLabel);
-  const RegFile registry = ParseRegFile(ReadWholeFile(folder / kRegName, regLabel), regLabel);
+  ExpectRegularFile(folder / kRegName, regLabel);
+  RegFile registry = ReadRegFile(folder / kRegName, regLabel, progress);
 
   auto loaded = std::make_unique<LoadedMachine>();
   const fs::path drive = loaded->work_.path() / kDriveName;
@@ -648,7 +658,8 @@ std::unique_ptr<LoadedMachine> LoadMachineFolder(const fs::path& folder) {
   loaded->machine_ = std::make_unique<Machine>(drive);
   Machine& m = *loaded->machine_;
   ApplyDescription(description, m);
-  ApplyRegistry(registry, m);
+  ApplyRegistry(registry, m, progress);
+  registry = RegFile();  // a whole PC's model is not kept beside the machine built from it
   for (const std::string& path : description.undeletable) {
     if (!m.FileExists(path)) {
       throw FormatError(jsonLabel, LineOfMember(jsonText, {"undeletable"}),
@@ -695,15 +706,198 @@ void SaveMachineFolder(const Machine& machine, const fs::path& folder) {
 // ---------------------------------------------------------------------------------------------
 // differences
 
-RegistrySnapshot SnapshotRegistry(const Machine& machine) {
-  RegistrySnapshot s;
-  for (const platform::HKey root : kSavedRoots) {
-    for (KeySnapshot& k : machine.ExportTree(root, "")) {
-      s.keys.emplace_back(RootName(root) + (k.path.empty() ? "" : "\\" + k.path),
-                          std::move(k.values));
+namespace {
+
+// The roots in registry order (see ComparePaths), so that a snapshot needs no sorting.
+constexpr platform::HKey kRootsInOrder[] = {platform::HKEY_CURRENT_USER,
+                                            platform::HKEY_LOCAL_MACHINE, platform::HKEY_USERS};
+
+int FoldedByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u >= 'a' && u <= 'z') return u - 32;
+  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return u - 32;
+  return u;
+}
+
+// Registry order: names compare as the registry folds them, and paths part by part, so that a
+// key's subtree comes right after the key and before its next sibling; the order in which the
+// machine walks its keys.
+int ComparePaths(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  // Neighbouring paths share long beginnings, and equal bytes fold equal: skip those word by
+  // word.
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
+  for (; i < n; ++i) {
+    const int x = a[i] == '\\' ? 0 : FoldedByte(a[i]) + 1;
+    const int y = b[i] == '\\' ? 0 : FoldedByte(b[i]) + 1;
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// Positions of a snapshot's keys in registry order; taken as they are when already sorted, as
+// snapshots of a machine are.
+std::vector<std::size_t> RegistryOrder(const RegistrySnapshot& s) {
+  std::vector<std::size_t> order(s.keys.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    if (ComparePaths(s.keys[i - 1].first, s.keys[i].first) > 0) {
+      std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        return ComparePaths(s.keys[x].first, s.keys[y].first) < 0;
+      });
+      break;
     }
   }
+  return order;
+}
+
+// Walks the keys of `before` and of the later state together in registry order, one pass with
+// no index of either side, so that a whole PC's registry costs little more than reading it.
+class RegistryDiffer {
+ public:
+  explicit RegistryDiffer(const RegistrySnapshot& before)
+      : before_(before), order_(RegistryOrder(before)) {}
+
+  // The next key of the later state; false when it is out of registry order.
+  bool After(std::string_view path, const std::vector<NamedValue>& values) {
+    if (!last_.empty() && ComparePaths(last_, path) >= 0) return false;
+    last_.assign(path);
+    while (next_ < order_.size()) {
+      const auto& [was, old] = before_.keys[order_[next_]];
+      const int c = ComparePaths(was, path);
+      if (c > 0) break;
+      ++next_;
+      if (c < 0) {
+        Removed(was);
+        continue;
+      }
+      CompareValues(was, old, values);
+      return true;
+    }
+    out_.push_back({Kind::KeyAdded, std::string(path), "", std::nullopt, std::nullopt});
+    for (const NamedValue& n : values) {
+      out_.push_back({Kind::ValueAdded, std::string(path), n.name, std::nullopt, n.value});
+    }
+    return true;
+  }
+
+  std::vector<RegChange> Finish() {
+    for (; next_ < order_.size(); ++next_) Removed(before_.keys[order_[next_]].first);
+    // By key, so that what happened to one key reads together; key lines first.
+    std::vector<std::pair<std::string, std::size_t>> keys;
+    keys.reserve(out_.size());
+    for (std::size_t i = 0; i < out_.size(); ++i) keys.emplace_back(Lower(out_[i].key), i);
+    const auto isKeyLine = [&](std::size_t i) {
+      return out_[i].kind == Kind::KeyAdded || out_[i].kind == Kind::KeyRemoved;
+    };
+    std::stable_sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+      if (a.first != b.first) return a.first < b.first;
+      return isKeyLine(a.second) && !isKeyLine(b.second);
+    });
+    std::vector<RegChange> sorted;
+    sorted.reserve(out_.size());
+    for (const auto& k : keys) sorted.push_back(std::move(out_[k.second]));
+    return sorted;
+  }
+
+ private:
+  using Kind = RegChange::Kind;
+
+  // A removed key reports only itself, not each key that went with it.
+  void Removed(const std::string& path) {
+    std::string lower = Lower(path);
+    const std::size_t slash = lower.rfind('\\');
+    if (slash == std::string::npos || removed_.count(lower.substr(0, slash)) == 0) {
+      out_.push_back({Kind::KeyRemoved, path, "", std::nullopt, std::nullopt});
+    }
+    removed_.insert(std::move(lower));
+  }
+
+  void CompareValues(const std::string& path, const std::vector<NamedValue>& values,
+                     const std::vector<NamedValue>& now) {
+    // Nearly every key is unchanged: the same values in the same order.
+    if (values.size() == now.size() && std::equal(values.begin(), values.end(), now.begin(),
+                                                  [](const NamedValue& a, const NamedValue& b) {
+                                                    return a.name == b.name && a.value == b.value;
+                                                  })) {
+      return;
+    }
+    // By name, so that a key with very many values is not compared pairwise.
+    std::unordered_map<std::string, const NamedValue*> nowByName;
+    for (const NamedValue& n : now) nowByName.emplace(Lower(n.name), &n);
+    std::unordered_map<std::string, bool> beforeNames;
+    for (const NamedValue& v : values) {
+      beforeNames.emplace(Lower(v.name), true);
+      const auto match = nowByName.find(Lower(v.name));
+      if (match == nowByName.end()) {
+        out_.push_back({Kind::ValueRemoved, path, v.name, v.value, std::nullopt});
+      } else if (!(match->second->value == v.value)) {
+        out_.push_back({Kind::ValueChanged, path, v.name, v.value, match->second->value});
+      }
+    }
+    for (const NamedValue& n : now) {
+      if (beforeNames.count(Lower(n.name)) == 0) {
+        out_.push_back({Kind::ValueAdded, path, n.name, std::nullopt, n.value});
+      }
+    }
+  }
+
+  const RegistrySnapshot& before_;
+  std::vector<std::size_t> order_;
+  std::size_t next_ = 0;
+  std::string last_;
+  std::set<std::string> removed_;
+  std::vector<RegChange> out_;
+};
+
+// Calls visit(full path, values) for every key of the machine, in registry order.
+template <class Visit>
+void VisitRegistry(const Machine& machine, Visit&& visit) {
+  std::string full;
+  for (const platform::HKey root : kRootsInOrder) {
+    const std::string name = RootName(root);
+    machine.VisitTree(root, "", [&](std::string_view path, const std::vector<NamedValue>& values) {
+      full.assign(name);
+      if (!path.empty()) full.append("\\").append(path);
+      visit(full, values);
+    });
+  }
+}
+
+}  // namespace
+
+RegistrySnapshot SnapshotRegistry(const Machine& machine) {
+  RegistrySnapshot s;
+  VisitRegistry(machine, [&](const std::string& path, const std::vector<NamedValue>& values) {
+    s.keys.emplace_back(path, values);
+  });
   return s;
+}
+
+std::vector<RegChange> DiffRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after) {
+  RegistryDiffer differ(before);
+  for (const std::size_t i : RegistryOrder(after)) {
+    differ.After(after.keys[i].first, after.keys[i].second);
+  }
+  return differ.Finish();
+}
+
+std::vector<RegChange> DiffRegistry(const RegistrySnapshot& before, const Machine& after) {
+  RegistryDiffer differ(before);
+  bool inOrder = true;
+  VisitRegistry(after, [&](const std::string& path, const std::vector<NamedValue>& values) {
+    if (inOrder) inOrder = differ.After(path, values);
+  });
+  // Names the registry cannot order (a backslash inside one) take the slower road.
+  if (!inOrder) return DiffRegistry(before, SnapshotRegistry(after));
+  return differ.Finish();
 }
 
 FileSnapshot SnapshotFiles(const Machine& machine) {
@@ -715,67 +909,6 @@ FileSnapshot SnapshotFiles(const Machine& machine) {
     s.emplace(path, std::move(f));
   }
   return s;
-}
-
-std::vector<RegChange> DiffRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after) {
-  using Kind = RegChange::Kind;
-  std::unordered_map<std::string, std::size_t> beforeIndex;
-  std::unordered_map<std::string, std::size_t> afterIndex;
-  for (std::size_t i = 0; i < before.keys.size(); ++i)
-    beforeIndex.emplace(Lower(before.keys[i].first), i);
-  for (std::size_t i = 0; i < after.keys.size(); ++i)
-    afterIndex.emplace(Lower(after.keys[i].first), i);
-
-  std::vector<RegChange> out;
-  std::set<std::string> removed;
-  for (const auto& [path, values] : before.keys) {
-    const std::string lower = Lower(path);
-    const auto it = afterIndex.find(lower);
-    if (it == afterIndex.end()) {
-      const std::size_t slash = lower.rfind('\\');
-      if (slash == std::string::npos || removed.count(lower.substr(0, slash)) == 0) {
-        out.push_back({Kind::KeyRemoved, path, "", std::nullopt, std::nullopt});
-      }
-      removed.insert(lower);
-      continue;
-    }
-    const auto& now = after.keys[it->second].second;
-    // By name, so that a key with very many values is not compared pairwise.
-    std::unordered_map<std::string, const NamedValue*> nowByName;
-    for (const NamedValue& n : now) nowByName.emplace(Lower(n.name), &n);
-    std::unordered_map<std::string, bool> beforeNames;
-    for (const NamedValue& v : values) {
-      beforeNames.emplace(Lower(v.name), true);
-      const auto match = nowByName.find(Lower(v.name));
-      if (match == nowByName.end()) {
-        out.push_back({Kind::ValueRemoved, path, v.name, v.value, std::nullopt});
-      } else if (!(match->second->value == v.value)) {
-        out.push_back({Kind::ValueChanged, path, v.name, v.value, match->second->value});
-      }
-    }
-    for (const NamedValue& n : now) {
-      if (beforeNames.count(Lower(n.name)) == 0) {
-        out.push_back({Kind::ValueAdded, path, n.name, std::nullopt, n.value});
-      }
-    }
-  }
-  for (const auto& [path, values] : after.keys) {
-    if (beforeIndex.count(Lower(path)) != 0) continue;
-    out.push_back({Kind::KeyAdded, path, "", std::nullopt, std::nullopt});
-    for (const NamedValue& n : values) {
-      out.push_back({Kind::ValueAdded, path, n.name, std::nullopt, n.value});
-    }
-  }
-  // By key, so that what happened to one key reads together; key lines first.
-  std::stable_sort(out.begin(), out.end(), [](const RegChange& a, const RegChange& b) {
-    const std::string la = Lower(a.key);
-    const std::string lb = Lower(b.key);
-    if (la != lb) return la < lb;
-    const bool ka = a.kind == Kind::KeyAdded || a.kind == Kind::KeyRemoved;
-    const bool kb = b.kind == Kind::KeyAdded || b.kind == Kind::KeyRemoved;
-    return ka && !kb;
-  });
-  return out;
 }
 
 std::vector<FileChange> DiffFiles(const FileSnapshot& before, const FileSnapshot& after) {

@@ -38,6 +38,7 @@ using regfile::FormatError;
 using regfile::FromCp1252;
 using regfile::ParseRegFile;
 using regfile::ReadRegFile;
+using regfile::Progress;
 using regfile::RegFile;
 using regfile::RegFormat;
 using regfile::RegKeyEntry;
@@ -72,7 +73,7 @@ std::string WriteMachineJson(const Machine& machine);
 // Applies the settings of a description to a machine (not the registry or the drive).
 void ApplyDescription(const MachineDescription& description, Machine& machine);
 // Applies parsed registry data: key deletions, keys, value deletions and values in file order.
-void ApplyRegistry(const RegFile& file, Machine& machine);
+void ApplyRegistry(const RegFile& file, Machine& machine, const Progress& progress = {});
 // The whole registry (HKLM, HKCU, HKEY_USERS; HKCR is a view of HKLM) as a REGEDIT4 model.
 RegFile ExportRegistry(const Machine& machine);
 
@@ -92,7 +93,8 @@ class LoadedMachine {
   const MachineDescription& description() const { return description_; }
 
  private:
-  friend std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder);
+  friend std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder,
+                                                          const Progress& progress);
   TempFolder work_;  // declared first: the machine goes before its drive does
   MachineDescription description_;
   std::unique_ptr<Machine> machine_;
@@ -101,7 +103,9 @@ class LoadedMachine {
 // Reads machine.json and registry.reg, then copies c/ (when present) into a private folder.
 // Any malformed or unreadable input throws FormatError naming the file (and line) and leaves
 // nothing behind.
-std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder);
+// progress hears how far reading registry.reg has come.
+std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder,
+                                                 const Progress& progress = {});
 
 // Writes machine.json, registry.reg (REGEDIT4) and c/ into folder (created when missing).
 // Refuses (FormatError) a folder that holds anything other than those three, so that a wrong
@@ -135,6 +139,8 @@ struct RegChange {
 // reports only itself (not each subkey and value that went with it); likewise an added one
 // reports itself and its values, and its subkeys as keys added.
 std::vector<RegChange> DiffRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after);
+// The same against the machine as it is now, without a second snapshot.
+std::vector<RegChange> DiffRegistry(const RegistrySnapshot& before, const Machine& after);
 
 struct FileChange {
   enum class Kind { Added, Deleted, Changed };
