@@ -37,8 +37,8 @@ namespace dravlin::sim::persist {
 using regfile::FormatError;
 using regfile::FromCp1252;
 using regfile::ParseRegFile;
-using regfile::ReadRegFile;
 using regfile::Progress;
+using regfile::ReadRegFile;
 using regfile::RegFile;
 using regfile::RegFormat;
 using regfile::RegKeyEntry;
