@@ -29,3 +29,6 @@ bash scripts/test-wine.sh
 if [[ -f scripts/fuzz.sh ]]; then
   bash scripts/fuzz.sh
 fi
+
+# How the tests weigh against the code they test.
+bash scripts/count-lines.sh
