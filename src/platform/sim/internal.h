@@ -102,6 +102,7 @@ class Drive {
   // Every creation or removal of an item on the host drops what was read of its folder.
   void Changed(const std::filesystem::path& item) const {
     listings_.erase(item.parent_path());
+    listings_.erase(item.parent_path() / "");  // the root, when given with a final separator
     listings_.erase(item);
   }
 
