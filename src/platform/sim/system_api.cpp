@@ -613,7 +613,7 @@ RtError Program::OpenForAppend(int fileNumber, const std::string& path) {
     }
   }
   std::ofstream create(r.host, std::ios::binary | std::ios::app);
-  m_.drive.Changed(r.host);
+  if (r.error == PathError::FileMissing) m_.drive.Changed(r.host);
   if (!create) return platform::RT_PATH_FILE_ACCESS_ERROR;
   create.close();
   if (r.error == PathError::FileMissing) m_.drive.Forget(r);
