@@ -42,6 +42,7 @@ const std::filesystem::path& FuzzMachine::CleanDrive(const char* preset) {
 }
 
 FuzzMachine::FuzzMachine(const char* preset) : machine_(CleanDrive(preset)) {
+  machine_.KeepDriveListings();
   machine_.SetVersionPreset(preset);
   platform::SystemTime t;
   t.wYear = 2004;

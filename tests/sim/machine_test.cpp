@@ -47,6 +47,29 @@ TEST_F(SimMachine, LockedAndOpenFilesCannotBeDeleted) {
   EXPECT_EQ(0u, m.OpenFiles());
 }
 
+TEST_F(SimMachine, KeptFolderListingsSeeEveryChangeOfTheMachine) {
+  m.KeepDriveListings();
+  const auto seen = [&](const char* path) { return m.FileExists(path) || m.FolderExists(path); };
+  ASSERT_FALSE(seen("C:\\d\\a.txt"));  // read before each change below
+  ASSERT_TRUE(s.kernel.CreateDirectoryA("C:\\d"));
+  ASSERT_TRUE(m.WriteFile("C:\\d\\a.txt", "x"));
+  EXPECT_TRUE(seen("C:\\D\\A.TXT"));
+  ASSERT_TRUE(s.kernel.CopyFileA("C:\\d\\a.txt", "C:\\d\\b.txt", true));
+  EXPECT_TRUE(seen("C:\\d\\b.txt"));
+  ASSERT_TRUE(s.kernel.DeleteFileA("C:\\d\\a.txt"));
+  EXPECT_FALSE(seen("C:\\d\\a.txt"));
+  ASSERT_EQ(RT_OK, s.files.Kill("C:\\d\\b.txt"));
+  EXPECT_FALSE(seen("C:\\d\\b.txt"));
+  // A log removed behind the program's back comes back with its next line.
+  ASSERT_EQ(RT_OK, s.files.OpenForAppend(1, "C:\\d\\log.txt"));
+  EXPECT_TRUE(seen("C:\\d\\log.txt"));
+  ASSERT_TRUE(m.RemoveFile("C:\\d\\log.txt"));
+  EXPECT_FALSE(seen("C:\\d\\log.txt"));
+  ASSERT_EQ(RT_OK, s.files.PrintLine(1, "line"));
+  EXPECT_EQ("line\r\n", m.ReadFile("C:\\d\\log.txt").value_or(""));
+  ASSERT_EQ(RT_OK, s.files.Close(1));
+}
+
 TEST_F(SimMachine, DosBasedWindowsDeletesAKeyWithItsSubtree) {
   m.CreateKey(HKEY_CURRENT_USER, "T\\Child\\Grandchild");
   EXPECT_EQ(ERROR_ACCESS_DENIED, reg.RegDeleteKeyA(HKEY_CURRENT_USER, "T"));

@@ -58,15 +58,6 @@ std::pair<std::string, std::string> ShortBasis(const std::string& longName) {
   return {base, ext};
 }
 
-std::vector<std::string> Entries(const fs::path& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    names.push_back(it->path().filename().string());
-  }
-  return names;
-}
-
 }  // namespace
 
 std::optional<std::string> ReadHostFile(const fs::path& p) {
@@ -87,12 +78,29 @@ Drive::Drive(fs::path root) : root_(std::move(root)) {
   fs::create_directories(root_, ec);
 }
 
+const std::vector<Drive::Entry>& Drive::Listing(const fs::path& folder) const {
+  const auto known = listings_.find(folder);
+  if (known != listings_.end()) return known->second;
+  std::vector<Entry> entries;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeEc;
+    entries.push_back({it->path().filename().string(), it->is_directory(typeEc)});
+  }
+  return listings_.emplace(folder, std::move(entries)).first->second;
+}
+
 std::string Drive::ShortNameIn(const fs::path& folder, const std::string& longName) const {
+  StartCall();
+  return ShortNameKnown(folder, longName);
+}
+
+std::string Drive::ShortNameKnown(const fs::path& folder, const std::string& longName) const {
   if (Is83(longName)) return longName;
   const auto basis = ShortBasis(longName);
   std::vector<std::string> same;
-  for (const auto& e : Entries(folder)) {
-    if (!Is83(e) && ShortBasis(e) == basis) same.push_back(Fold(e));
+  for (const auto& e : Listing(folder)) {
+    if (!Is83(e.name) && ShortBasis(e.name) == basis) same.push_back(Fold(e.name));
   }
   std::sort(same.begin(), same.end());
   const auto pos = std::find(same.begin(), same.end(), Fold(longName));
@@ -104,6 +112,11 @@ std::string Drive::ShortNameIn(const fs::path& folder, const std::string& longNa
 }
 
 Resolved Drive::Resolve(const std::string& winPath) const {
+  StartCall();
+  return ResolveKnown(winPath);
+}
+
+Resolved Drive::ResolveKnown(const std::string& winPath) const {
   Resolved r;
   std::string p = UpToNul(winPath);
   std::replace(p.begin(), p.end(), '/', '\\');
@@ -145,22 +158,21 @@ Resolved Drive::Resolve(const std::string& winPath) const {
   r.isFolder = true;
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const bool last = i + 1 == parts.size();
-    const auto names = Entries(r.host);
-    std::optional<std::string> match;
+    const auto& names = Listing(r.host);
+    const Entry* match = nullptr;
     for (const auto& n : names) {
-      if (SameName(n, parts[i])) match = n;
+      if (SameName(n.name, parts[i])) match = &n;
     }
     if (!match && parts[i].find('~') != std::string::npos) {
       for (const auto& n : names) {
-        if (SameName(ShortNameIn(r.host, n), parts[i])) match = n;
+        if (SameName(ShortNameKnown(r.host, n.name), parts[i])) match = &n;
       }
     }
-    const std::string name = match ? *match : parts[i];
+    const std::string name = match ? match->name : parts[i];
     r.host /= name;
     r.canonical += "\\" + Fold(name);
     r.onDisk += "\\" + name;
-    std::error_code ec;
-    const bool isDir = match && fs::is_directory(r.host, ec);
+    const bool isDir = match && match->folder;
     if (!match) {
       r.error = last ? PathError::FileMissing : PathError::PathMissing;
       r.isFolder = false;
@@ -177,7 +189,8 @@ Resolved Drive::Resolve(const std::string& winPath) const {
 }
 
 std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
-  const Resolved r = Resolve(winPath);
+  StartCall();
+  const Resolved r = ResolveKnown(winPath);
   if (r.error != PathError::None) return std::nullopt;
   std::string out = "C:";
   fs::path folder = root_;
@@ -189,7 +202,7 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
       given.size() > 2 && given[1] == ':' ? SplitPath(given.substr(2)) : std::vector<std::string>{};
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const bool asWritten = givenParts.size() == parts.size() && Is83(givenParts[i]);
-    out += "\\" + (asWritten ? givenParts[i] : ShortNameIn(folder, parts[i]));
+    out += "\\" + (asWritten ? givenParts[i] : ShortNameKnown(folder, parts[i]));
     folder /= parts[i];
   }
   if (parts.empty()) out += "\\";

@@ -96,6 +96,16 @@ class Drive {
   std::optional<std::string> ShortPath(const std::string& winPath) const;
   std::string ShortNameIn(const std::filesystem::path& folder, const std::string& longName) const;
 
+  // Folder listings are read from the host once per call, or, once kept, until the machine
+  // changes the drive: only for a drive folder nothing else writes to while the machine runs.
+  void KeepListings() { keepListings_ = true; }
+  // Every creation or removal of an item on the host drops what was read of its folder.
+  void Changed(const std::filesystem::path& item) const {
+    listings_.erase(item.parent_path());
+    listings_.erase(item.parent_path() / "");  // the root, when given with a final separator
+    listings_.erase(item);
+  }
+
   std::uint32_t Attributes(const Resolved& r) const;
   void SetAttributes(const Resolved& r, std::uint32_t attributes);
   void Forget(const Resolved& r);      // a deleted item keeps no attributes or locks
@@ -104,8 +114,22 @@ class Drive {
   std::string currentFolder = "C:\\";  // what relative paths start from
 
  private:
+  struct Entry {
+    std::string name;
+    bool folder = false;
+  };
+  const std::vector<Entry>& Listing(const std::filesystem::path& folder) const;
+  void StartCall() const {
+    if (!keepListings_) listings_.clear();
+  }
+  Resolved ResolveKnown(const std::string& winPath) const;
+  std::string ShortNameKnown(const std::filesystem::path& folder,
+                             const std::string& longName) const;
+
   std::filesystem::path root_;
   std::map<std::string, std::uint32_t> attributes_;  // canonical path -> stored bits
+  bool keepListings_ = false;
+  mutable std::map<std::filesystem::path, std::vector<Entry>> listings_;
 };
 
 std::optional<std::string> ReadHostFile(const std::filesystem::path& p);

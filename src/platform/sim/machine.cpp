@@ -601,6 +601,10 @@ const fs::path& Machine::DriveRoot() const {
   return impl_->drive.Root();
 }
 
+void Machine::KeepDriveListings() {
+  impl_->drive.KeepListings();
+}
+
 std::optional<fs::path> Machine::HostPath(const std::string& winPath) const {
   const auto r = impl_->drive.Resolve(winPath);
   if (r.error != detail::PathError::None) return std::nullopt;
@@ -618,7 +622,9 @@ bool Machine::WriteFile(const std::string& winPath, const std::string& bytes) {
   if ((r.error != detail::PathError::None && r.error != detail::PathError::FileMissing) ||
       (r.error == detail::PathError::None && r.isFolder))
     return false;
-  return detail::WriteHostFile(r.host, bytes);
+  const bool written = detail::WriteHostFile(r.host, bytes);
+  impl_->drive.Changed(r.host);
+  return written;
 }
 
 std::optional<std::string> Machine::ReadFile(const std::string& winPath) const {
@@ -637,7 +643,9 @@ bool Machine::CreateFolder(const std::string& winPath) {
   }
   if (r.error != detail::PathError::FileMissing) return false;
   std::error_code ec;
-  return fs::create_directory(r.host, ec);
+  const bool made = fs::create_directory(r.host, ec);
+  impl_->drive.Changed(r.host);
+  return made;
 }
 
 bool Machine::FileExists(const std::string& winPath) const {
@@ -652,7 +660,9 @@ bool Machine::RemoveFile(const std::string& winPath) {
   const auto r = impl_->drive.Resolve(winPath);
   if (r.error != detail::PathError::None || r.isFolder) return false;
   std::error_code ec;
-  if (!fs::remove(r.host, ec)) return false;
+  const bool removed = fs::remove(r.host, ec);
+  impl_->drive.Changed(r.host);
+  if (!removed) return false;
   impl_->drive.Forget(r);
   return true;
 }

@@ -438,7 +438,9 @@ Status Program::RegSaveKeyA(HKey key, const std::string& file) {
   if (r.error != PathError::FileMissing) return FileStatus(r.error);
   // Values are read from the store itself: a save shows the real bytes whatever a loaded
   // hijacker does to queries.
-  if (!WriteHostFile(r.host, WriteHive(*k, m_.IsNt()))) return platform::ERROR_CANTWRITE;
+  const bool written = WriteHostFile(r.host, WriteHive(*k, m_.IsNt()));
+  m_.drive.Changed(r.host);
+  if (!written) return platform::ERROR_CANTWRITE;
   m_.drive.Forget(r);
   return platform::ERROR_SUCCESS;
 }

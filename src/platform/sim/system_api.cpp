@@ -446,7 +446,9 @@ bool Program::DeleteFileA(const std::string& path) {
     if (f.canonical == r.canonical) return Fail(platform::ERROR_SHARING_VIOLATION);
   }
   std::error_code ec;
-  if (!fs::remove(r.host, ec)) return Fail(platform::ERROR_ACCESS_DENIED);
+  const bool removed = fs::remove(r.host, ec);
+  m_.drive.Changed(r.host);
+  if (!removed) return Fail(platform::ERROR_ACCESS_DENIED);
   m_.drive.Forget(r);
   return true;
 }
@@ -481,7 +483,9 @@ bool Program::CreateDirectoryA(const std::string& path) {
   if (r.error == PathError::None) return Fail(platform::ERROR_ALREADY_EXISTS);
   if (r.error != PathError::FileMissing) return Fail(PathStatus(r.error));
   std::error_code ec;
-  if (!fs::create_directory(r.host, ec)) return Fail(platform::ERROR_ACCESS_DENIED);
+  const bool made = fs::create_directory(r.host, ec);
+  m_.drive.Changed(r.host);
+  if (!made) return Fail(platform::ERROR_ACCESS_DENIED);
   m_.drive.Forget(r);
   return true;
 }
@@ -503,7 +507,9 @@ bool Program::CopyFileA(const std::string& existing, const std::string& target, 
   }
   const auto bytes = ReadHostFile(from.host);
   if (!bytes) return Fail(platform::ERROR_ACCESS_DENIED);
-  if (!WriteHostFile(to.host, *bytes)) return Fail(platform::ERROR_ACCESS_DENIED);
+  const bool written = WriteHostFile(to.host, *bytes);
+  m_.drive.Changed(to.host);
+  if (!written) return Fail(platform::ERROR_ACCESS_DENIED);
   // The copy carries the original's attributes; it needs the resolved form of its new name.
   const Resolved made = m_.drive.Resolve(UpToNul(target));
   m_.drive.SetAttributes(made, m_.drive.Attributes(from));
@@ -607,6 +613,7 @@ RtError Program::OpenForAppend(int fileNumber, const std::string& path) {
     }
   }
   std::ofstream create(r.host, std::ios::binary | std::ios::app);
+  if (r.error == PathError::FileMissing) m_.drive.Changed(r.host);
   if (!create) return platform::RT_PATH_FILE_ACCESS_ERROR;
   create.close();
   if (r.error == PathError::FileMissing) m_.drive.Forget(r);
@@ -635,7 +642,10 @@ RtError Program::PrintLine(int fileNumber, const std::string& text) {
   if (it == m_.files.end()) return platform::RT_BAD_FILE_NAME_OR_NUMBER;
   if (!it->second.append) return RT_BAD_FILE_MODE;
   // Written through at once, so that a crash later keeps every line written before it.
+  // Opening for append makes the file again if something removed it meanwhile.
+  const bool gone = m_.drive.Resolve(it->second.canonical).error != PathError::None;
   std::ofstream out(it->second.host, std::ios::binary | std::ios::app);
+  if (gone) m_.drive.Changed(it->second.host);
   out << text << "\r\n";
   out.flush();
   return out ? platform::RT_OK : platform::RT_DEVICE_IO_ERROR;
@@ -704,7 +714,9 @@ RtError Program::Kill(const std::string& path) {
   if (m_.drive.undeletable.count(r.canonical) || m_.drive.busy.count(r.canonical))
     return platform::RT_PERMISSION_DENIED;
   std::error_code ec;
-  if (!fs::remove(r.host, ec)) return platform::RT_PATH_FILE_ACCESS_ERROR;
+  const bool removed = fs::remove(r.host, ec);
+  m_.drive.Changed(r.host);
+  if (!removed) return platform::RT_PATH_FILE_ACCESS_ERROR;
   m_.drive.Forget(r);
   return platform::RT_OK;
 }
