@@ -1,5 +1,4 @@
-// Security, kernel, shell, runtime files, window system and regional settings as the program
-// sees them.
+// Kernel, shell and runtime files as the program sees them.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -16,13 +15,7 @@ using platform::Status;
 using Gate = Machine::Impl::Gate;
 
 namespace {
-constexpr Handle kCurrentProcess = ~Handle{0};     // (HANDLE)-1
-constexpr Handle kCurrentThread = ~Handle{0} - 1;  // (HANDLE)-2
-constexpr Status ERROR_CALL_NOT_IMPLEMENTED = 120;
-constexpr Status ERROR_NO_TOKEN = 1008;
-constexpr Status ERROR_INVALID_FLAGS = 1004;
 constexpr Status ERROR_INVALID_NAME = 123;
-constexpr Status ERROR_RPC_S_SERVER_UNAVAILABLE = 1722;
 constexpr Status ERROR_RESOURCE_LANG_NOT_FOUND = 15100;
 constexpr std::int32_t E_INVALIDARG = static_cast<std::int32_t>(0x80070057u);
 constexpr RtError RT_BAD_FILE_MODE = 54;
@@ -70,58 +63,6 @@ const Message kMessages[] = {
     {1722, "The RPC server is unavailable.\r\n"},
 };
 
-struct PrivilegeName {
-  const char* name;
-  std::uint32_t luid;
-};
-
-const PrivilegeName kPrivileges[] = {
-    {"SeCreateTokenPrivilege", 2},
-    {"SeAssignPrimaryTokenPrivilege", 3},
-    {"SeLockMemoryPrivilege", 4},
-    {"SeIncreaseQuotaPrivilege", 5},
-    {"SeMachineAccountPrivilege", 6},
-    {"SeTcbPrivilege", 7},
-    {"SeSecurityPrivilege", 8},
-    {"SeTakeOwnershipPrivilege", 9},
-    {"SeLoadDriverPrivilege", 10},
-    {"SeSystemProfilePrivilege", 11},
-    {"SeSystemtimePrivilege", 12},
-    {"SeProfileSingleProcessPrivilege", 13},
-    {"SeIncreaseBasePriorityPrivilege", 14},
-    {"SeCreatePagefilePrivilege", 15},
-    {"SeCreatePermanentPrivilege", 16},
-    {"SeBackupPrivilege", 17},
-    {"SeRestorePrivilege", 18},
-    {"SeShutdownPrivilege", 19},
-    {"SeDebugPrivilege", 20},
-    {"SeAuditPrivilege", 21},
-    {"SeSystemEnvironmentPrivilege", 22},
-    {"SeChangeNotifyPrivilege", 23},
-    {"SeRemoteShutdownPrivilege", 24},
-    {"SeUndockPrivilege", 25},
-    {"SeSyncAgentPrivilege", 26},
-    {"SeEnableDelegationPrivilege", 27},
-    {"SeManageVolumePrivilege", 28},
-    {"SeImpersonatePrivilege", 29},
-    {"SeCreateGlobalPrivilege", 30},
-};
-
-const char* PrivilegeNameOf(std::uint32_t luid) {
-  for (const auto& p : kPrivileges) {
-    if (p.luid == luid) return p.name;
-  }
-  return nullptr;
-}
-
-// Copies text plus NUL when it fits a buffer of `size` characters.
-bool CopyOut(const std::string& text, char* buffer, std::size_t size) {
-  if (buffer == nullptr || size <= text.size()) return false;
-  std::memcpy(buffer, text.data(), text.size());
-  buffer[text.size()] = '\0';
-  return true;
-}
-
 Status PathStatus(PathError e) {
   switch (e) {
     case PathError::None:
@@ -137,10 +78,15 @@ Status PathStatus(PathError e) {
   return platform::ERROR_PATH_NOT_FOUND;
 }
 
-bool SidWellFormed(const platform::SidBytes& sid) {
-  return sid.size() >= 8 && sid[0] == 1 && sid[1] <= 15 && sid.size() >= 8u + 4u * sid[1];
-}
 }  // namespace
+
+// Copies text plus NUL when it fits a buffer of `size` characters.
+bool CopyOut(const std::string& text, char* buffer, std::size_t size) {
+  if (buffer == nullptr || size <= text.size()) return false;
+  std::memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
+  return true;
+}
 
 const char* SystemMessage(std::uint32_t id) {
   for (const auto& m : kMessages) {
@@ -149,150 +95,9 @@ const char* SystemMessage(std::uint32_t id) {
   return nullptr;
 }
 
-std::uint32_t PrivilegeLuid(std::string_view name) {
-  for (const auto& p : kPrivileges) {
-    if (SameName(p.name, name)) return p.luid;
-  }
-  return 0;
-}
-
 bool Program::Fail(Status status) {
   m_.lastError = status;
   return false;
-}
-
-// ===== Security
-
-bool Program::OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("OpenProcessToken", false, &injected) == Gate::Fail) return Fail(injected);
-  if (!m_.IsNt()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
-  if (process != kCurrentProcess) return Fail(platform::ERROR_INVALID_HANDLE);
-  if (token == nullptr) return Fail(platform::ERROR_INVALID_PARAMETER);
-  const Handle h = m_.nextToken;
-  m_.nextToken += 4;
-  m_.tokens[h] = desiredAccess;
-  *token = h;
-  return true;
-}
-
-bool Program::OpenThreadToken(Handle thread, std::uint32_t /*desiredAccess*/, bool /*openAsSelf*/,
-                              Handle* /*token*/) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("OpenThreadToken", false, &injected) == Gate::Fail) return Fail(injected);
-  if (!m_.IsNt()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
-  if (thread != kCurrentThread) return Fail(platform::ERROR_INVALID_HANDLE);
-  // The program's thread never impersonates, so it has no token of its own.
-  return Fail(ERROR_NO_TOKEN);
-}
-
-bool Program::GetTokenInformation(Handle token, std::uint32_t infoClass,
-                                  platform::TokenGroups* buffer, std::uint32_t bufferLength,
-                                  std::uint32_t* returnLength) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("GetTokenInformation", false, &injected) == Gate::Fail) return Fail(injected);
-  if (!m_.IsNt()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
-  auto it = m_.tokens.find(token);
-  if (it == m_.tokens.end()) return Fail(platform::ERROR_INVALID_HANDLE);
-  if ((it->second & platform::TOKEN_QUERY) == 0) return Fail(platform::ERROR_ACCESS_DENIED);
-  if (infoClass != platform::TokenGroupsClass || returnLength == nullptr)
-    return Fail(platform::ERROR_INVALID_PARAMETER);
-  platform::TokenGroups groups{m_.groups};
-  const std::uint32_t size = platform::TokenGroupsByteSize(groups);
-  *returnLength = size;
-  if (buffer == nullptr || bufferLength < size) return Fail(platform::ERROR_INSUFFICIENT_BUFFER);
-  *buffer = std::move(groups);
-  return true;
-}
-
-bool Program::AllocateAndInitializeSid(const std::array<std::uint8_t, 6>& authority,
-                                       std::uint8_t subAuthorityCount, std::uint32_t s0,
-                                       std::uint32_t s1, std::uint32_t s2, std::uint32_t s3,
-                                       std::uint32_t s4, std::uint32_t s5, std::uint32_t s6,
-                                       std::uint32_t s7, platform::SidBytes* sid) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("AllocateAndInitializeSid", false, &injected) == Gate::Fail) return Fail(injected);
-  if (!m_.IsNt()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
-  if (sid == nullptr || subAuthorityCount > 8) return Fail(platform::ERROR_INVALID_PARAMETER);
-  const std::uint32_t subs[8] = {s0, s1, s2, s3, s4, s5, s6, s7};
-  platform::SidBytes out{1, subAuthorityCount};
-  out.insert(out.end(), authority.begin(), authority.end());
-  for (std::uint8_t i = 0; i < subAuthorityCount; ++i) {
-    for (int b = 0; b < 4; ++b)
-      out.push_back(static_cast<std::uint8_t>((subs[i] >> (8 * b)) & 0xFFu));
-  }
-  *sid = std::move(out);
-  return true;
-}
-
-bool Program::IsValidSid(const platform::SidBytes& sid) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("IsValidSid", false, &injected) == Gate::Fail) return Fail(injected);
-  return SidWellFormed(sid);
-}
-
-bool Program::EqualSid(const platform::SidBytes& a, const platform::SidBytes& b) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("EqualSid", false, &injected) == Gate::Fail) return Fail(injected);
-  if (!SidWellFormed(a) || !SidWellFormed(b)) return Fail(platform::ERROR_INVALID_PARAMETER);
-  m_.lastError = platform::ERROR_SUCCESS;
-  const std::size_t n = 8u + 4u * a[1];
-  return a[1] == b[1] &&
-         std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin());
-}
-
-void Program::FreeSid(platform::SidBytes& sid) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("FreeSid", true, &injected) == Gate::Skip) return;
-  sid.clear();
-}
-
-bool Program::LookupPrivilegeValueA(const char* systemName, const std::string& name,
-                                    platform::Luid* luid) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("LookupPrivilegeValueA", false, &injected) == Gate::Fail) return Fail(injected);
-  if (!m_.IsNt()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
-  if (systemName != nullptr && *systemName != '\0') return Fail(ERROR_RPC_S_SERVER_UNAVAILABLE);
-  const std::uint32_t value = PrivilegeLuid(UpToNul(name));
-  if (value == 0) return Fail(platform::ERROR_NO_SUCH_PRIVILEGE);
-  if (luid == nullptr) return Fail(platform::ERROR_INVALID_PARAMETER);
-  *luid = {value, 0};
-  return true;
-}
-
-bool Program::AdjustTokenPrivileges(Handle token, bool disableAll,
-                                    const platform::TokenPrivileges* newState,
-                                    std::uint32_t /*bufferLength*/) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("AdjustTokenPrivileges", false, &injected) == Gate::Fail) return Fail(injected);
-  if (!m_.IsNt()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
-  auto it = m_.tokens.find(token);
-  if (it == m_.tokens.end()) return Fail(platform::ERROR_INVALID_HANDLE);
-  if ((it->second & platform::TOKEN_ADJUST_PRIVILEGES) == 0)
-    return Fail(platform::ERROR_ACCESS_DENIED);
-  if (disableAll) {
-    for (auto& [name, enabled] : m_.privilegeState) enabled = false;
-    m_.lastError = platform::ERROR_SUCCESS;
-    return true;
-  }
-  if (newState == nullptr) return Fail(platform::ERROR_INVALID_PARAMETER);
-  bool allAssigned = true;
-  for (const auto& p : newState->Privileges) {
-    const char* name = p.Luid.HighPart == 0 ? PrivilegeNameOf(p.Luid.LowPart) : nullptr;
-    auto state = name ? m_.privilegeState.find(Fold(name)) : m_.privilegeState.end();
-    if (state == m_.privilegeState.end()) {
-      allAssigned = false;
-      continue;
-    }
-    constexpr std::uint32_t kRemoved = 4;
-    if (p.Attributes & kRemoved) {
-      m_.privilegeState.erase(state);
-    } else {
-      state->second = (p.Attributes & platform::SE_PRIVILEGE_ENABLED) != 0;
-    }
-  }
-  m_.lastError = allAssigned ? platform::ERROR_SUCCESS : platform::ERROR_NOT_ALL_ASSIGNED;
-  return true;
 }
 
 // ===== Kernel
@@ -719,219 +524,6 @@ RtError Program::Kill(const std::string& path) {
   if (!removed) return platform::RT_PATH_FILE_ACCESS_ERROR;
   m_.drive.Forget(r);
   return platform::RT_OK;
-}
-
-// ===== Ui and the window
-
-platform::Window& Program::MainWindow() {
-  return *this;
-}
-
-int Program::MessageBox(const std::string& text, std::uint32_t style,
-                        const std::optional<std::string>& title) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("MessageBox", false, &injected) == Gate::Fail) {
-    m_.lastError = injected;
-    return 0;
-  }
-  m_.boxes.push_back({text, style, title.value_or(platform::kApplicationTitle)});
-  if (m_.answers.empty()) return platform::IDOK;
-  const int answer = m_.answers.front();
-  m_.answers.pop_front();
-  return answer;
-}
-
-bool Program::ExitWindowsEx(std::uint32_t flags, std::uint32_t /*reserved*/) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("ExitWindowsEx", false, &injected) == Gate::Fail) return Fail(injected);
-  m_.exits.push_back(flags);
-  if (m_.exitFails) return Fail(platform::ERROR_ACCESS_DENIED);
-  constexpr std::uint32_t kNeedsPrivilege =
-      platform::EWX_SHUTDOWN | platform::EWX_REBOOT | platform::EWX_POWEROFF;
-  if (m_.IsNt() && (flags & kNeedsPrivilege) && !m_.PrivilegeEnabled("SeShutdownPrivilege"))
-    return Fail(platform::ERROR_PRIVILEGE_NOT_HELD);
-  return true;
-}
-
-namespace {
-std::size_t Index(platform::Control c) {
-  return static_cast<std::size_t>(c);
-}
-}  // namespace
-
-void Program::SetText(platform::Control control, const std::string& text) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.SetText", false, &injected) == Gate::Fail) return;
-  m_.controls.at(Index(control)).text = text;
-}
-
-std::string Program::GetText(platform::Control control) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.GetText", false, &injected) == Gate::Fail) return {};
-  return m_.controls.at(Index(control)).text;
-}
-
-void Program::SetEnabled(platform::Control control, bool enabled) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.SetEnabled", false, &injected) == Gate::Fail) return;
-  m_.controls.at(Index(control)).enabled = enabled;
-}
-
-bool Program::IsEnabled(platform::Control control) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.IsEnabled", false, &injected) == Gate::Fail) return false;
-  return m_.controls.at(Index(control)).enabled;
-}
-
-void Program::SetVisible(platform::Control control, bool visible) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.SetVisible", false, &injected) == Gate::Fail) return;
-  m_.controls.at(Index(control)).visible = visible;
-}
-
-bool Program::IsVisible(platform::Control control) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.IsVisible", false, &injected) == Gate::Fail) return false;
-  return m_.controls.at(Index(control)).visible;
-}
-
-void Program::Show() {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.Show", false, &injected) == Gate::Fail) return;
-  m_.shown = true;
-}
-
-void Program::Hide() {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.Hide", false, &injected) == Gate::Fail) return;
-  m_.shown = false;
-}
-
-void Program::Unload() {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.Unload", true, &injected) != Gate::Proceed) return;
-  m_.shown = false;
-  m_.loaded = false;
-}
-
-bool Program::IsLoaded() {
-  std::uint32_t injected = 0;
-  if (m_.Enter("Window.IsLoaded", false, &injected) == Gate::Fail) return false;
-  return m_.loaded;
-}
-
-// ===== Regional
-
-void Program::GetLocalTime(platform::SystemTime* time) {
-  std::uint32_t injected = 0;
-  m_.Enter("GetLocalTime", false, &injected);
-  if (time) *time = m_.Now();
-}
-
-namespace {
-int FormatOut(const std::string& text, char* buffer, int size, Status* error) {
-  const int needed = static_cast<int>(text.size()) + 1;
-  if (size == 0) return needed;
-  if (size < 0 || buffer == nullptr) {
-    *error = platform::ERROR_INVALID_PARAMETER;
-    return 0;
-  }
-  if (!CopyOut(text, buffer, static_cast<std::size_t>(size))) {
-    *error = platform::ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
-  return needed;
-}
-}  // namespace
-
-int Program::GetDateFormatA(std::uint32_t locale, std::uint32_t flags,
-                            const platform::SystemTime* time, const char* format, char* buffer,
-                            int size) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("GetDateFormatA", false, &injected) == Gate::Fail) return Fail(injected), 0;
-  constexpr std::uint32_t DATE_LONGDATE = 2;
-  if (locale != platform::LOCALE_USER_DEFAULT && locale != 0x800 && locale != 0)
-    return Fail(platform::ERROR_INVALID_PARAMETER), 0;
-  if (format != nullptr && flags != 0) return Fail(ERROR_INVALID_FLAGS), 0;
-  if (flags & ~(platform::DATE_SHORTDATE | DATE_LONGDATE)) return Fail(ERROR_INVALID_FLAGS), 0;
-  platform::SystemTime t = time ? *time : m_.Now();
-  if (time) {
-    if (!ValidTime(t)) return Fail(platform::ERROR_INVALID_PARAMETER), 0;
-    t = FromSeconds(ToSeconds(t), t.wMilliseconds);  // the day of week as Windows derives it
-  }
-  std::string picture = format                    ? std::string(format)
-                        : (flags & DATE_LONGDATE) ? std::string("dddd, MMMM d, yyyy")
-                                                  : m_.locale.shortDate;
-  // A date picture takes no time fields: their letters stand as they are.
-  t.wHour = t.wMinute = t.wSecond = 0;
-  std::string escaped;
-  for (char c : picture) {
-    if (std::string_view("hHmst").find(c) != std::string_view::npos) {
-      escaped += '\'';
-      escaped += c;
-      escaped += '\'';
-    } else {
-      escaped += c;
-    }
-  }
-  Status error = 0;
-  const int n =
-      FormatOut(FormatPicture(escaped, t, m_.locale.am, m_.locale.pm), buffer, size, &error);
-  if (n == 0) Fail(error);
-  return n;
-}
-
-int Program::GetTimeFormatA(std::uint32_t locale, std::uint32_t flags,
-                            const platform::SystemTime* time, const char* format, char* buffer,
-                            int size) {
-  std::uint32_t injected = 0;
-  if (m_.Enter("GetTimeFormatA", false, &injected) == Gate::Fail) return Fail(injected), 0;
-  constexpr std::uint32_t TIME_NOMINUTESORSECONDS = 1, TIME_NOSECONDS = 2, TIME_NOTIMEMARKER = 4,
-                          TIME_FORCE24HOURFORMAT = 8;
-  if (locale != platform::LOCALE_USER_DEFAULT && locale != 0x800 && locale != 0)
-    return Fail(platform::ERROR_INVALID_PARAMETER), 0;
-  if (flags & ~0xFu) return Fail(ERROR_INVALID_FLAGS), 0;
-  const platform::SystemTime t = time ? *time : m_.Now();
-  if (time && (t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59 || t.wMilliseconds > 999))
-    return Fail(platform::ERROR_INVALID_PARAMETER), 0;
-  std::string picture = format ? std::string(format) : m_.locale.longTime;
-  std::string edited;
-  for (std::size_t i = 0; i < picture.size(); ++i) {
-    const char c = picture[i];
-    if (c == '\'') {  // copy a literal whole
-      const auto end = picture.find('\'', i + 1);
-      const auto stop = end == std::string::npos ? picture.size() : end + 1;
-      edited += picture.substr(i, stop - i);
-      i = stop - 1;
-      continue;
-    }
-    if ((c == 's' && (flags & (TIME_NOSECONDS | TIME_NOMINUTESORSECONDS))) ||
-        (c == 'm' && (flags & TIME_NOMINUTESORSECONDS)) ||
-        (c == 't' && (flags & TIME_NOTIMEMARKER))) {
-      // Drop the field and the separator before it.
-      while (!edited.empty() &&
-             std::string_view("hHmst'").find(edited.back()) == std::string_view::npos)
-        edited.pop_back();
-      while (i + 1 < picture.size() && picture[i + 1] == c) ++i;
-      continue;
-    }
-    if (c == 'h' && (flags & TIME_FORCE24HOURFORMAT)) {
-      edited += 'H';
-      continue;
-    }
-    if (std::string_view("dMy").find(c) != std::string_view::npos) {
-      edited += '\'';
-      edited += c;
-      edited += '\'';
-      continue;
-    }
-    edited += c;
-  }
-  Status error = 0;
-  const int n =
-      FormatOut(FormatPicture(edited, t, m_.locale.am, m_.locale.pm), buffer, size, &error);
-  if (n == 0) Fail(error);
-  return n;
 }
 
 }  // namespace dravlin::sim::detail
