@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/rehearsal/machine_changes.h"
 #include "app/simrun/simrun.h"
 #include "platform/sim/persist/machine_folder.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace persist = dravlin::sim::persist;
+namespace rehearsal = dravlin::rehearsal;
 using dravlin::platform::Control;
 using dravlin::platform::HKEY_CLASSES_ROOT;
 using dravlin::platform::HKEY_CURRENT_USER;
@@ -83,8 +85,8 @@ TEST_P(BackupRestores, EverythingTheSecondStepDeleted) {
   dravlin::simrun::Session(m).Click(Control::CB_start);
   auto after = dravlin::simrun::Reboot(m);
   ASSERT_EQ(after.size(), 1u);
-  const auto registry = persist::SnapshotRegistry(m);
-  const auto files = persist::SnapshotFiles(m);
+  const auto registry = rehearsal::SnapshotRegistry(m);
+  const auto files = rehearsal::SnapshotFiles(m);
   after[0]->Click(Control::CB_start);
   after[0]->Close();
 
@@ -94,20 +96,20 @@ TEST_P(BackupRestores, EverythingTheSecondStepDeleted) {
                          m);
   CopyBack(m, folder);
 
-  std::vector<persist::RegChange> left;
-  for (auto& change : persist::DiffRegistry(registry, persist::SnapshotRegistry(m))) {
+  std::vector<rehearsal::RegChange> left;
+  for (auto& change : rehearsal::DiffRegistry(registry, rehearsal::SnapshotRegistry(m))) {
     if (!RepairedOnPurpose(change.key)) left.push_back(std::move(change));
   }
-  EXPECT_TRUE(left.empty()) << persist::FormatRegistryChanges(left);
-  std::vector<persist::FileChange> changed;
-  for (auto& change : persist::DiffFiles(files, persist::SnapshotFiles(m))) {
+  EXPECT_TRUE(left.empty()) << rehearsal::FormatRegistryChanges(left);
+  std::vector<rehearsal::FileChange> changed;
+  for (auto& change : rehearsal::DiffFiles(files, rehearsal::SnapshotFiles(m))) {
     // The log and the backup are new; a file put back by hand has the attributes it gets.
     const bool ours = change.path.find("\\Dravlin\\") != std::string::npos;
-    const bool attributesOnly = change.kind == persist::FileChange::Kind::Changed &&
+    const bool attributesOnly = change.kind == rehearsal::FileChange::Kind::Changed &&
                                 change.detail.find("content") == std::string::npos;
     if (!ours && !attributesOnly) changed.push_back(std::move(change));
   }
-  EXPECT_TRUE(changed.empty()) << persist::FormatFileChanges(changed);
+  EXPECT_TRUE(changed.empty()) << rehearsal::FormatFileChanges(changed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, BackupRestores,

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "app/rehearsal/machine_changes.h"
 #include "platform/registry.h"
 #include "platform/sim/persist/machine_folder.h"
 #include "regfile/regfile.h"
@@ -20,6 +21,7 @@ using dravlin::sim::NamedValue;
 using dravlin::sim::RegValue;
 using dravlin::sim::TempFolder;
 using namespace dravlin::sim::persist;
+using namespace dravlin::rehearsal;
 using namespace std::string_literals;
 
 constexpr platform::HKey HKLM = platform::HKEY_LOCAL_MACHINE;

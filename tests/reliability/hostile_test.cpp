@@ -14,6 +14,7 @@
 #include <random>
 #include <tuple>
 
+#include "app/rehearsal/machine_changes.h"
 #include "harness.h"
 #include "platform/sim/persist/machine_folder.h"
 
@@ -22,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace persist = sim::persist;
+namespace rehearsal = dravlin::rehearsal;
 
 // A ceiling for the whole test process, sanitizers included (these tests peak at 130 to 420 MB
 // under ASan): a text copied once per character, or a list that never ends, goes far beyond it.
@@ -93,10 +95,10 @@ TEST(HostileContents, FiveMegabyteAutoLoadValues) {
   std::string words(5u << 20, 'x');
   for (std::size_t i = 0; i < words.size(); i += 7) words[i] = ' ';
   text.machine().SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, words);
-  const auto before = persist::SnapshotRegistry(text.machine());
+  const auto before = rehearsal::SnapshotRegistry(text.machine());
   Drive(text, {Outcome::NotInfected});
-  const auto changes = persist::DiffRegistry(before, persist::SnapshotRegistry(text.machine()));
-  EXPECT_TRUE(changes.empty()) << persist::FormatRegistryChanges(changes);
+  const auto changes = rehearsal::DiffRegistry(before, rehearsal::SnapshotRegistry(text.machine()));
+  EXPECT_TRUE(changes.empty()) << rehearsal::FormatRegistryChanges(changes);
 }
 
 TEST(HostileContents, WindowsKeyNestedDeeperThanAHiveImageHolds) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "app/rehearsal/machine_changes.h"
 #include "app/simrun/simrun.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/persist/machine_folder.h"
@@ -237,8 +238,8 @@ class Rehearsal {
 
   // Returns whether the run ended normally.
   bool Run(const std::vector<std::string>& clicks) {
-    const auto registryBefore = sim::persist::SnapshotRegistry(m_);
-    const auto filesBefore = sim::persist::SnapshotFiles(m_);
+    const auto registryBefore = SnapshotRegistry(m_);
+    const auto filesBefore = SnapshotFiles(m_);
 
     PrintBoot(m_.Boot());
     StartProgram("the user");
@@ -251,11 +252,8 @@ class Rehearsal {
       out_ << "\nThe clicks are done; the window stays open.\n";
     }
     PrintLog();
-    out_ << "\nRegistry changes\n"
-         << sim::persist::FormatRegistryChanges(sim::persist::DiffRegistry(registryBefore, m_));
-    out_ << "\nFile changes\n"
-         << sim::persist::FormatFileChanges(
-                sim::persist::DiffFiles(filesBefore, sim::persist::SnapshotFiles(m_)));
+    out_ << "\nRegistry changes\n" << FormatRegistryChanges(DiffRegistry(registryBefore, m_));
+    out_ << "\nFile changes\n" << FormatFileChanges(DiffFiles(filesBefore, SnapshotFiles(m_)));
     PrintOutcome();
     return true;
   }
