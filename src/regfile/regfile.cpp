@@ -1,3 +1,4 @@
+// The .reg reader: the lines of the decoded text parsed into the model, from memory or a file.
 #include "regfile/regfile.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <utility>
 
 #include "platform/registry.h"
+#include "regfile/decoder.h"
 
 namespace dravlin::regfile {
 
@@ -42,194 +44,7 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && detail::EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
-// Converts the file's bytes into Windows-1252 text piece by piece as they arrive, so that a
-// large export is never held whole. The byte-order mark decides the encoding. A line
-// holding a character without a Windows-1252 byte gets '?' there and is noted in badLines; it
-// is an error unless the line is a comment.
-class Decoder {
- public:
-  explicit Decoder(const std::string& fileName) : file_(fileName) {}
-
-  void Feed(std::string_view chunk) {
-    if (encoding_ == Encoding::Unknown) {
-      head_.append(chunk);
-      if (head_.size() < 3) return;
-      Start();
-      return;
-    }
-    Convert(chunk);
-  }
-
-  void Finish() {
-    if (encoding_ == Encoding::Unknown) Start();
-    if (encoding_ == Encoding::Utf16 && (oddByte_ || highSurrogate_ != 0)) {
-      if (highSurrogate_ != 0) Emit(highSurrogate_);
-      if (oddByte_) {
-        throw FormatError(file_, static_cast<int>(line_ + 1),
-                          "expected UTF-16LE text: the file ends in the middle of a character, "
-                          "as if cut short");
-      }
-    }
-    if (encoding_ == Encoding::Utf8 && need_ > 0) Emit(0xFFFD);
-  }
-
-  std::string text;
-  std::vector<bool> badLines;
-
- private:
-  enum class Encoding { Unknown, Raw, Utf16, Utf8 };
-
-  void Start() {
-    std::string_view rest = head_;
-    if (rest.size() >= 2 && static_cast<unsigned char>(rest[0]) == 0xFF &&
-        static_cast<unsigned char>(rest[1]) == 0xFE) {
-      encoding_ = Encoding::Utf16;
-      rest.remove_prefix(2);
-    } else if (rest.size() >= 3 && static_cast<unsigned char>(rest[0]) == 0xEF &&
-               static_cast<unsigned char>(rest[1]) == 0xBB &&
-               static_cast<unsigned char>(rest[2]) == 0xBF) {
-      encoding_ = Encoding::Utf8;
-      rest.remove_prefix(3);
-    } else {
-      encoding_ = Encoding::Raw;
-    }
-    Convert(rest);
-    head_ = std::string();
-  }
-
-  void Convert(std::string_view bytes) {
-    switch (encoding_) {
-      case Encoding::Raw:
-        text.append(bytes);
-        break;
-      case Encoding::Utf16:
-        ConvertUtf16(bytes);
-        break;
-      case Encoding::Utf8:
-        for (const char b : bytes) Utf8Byte(static_cast<unsigned char>(b));
-        break;
-      case Encoding::Unknown:
-        break;
-    }
-  }
-
-  void ConvertUtf16(std::string_view bytes) {
-    std::size_t i = 0;
-    if (oddByte_ && !bytes.empty()) {
-      char pair[2];
-      const char* end = Unit(
-          static_cast<char16_t>(*oddByte_ | (static_cast<unsigned char>(bytes[0]) << 8)), pair);
-      text.append(pair, static_cast<std::size_t>(end - pair));
-      oddByte_.reset();
-      i = 1;
-    }
-    // A unit gives at most one byte, and a surrogate left from the last chunk one more: write
-    // them in place and trim, rather than grow the text a byte at a time.
-    const std::size_t at = text.size();
-    text.resize(at + (bytes.size() - i) / 2 + 1);
-    char* out = text.data() + at;
-    while (i + 1 < bytes.size()) {
-      if (highSurrogate_ == 0) {
-        // The run of plain ASCII units, with nothing to look up.
-        std::size_t lines = 0;
-        const char* in = bytes.data();
-        for (; i + 8 <= bytes.size(); i += 8) {
-          if ((in[i + 1] | in[i + 3] | in[i + 5] | in[i + 7]) != 0 ||
-              ((in[i] | in[i + 2] | in[i + 4] | in[i + 6]) & 0x80) != 0) {
-            break;
-          }
-          out[0] = in[i];
-          out[1] = in[i + 2];
-          out[2] = in[i + 4];
-          out[3] = in[i + 6];
-          out += 4;
-          lines += static_cast<std::size_t>(in[i] == '\n') + (in[i + 2] == '\n') +
-                   (in[i + 4] == '\n') + (in[i + 6] == '\n');
-        }
-        for (; i + 1 < bytes.size(); i += 2) {
-          const auto low = static_cast<unsigned char>(bytes[i]);
-          if (bytes[i + 1] != 0 || low >= 0x80) break;
-          *out++ = static_cast<char>(low);
-          lines += low == '\n';
-        }
-        line_ += lines;
-        if (i + 1 >= bytes.size()) break;
-      }
-      out = Unit(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                       (static_cast<unsigned char>(bytes[i + 1]) << 8)),
-                 out);
-      i += 2;
-    }
-    text.resize(static_cast<std::size_t>(out - text.data()));
-    if (i < bytes.size()) oddByte_ = static_cast<unsigned char>(bytes[i]);
-  }
-
-  char* Unit(char16_t u, char* out) {
-    if (highSurrogate_ != 0) {
-      const char32_t high = highSurrogate_;
-      highSurrogate_ = 0;
-      if (u >= 0xDC00 && u <= 0xDFFF) {
-        *out++ = Byte(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00u));
-        return out;
-      }
-      *out++ = Byte(high);
-    }
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      highSurrogate_ = u;
-      return out;
-    }
-    *out++ = Byte(u);
-    return out;
-  }
-
-  void Utf8Byte(unsigned char b) {
-    if (need_ > 0) {
-      if ((b & 0xC0) == 0x80) {
-        code_ = (code_ << 6) | (b & 0x3Fu);
-        if (--need_ == 0) Emit(code_);
-        return;
-      }
-      need_ = 0;
-      Emit(0xFFFD);  // not UTF-8: reported as unrepresentable on its line
-    }
-    if (b < 0x80) {
-      Emit(b);
-    } else if ((b & 0xE0) == 0xC0) {
-      need_ = 1;
-      code_ = b & 0x1Fu;
-    } else if ((b & 0xF0) == 0xE0) {
-      need_ = 2;
-      code_ = b & 0x0Fu;
-    } else if ((b & 0xF8) == 0xF0) {
-      need_ = 3;
-      code_ = b & 0x07u;
-    } else {
-      Emit(0xFFFD);
-    }
-  }
-
-  void Emit(char32_t c) { text.push_back(Byte(c)); }
-
-  char Byte(char32_t c) {
-    char byte = 0;
-    if (!ToCp1252(c, &byte)) {
-      if (badLines.size() <= line_) badLines.resize(line_ + 1, false);
-      badLines[line_] = true;
-      byte = '?';
-    }
-    if (c == U'\n') ++line_;
-    return byte;
-  }
-
-  const std::string& file_;
-  Encoding encoding_ = Encoding::Unknown;
-  std::string head_;
-  std::size_t line_ = 0;  // 0-based line of the next character
-  std::optional<unsigned char> oddByte_;
-  char32_t highSurrogate_ = 0;
-  int need_ = 0;  // UTF-8 continuation bytes still to come
-  char32_t code_ = 0;
-};
+using detail::Decoder;
 
 // Reads the text line by line as the decoder produces it; `more` feeds the decoder the next
 // piece of the file and returns false at the end (after Finish). Only the current line and
