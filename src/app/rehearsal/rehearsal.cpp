@@ -1,3 +1,4 @@
+// The run: boots, clicks and restarts of the program on a machine, told as they happen.
 #include "app/rehearsal/rehearsal.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <memory>
 
 #include "app/rehearsal/machine_changes.h"
+#include "app/rehearsal/transcript_text.h"
 #include "app/simrun/simrun.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/persist/machine_folder.h"
@@ -32,113 +34,6 @@ namespace {
 
 constexpr const char* kProgramName = "dravlin-sim";
 
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
-std::vector<std::string> SplitList(const std::string& s) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start <= s.size()) {
-    std::size_t comma = s.find(',', start);
-    if (comma == std::string::npos) comma = s.size();
-    std::string item = s.substr(start, comma - start);
-    item.erase(0, item.find_first_not_of(' '));
-    item.erase(item.find_last_not_of(' ') + 1);
-    if (!item.empty()) out.push_back(Lower(item));
-    start = comma + 1;
-  }
-  return out;
-}
-
-// Windows-1252 bytes (the log, registry text) as UTF-8 for the transcript.
-std::string AnsiToUtf8(const std::string& bytes) {
-  std::string out;
-  for (const char ch : bytes) {
-    const char32_t c = sim::persist::FromCp1252(static_cast<unsigned char>(ch));
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
-
-// Splits at CR LF (or a lone LF); a NUL or other control character is shown as \0 or \xNN.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out(1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (c == '\n') {
-      out.emplace_back();
-    } else if (c == '\0') {
-      out.back() += "\\0";
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
-      out.back() += buf;
-    } else {
-      out.back().push_back(c);
-    }
-  }
-  return out;
-}
-
-std::string Hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%x", static_cast<unsigned>(v));
-  return buf;
-}
-
-struct VersionName {
-  const char* preset;
-  const char* display;
-};
-constexpr VersionName kVersionNames[] = {
-    {"win31", "Windows 3.1 with Win32s"},
-    {"win95", "Windows 95"},
-    {"win98", "Windows 98"},
-    {"win98se", "Windows 98 SE"},
-    {"winme", "Windows ME"},
-    {"nt4", "Windows NT 4.0"},
-    {"win2000", "Windows 2000"},
-    {"winxp", "Windows XP"},
-    {"win2003", "Windows Server 2003"},
-    {"vista", "Windows Vista"},
-};
-
-std::string DescribeVersion(const sim::VersionSettings& v) {
-  std::string name = "an unnamed Windows";
-  for (const auto& n : kVersionNames) {
-    const auto p = sim::VersionPreset(n.preset);
-    if (p && p->platformId == v.platformId && p->major == v.major && p->minor == v.minor &&
-        p->build == v.build) {
-      name = std::string(n.display) + " (" + n.preset + ")";
-      break;
-    }
-  }
-  const std::uint32_t build =
-      v.platformId == platform::VER_PLATFORM_WIN32_NT ? v.build : v.build & 0xFFFF;
-  std::string out = name + ", " + std::to_string(v.major) + "." + std::to_string(v.minor) +
-                    " build " + std::to_string(build);
-  std::string csd = v.csd;
-  csd.erase(0, csd.find_first_not_of(' '));
-  csd.erase(csd.find_last_not_of(' ') + 1);
-  if (!csd.empty()) out += " " + csd;
-  out += v.platformId == platform::VER_PLATFORM_WIN32_NT ? ", NT-based" : ", DOS-based";
-  return out;
-}
-
 bool IsAdministrator(const Machine& m) {
   const auto admin = Machine::AdminSid();
   return std::any_of(m.TokenGroups().begin(), m.TokenGroups().end(), [&](const auto& g) {
@@ -146,47 +41,6 @@ bool IsAdministrator(const Machine& m) {
            (g.Attributes & platform::SE_GROUP_USE_FOR_DENY_ONLY) == 0;
   });
 }
-
-std::string IconName(std::uint32_t style) {
-  switch (style & 0xF0) {
-    case 0x10:
-      return "stop icon";
-    case 0x20:
-      return "question icon";
-    case platform::MB_ICONEXCLAMATION:
-      return "exclamation icon";
-    case platform::MB_ICONINFORMATION:
-      return "information icon";
-    default:
-      return "no icon";
-  }
-}
-
-std::string ExitFlags(std::uint32_t flags) {
-  std::string names;
-  const auto add = [&](const char* n) { names += std::string(names.empty() ? "" : " | ") + n; };
-  if ((flags & 3) == platform::EWX_LOGOFF) add("EWX_LOGOFF");
-  if (flags & platform::EWX_SHUTDOWN) add("EWX_SHUTDOWN");
-  if (flags & platform::EWX_REBOOT) add("EWX_REBOOT");
-  if (flags & platform::EWX_FORCE) add("EWX_FORCE");
-  if (flags & platform::EWX_POWEROFF) add("EWX_POWEROFF");
-  return Hex(flags) + " (" + names + ")";
-}
-
-struct ControlInfo {
-  Control control;
-  const char* name;
-  bool button;
-};
-// In the window's order, as a user reads it: explanation, partners, credit, version, buttons.
-constexpr ControlInfo kControls[] = {
-    {Control::Frame1, "Frame1", false},    {Control::label2, "label2", false},
-    {Control::Label3, "Label3", false},    {Control::Label4, "Label4", false},
-    {Control::Label1, "Label1", false},    {Control::Label5, "Label5", false},
-    {Control::Check1, "Check1", true},     {Control::Command1, "Command1", true},
-    {Control::Command3, "Command3", true}, {Control::Command2, "Command2", true},
-    {Control::CB_start, "CB_start", true},
-};
 
 // One line on err, rewritten in place, saying how far reading a large registry has come. Quiet
 // until `after` has passed, so that an ordinary machine loads without a flicker.
@@ -454,96 +308,6 @@ class Rehearsal {
 };
 
 }  // namespace
-
-std::string Usage() {
-  return "Usage: dravlin-sim [MACHINE_DIR] [options]\n"
-         "\n"
-         "Runs Dravlin on a simulated Windows machine as a user would and prints what happened.\n"
-         "Without MACHINE_DIR the built-in machine runs: an infected Windows XP (English).\n"
-         "A machine folder holds machine.json, registry.reg and c/ (drive C:); it is never\n"
-         "changed by the run.\n"
-         "\n"
-         "Options:\n"
-         "  --clicks LIST  the clicks to make, in order, across restarts (default\n"
-         "                 start,start,close); each is start or close\n"
-         "  --lang de|en   run with a German or an English user language\n"
-         "  --os NAME      run as another Windows: win95, win98, win98se, winme, nt4,\n"
-         "                 win2000, winxp, win2003, vista\n"
-         "  --out DIR      write the machine after the run (machine.json, registry.reg as\n"
-         "                 REGEDIT4, c/) into DIR, which must be empty or a machine folder\n"
-         "  --help         show this text\n"
-         "\n"
-         "Exit status: 0 when the run ended in an outcome the transcript shows, 1 when the\n"
-         "program ended abnormally, 2 for a bad command line or machine (nothing is written).\n";
-}
-
-ParsedArgs ParseArgs(const std::vector<std::string>& args) {
-  ParsedArgs r;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::string value;
-    bool hasValue = false;
-    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-      value = arg.substr(arg.find('=') + 1);
-      arg = arg.substr(0, arg.find('='));
-      hasValue = true;
-    }
-    const auto take = [&]() -> bool {
-      if (hasValue) return true;
-      if (i + 1 >= args.size()) {
-        r.error = arg + " needs a value";
-        return false;
-      }
-      value = args[++i];
-      return true;
-    };
-    if (arg == "--help" || arg == "-h") {
-      r.help = true;
-    } else if (arg == "--clicks") {
-      if (!take()) return r;
-      r.options.clicks = SplitList(value);
-      for (const std::string& c : r.options.clicks) {
-        if (c != "start" && c != "close") {
-          r.error = "unknown click '" + c + "' (expected start or close)";
-          return r;
-        }
-      }
-    } else if (arg == "--lang") {
-      if (!take()) return r;
-      value = Lower(value);
-      if (value != "de" && value != "en") {
-        r.error = "unknown language '" + value + "' (expected de or en)";
-        return r;
-      }
-      r.options.lang = value;
-    } else if (arg == "--os") {
-      if (!take()) return r;
-      if (!sim::VersionPreset(value)) {
-        std::string known;
-        for (const auto& n : sim::VersionPresetNames()) known += (known.empty() ? "" : ", ") + n;
-        r.error = "unknown Windows version '" + value + "' (known: " + known + ")";
-        return r;
-      }
-      r.options.os = Lower(value);
-    } else if (arg == "--out") {
-      if (!take()) return r;
-      if (value.empty()) {
-        r.error = "--out needs a folder";
-        return r;
-      }
-      r.options.outDir = value;
-    } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
-      r.error = "unknown option '" + arg + "'";
-      return r;
-    } else if (!r.options.machineDir) {
-      r.options.machineDir = arg;
-    } else {
-      r.error = "more than one machine folder given";
-      return r;
-    }
-  }
-  return r;
-}
 
 void WriteDefaultMachine(const fs::path& folder) {
   for (const EmbeddedFile& f : DefaultMachineFiles()) {
