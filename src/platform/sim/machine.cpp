@@ -1,4 +1,4 @@
-// The machine: settings, direct arrange/inspect access, boots, and the checkpoint that counts
+// The machine: its hijacker, boots, direct access to the drive, and the checkpoint that counts
 // every platform call and injects faults and crashes.
 #include "platform/sim/machine.h"
 
@@ -201,102 +201,6 @@ std::vector<std::string> Machine::Impl::Boot() {
 
 Machine::Machine(fs::path driveC) : impl_(std::make_unique<Impl>(std::move(driveC))) {}
 Machine::~Machine() = default;
-
-void Machine::SetVersion(const VersionSettings& version) {
-  impl_->version = version;
-}
-bool Machine::SetVersionPreset(std::string_view name) {
-  auto v = VersionPreset(name);
-  if (!v) return false;
-  impl_->version = *v;
-  return true;
-}
-const VersionSettings& Machine::Version() const {
-  return impl_->version;
-}
-bool Machine::IsNtBased() const {
-  return impl_->IsNt();
-}
-
-void Machine::SetLocale(const LocaleSettings& locale) {
-  impl_->locale = locale;
-}
-const LocaleSettings& Machine::Locale() const {
-  return impl_->locale;
-}
-
-void Machine::SetClock(const platform::SystemTime& time) {
-  impl_->clockSeconds = detail::ToSeconds(time);
-  impl_->clockMillis = time.wMilliseconds;
-}
-void Machine::AdvanceClock(std::int64_t seconds) {
-  impl_->clockSeconds += seconds;
-}
-platform::SystemTime Machine::Clock() const {
-  return impl_->Now();
-}
-
-void Machine::SetSystemDirectory(std::string path) {
-  impl_->systemDirectory = std::move(path);
-}
-std::string Machine::SystemDirectory() const {
-  return impl_->SystemDir();
-}
-void Machine::SetExePath(std::string path) {
-  impl_->exePath = std::move(path);
-}
-void Machine::SetCurrentFolder(std::string path) {
-  impl_->currentFolder = std::move(path);
-  if (!impl_->currentFolder.empty()) impl_->drive.currentFolder = impl_->currentFolder;
-}
-const std::string& Machine::CurrentFolder() const {
-  return impl_->currentFolder;
-}
-const std::string& Machine::ExePath() const {
-  return impl_->exePath;
-}
-
-platform::SidBytes Machine::AdminSid() {
-  return {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
-}
-platform::SidBytes Machine::UsersSid() {
-  return {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
-}
-platform::SidBytes Machine::EveryoneSid() {
-  return {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
-}
-
-void Machine::SetTokenGroups(std::vector<platform::SidAndAttributes> groups) {
-  impl_->groups = std::move(groups);
-}
-const std::vector<platform::SidAndAttributes>& Machine::TokenGroups() const {
-  return impl_->groups;
-}
-void Machine::SetAdmin(bool admin) {
-  impl_->groups = {{EveryoneSid(), 7}, {UsersSid(), 7}};
-  if (admin) impl_->groups.push_back({AdminSid(), 0xF});
-}
-void Machine::SetPrivileges(std::vector<PrivilegeSetting> privileges) {
-  impl_->privileges = std::move(privileges);
-  if (impl_->running) {
-    // Takes effect for the running program too, as if it had just started with them.
-    impl_->privilegeState.clear();
-    for (const auto& p : impl_->privileges)
-      impl_->privilegeState[Fold(p.name)] = p.enabledByDefault;
-  }
-}
-const std::vector<PrivilegeSetting>& Machine::Privileges() const {
-  return impl_->privileges;
-}
-bool Machine::PrivilegeEnabled(const std::string& name) const {
-  if (!impl_->running) {
-    for (const auto& p : impl_->privileges) {
-      if (detail::SameName(p.name, name)) return p.enabledByDefault;
-    }
-    return false;
-  }
-  return impl_->PrivilegeEnabled(name);
-}
 
 void Machine::SetHijacker(std::optional<HijackerSettings> hijacker) {
   impl_->hijacker = std::move(hijacker);
