@@ -1,5 +1,5 @@
-// The machine: its hijacker, boots, direct access to the drive, and the checkpoint that counts
-// every platform call and injects faults and crashes.
+// The machine: its state, its hijacker, boots, what the program showed, and the checkpoint that
+// counts every platform call and injects faults and crashes.
 #include "platform/sim/machine.h"
 
 #include <algorithm>
