@@ -8,6 +8,7 @@
 #include "platform/sim/machine.h"
 #include "registry/modRegAccess.h"
 #include "registry/modRegKeyRename.h"
+#include "workflow/runtime.h"
 
 namespace dravlin {
 namespace {
@@ -393,6 +394,14 @@ TEST_F(Reg, SaveToFileNeverRaisesAndSystemDirectoryFitsAnyLength) {
   EXPECT_EQ(ren->GetSystemDir(), deep);
   m.FailCall("GetSystemDirectoryA", 1, platform::ERROR_ACCESS_DENIED);
   EXPECT_EQ(ren->GetSystemDir(), "");
+}
+
+// Registry text as the workflow compares it: Windows-1252 capitals fold, but the multiplication
+// sign has no lower case; only blanks are trimmed, NULs are data.
+TEST(RegistryText, FoldsAndTrims) {
+  EXPECT_EQ(rt::LCase("QZ\xC0\xD7\xDE\x8A\x9F"), "qz\xE0\xD7\xFE\x9A\xFF");
+  EXPECT_EQ(rt::Trim(std::string("\0 a.dll \0", 9)), std::string("\0 a.dll \0", 9));
+  EXPECT_EQ(rt::Trim("  a b  "), "a b");
 }
 
 }  // namespace
