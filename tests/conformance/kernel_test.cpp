@@ -23,16 +23,6 @@ TEST_F(Kernel, GetVersionExA) {
     EXPECT_EQ(std::tie(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber),
               std::tie(expected.major, expected.minor, expected.build));
   }
-  // A record of a size Windows does not know is refused and left alone. The extended record
-  // came with NT 4.0 SP6; 95, 98 and ME refuse it:
-  // https://blog.csdn.net/weixin_33673142/article/details/117042880 (a copy of the old page)
-  OsVersionInfo wrong, extended;
-  wrong.dwOSVersionInfoSize = 100;
-  EXPECT_FALSE(kernel().GetVersionExA(&wrong));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(wrong.dwPlatformId, 0u);
-  extended.dwOSVersionInfoSize = 156;
-  EXPECT_EQ(kernel().GetVersionExA(&extended), info.dwPlatformId == VER_PLATFORM_WIN32_NT);
 }
 
 TEST_F(Kernel, GetShortPathNameA) {
