@@ -1,7 +1,6 @@
 // The conformance fixture: arranging and cleaning up through the platform under test.
 #include "conformance/conformance.h"
 
-#include <cstdio>
 #include <iostream>
 
 namespace dravlin::conformance {
@@ -144,20 +143,6 @@ void Conformance::SetPrivileges(const std::vector<std::string>& enabled) {
     EXPECT_EQ(kernel().GetLastError(), ERROR_SUCCESS) << "a privilege is not held";
   }
   kernel().CloseHandle(token);
-}
-
-std::string Printable(const std::string& bytes) {
-  std::string out = "\"";
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-      out.push_back(static_cast<char>(c));
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      out += escaped;
-    }
-  }
-  return out + "\"";
 }
 
 }  // namespace dravlin::conformance

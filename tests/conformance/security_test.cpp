@@ -1,7 +1,6 @@
 // Tokens, SIDs and privileges as the administrator check, the key renaming and the restart
 // use them.
 #include <algorithm>
-#include <array>
 #include <vector>
 
 #include "conformance/conformance.h"
@@ -13,43 +12,40 @@ using namespace platform;
 
 using Security = Conformance;
 
-const std::array<std::uint8_t, 6> kNtAuthority = {0, 0, 0, 0, 0, 5};
-
 SidBytes Sid(platform::Security& sec, std::uint8_t count, std::uint32_t s0, std::uint32_t s1) {
   SidBytes sid;
-  EXPECT_TRUE(sec.AllocateAndInitializeSid(kNtAuthority, count, s0, s1, 0, 0, 0, 0, 0, 0, &sid));
+  EXPECT_TRUE(
+      sec.AllocateAndInitializeSid({0, 0, 0, 0, 0, 5}, count, s0, s1, 0, 0, 0, 0, 0, 0, &sid));
   return sid;
 }
 
 TEST_F(Security, TokenGroups) {
-  // A thread that impersonates no one has no token of its own: callers fall back to the
+  // A thread that impersonates no one has no token of its own (1008): callers fall back to the
   // process token.
   Handle token = kSentinel;
   EXPECT_FALSE(sec().OpenThreadToken(kernel().GetCurrentThread(), TOKEN_QUERY, true, &token));
-  EXPECT_EQ(kernel().GetLastError(), 1008u) << "ERROR_NO_TOKEN";
+  EXPECT_EQ(kernel().GetLastError(), 1008u);
   EXPECT_EQ(token, kSentinel);
   ASSERT_TRUE(sec().OpenProcessToken(kernel().GetCurrentProcess(), TOKEN_QUERY, &token));
-
   // The size query fails with 122 and reports the size needed; one byte short is still too
   // small, and the buffer is left alone.
-  std::uint32_t needed = kSentinel;
+  std::uint32_t needed = kSentinel, length = kSentinel;
   EXPECT_FALSE(sec().GetTokenInformation(token, TokenGroupsClass, nullptr, 0, &needed));
   EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  ASSERT_NE(needed, kSentinel);
-  ASSERT_GT(needed, 4u);
   TokenGroups groups;
   groups.Groups.push_back({{0xbd}, kSentinel});
-  std::uint32_t length = kSentinel;
   EXPECT_FALSE(sec().GetTokenInformation(token, TokenGroupsClass, &groups, needed - 1, &length));
   EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(length, needed);
-  ASSERT_EQ(groups.Groups.size(), 1u);
-  EXPECT_EQ(groups.Groups[0].Attributes, kSentinel);
-
+  EXPECT_EQ(groups.Groups.size() + groups.Groups[0].Attributes, 1 + kSentinel);
   ASSERT_TRUE(sec().GetTokenInformation(token, TokenGroupsClass, &groups, needed, &length));
-  EXPECT_EQ(length, TokenGroupsByteSize(groups));
-  ASSERT_FALSE(groups.Groups.empty());
-  for (const auto& group : groups.Groups) EXPECT_TRUE(sec().IsValidSid(group.Sid));
+  // The 32-bit layout: the count, a SID pointer and attributes per group, then the SIDs.
+  std::uint32_t size = 4;
+  for (const auto& group : groups.Groups) {
+    EXPECT_TRUE(sec().IsValidSid(group.Sid));
+    size += 8 + static_cast<std::uint32_t>(group.Sid.size());
+  }
+  EXPECT_EQ(length, size);
   const SidBytes admins = Sid(sec(), 2, 32, 544);
   const auto admin = std::find_if(groups.Groups.begin(), groups.Groups.end(),
                                   [&](const SidAndAttributes& g) { return g.Sid == admins; });
@@ -64,7 +60,7 @@ TEST_F(Security, TokenGroups) {
   EXPECT_TRUE(kernel().CloseHandle(token));
 }
 
-TEST_F(Security, Sids) {
+TEST_F(Security, SidsAndPrivilegeNames) {
   SidBytes sid = Sid(sec(), 2, 32, 544);
   const SidBytes expected = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
   EXPECT_EQ(sid, expected);
@@ -81,9 +77,7 @@ TEST_F(Security, Sids) {
   }
   sec().FreeSid(sid);
   EXPECT_TRUE(sec().IsValidSid(copy)) << "freeing one SID leaves copies alone";
-}
 
-TEST_F(Security, LookupPrivilegeValueA) {
   // Windows' well-known values, found in any case.
   const std::pair<const char*, Luid> known[] = {{"SeBackupPrivilege", {17, 0}},
                                                 {"serestoreprivilege", {18, 0}},
@@ -100,36 +94,27 @@ TEST_F(Security, LookupPrivilegeValueA) {
 }
 
 // Each token handle carries the access it was opened with: adjusting needs
-// TOKEN_ADJUST_PRIVILEGES, reading the groups TOKEN_QUERY; handle 0 is no token (6).
-TEST_F(Security, TokenAccess) {
-  Handle queryOnly = 0, adjustOnly = 0;
+// TOKEN_ADJUST_PRIVILEGES, reading the groups TOKEN_QUERY; handle 0 is no token (6). Each step's
+// effect shows in whether a key can be saved, which needs the backup privilege.
+TEST_F(Security, AdjustTokenPrivileges) {
+  Handle token = 0, queryOnly = 0;
   ASSERT_TRUE(sec().OpenProcessToken(kernel().GetCurrentProcess(), TOKEN_QUERY, &queryOnly));
   ASSERT_TRUE(
-      sec().OpenProcessToken(kernel().GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &adjustOnly));
-  Luid backup;
-  ASSERT_TRUE(sec().LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &backup));
-  const TokenPrivileges state{{{backup, SE_PRIVILEGE_ENABLED}}};
-  EXPECT_FALSE(sec().AdjustTokenPrivileges(queryOnly, false, &state, 0));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(sec().AdjustTokenPrivileges(0, false, &state, 0));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_INVALID_HANDLE);
-  std::uint32_t needed = 0;
-  EXPECT_FALSE(sec().GetTokenInformation(adjustOnly, TokenGroupsClass, nullptr, 0, &needed));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(sec().AdjustTokenPrivileges(adjustOnly, false, &state, 0));
-  EXPECT_TRUE(kernel().CloseHandle(queryOnly));
-  EXPECT_TRUE(kernel().CloseHandle(adjustOnly));
-}
-
-TEST_F(Security, AdjustTokenPrivileges) {
-  Handle token = 0;
-  ASSERT_TRUE(sec().OpenProcessToken(kernel().GetCurrentProcess(),
-                                     TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+      sec().OpenProcessToken(kernel().GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
   Luid backup, createToken;
   ASSERT_TRUE(sec().LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &backup));
   ASSERT_TRUE(sec().LookupPrivilegeValueA(nullptr, "SeCreateTokenPrivilege", &createToken));
-  const HKey key = Create(scratch(), "ToSave");
-  // Each step's effect shows in whether a key can be saved (which needs the backup privilege).
+  const LuidAndAttributes on{backup, SE_PRIVILEGE_ENABLED}, off{backup, 0},
+      lacking{createToken, SE_PRIVILEGE_ENABLED};
+  for (const Handle refused : {queryOnly, Handle{0}}) {
+    const TokenPrivileges state{{on}};
+    EXPECT_FALSE(sec().AdjustTokenPrivileges(refused, false, &state, 0));
+    EXPECT_EQ(kernel().GetLastError(), refused ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+  }
+  std::uint32_t needed = 0;
+  EXPECT_FALSE(sec().GetTokenInformation(token, TokenGroupsClass, nullptr, 0, &needed));
+  EXPECT_EQ(kernel().GetLastError(), ERROR_ACCESS_DENIED);
+
   struct Step {
     const char* what;
     bool disableAll;
@@ -137,8 +122,6 @@ TEST_F(Security, AdjustTokenPrivileges) {
     Status lastError;
     Status save;
   };
-  const LuidAndAttributes on{backup, SE_PRIVILEGE_ENABLED}, off{backup, 0},
-      lacking{createToken, SE_PRIVILEGE_ENABLED};
   const Step steps[] = {
       {"enable a held one", false, {on}, ERROR_SUCCESS, ERROR_SUCCESS},
       {"disable all, ignoring the record", true, {on}, ERROR_SUCCESS, ERROR_PRIVILEGE_NOT_HELD},
@@ -146,6 +129,7 @@ TEST_F(Security, AdjustTokenPrivileges) {
       {"one lacking", false, {lacking, on}, ERROR_NOT_ALL_ASSIGNED, ERROR_SUCCESS},
       {"attributes 0 disable just that one", false, {off}, ERROR_SUCCESS, ERROR_PRIVILEGE_NOT_HELD},
   };
+  const HKey key = Create(scratch(), "ToSave");
   int file = 0;
   for (const Step& step : steps) {
     const TokenPrivileges state{step.privileges};
@@ -157,6 +141,7 @@ TEST_F(Security, AdjustTokenPrivileges) {
         << step.what;
   }
   EXPECT_TRUE(kernel().CloseHandle(token));
+  EXPECT_TRUE(kernel().CloseHandle(queryOnly));
 }
 
 }  // namespace

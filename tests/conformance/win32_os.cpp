@@ -1,4 +1,4 @@
-// The suite's own arrangements through Windows: key security, files in use, the current folder.
+// The suite's own arrangements through Windows: key security and files in use.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -66,16 +66,6 @@ void Release(Held& held) {
     ::CloseHandle(reinterpret_cast<HANDLE>(*it));
   }
   held = {};
-}
-
-std::string CurrentFolder() {
-  char folder[MAX_PATH] = {};
-  const DWORD n = ::GetCurrentDirectoryA(MAX_PATH, folder);
-  return n > 0 && n < MAX_PATH ? std::string(folder, n) : std::string();
-}
-
-bool SetCurrentFolder(const std::string& path) {
-  return ::SetCurrentDirectoryA(path.c_str()) != 0;
 }
 
 }  // namespace dravlin::conformance::os

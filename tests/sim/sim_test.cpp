@@ -1,0 +1,266 @@
+// What only the simulated machine does: the hijacker on both Windows families, boots and
+// RunOnce, injected failures and crashes, hive images, short names and regional formats.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <type_traits>
+
+#include "platform/key.h"
+#include "platform/sim/internal.h"
+#include "platform/sim/machine.h"
+
+namespace dravlin::sim {
+namespace {
+
+using namespace dravlin::platform;
+
+static_assert(!std::is_base_of_v<std::exception, ProgramCrash>,
+              "a crash must not be catchable as a standard exception");
+
+constexpr const char* kLive = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+constexpr const char* kRunOnce = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+class Sim : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  Machine m{dir.path()};
+  Services& s = m.services();
+  Registry& reg = s.registry;
+
+  // Enables privileges in the program's token through the platform, as a program would.
+  void Enable(std::initializer_list<const char*> names) {
+    Handle token = 0;
+    ASSERT_TRUE(s.security.OpenProcessToken(s.kernel.GetCurrentProcess(),
+                                            TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    TokenPrivileges tp;
+    for (const char* n : names) {
+      Luid luid;
+      ASSERT_TRUE(s.security.LookupPrivilegeValueA(nullptr, n, &luid));
+      tp.Privileges.push_back({luid, SE_PRIVILEGE_ENABLED});
+    }
+    ASSERT_TRUE(s.security.AdjustTokenPrivileges(token, false, &tp, 0));
+    ASSERT_TRUE(s.kernel.CloseHandle(token));
+  }
+  // A value as the program reads it (size query, then the data); "<status>" when a call fails.
+  std::string Read(HKey root, const std::string& path, const std::string& name) {
+    UniqueKey k(reg);
+    std::uint32_t cb = 0;
+    Status st = reg.RegOpenKeyExA(root, path, 0, KEY_READ, k.put());
+    if (st == ERROR_SUCCESS) st = reg.RegQueryValueExA(k.get(), name, nullptr, nullptr, &cb);
+    std::string out(cb, '#');
+    if (st == ERROR_SUCCESS) {
+      st = reg.RegQueryValueExA(k.get(), name, nullptr, reinterpret_cast<std::uint8_t*>(out.data()),
+                                &cb);
+    }
+    return st == ERROR_SUCCESS ? out : "<" + std::to_string(st) + ">";
+  }
+  // Saves an HKLM key to a hive file, or restores one into an HKLM key (created if missing).
+  Status Save(const std::string& path, const std::string& file) {
+    UniqueKey k(reg);
+    const Status st = reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, k.put());
+    return st ? st : reg.RegSaveKeyA(k.get(), file);
+  }
+  Status Restore(const std::string& path, const std::string& file) {
+    UniqueKey k(reg);
+    const Status st =
+        reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, k.put(), nullptr);
+    return st ? st : reg.RegRestoreKeyA(k.get(), file, REG_FORCE_RESTORE);
+  }
+};
+
+TEST_F(Sim, NtHijackerBlanksItsValueForEveryQuery) {
+  const std::string dll = "C:\\WINDOWS\\system32\\qzhook.dll";
+  const std::string named = "c:\\windows\\system32\\QZHOOK.DLL";  // the same file
+  // It loads only with its file present and named in the entry.
+  m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", named);
+  m.SetHijacker(HijackerSettings{dll, '\0'});
+  m.Boot();
+  EXPECT_FALSE(m.HijackerLoaded()) << "no DLL file";
+  m.WriteFile(dll, "MZ");
+  for (char blank : {'\0', ' '}) {
+    m.SetHijacker(HijackerSettings{dll, blank});
+    m.Reboot();
+    ASSERT_TRUE(m.HijackerLoaded());
+    const std::string blanked(dll.size() + 1, blank);
+    EXPECT_EQ(blanked,
+              Read(HKEY_LOCAL_MACHINE, "software\\microsoft\\windows nt\\currentversion\\WINDOWS",
+                   "appinit_dlls"));
+    EXPECT_EQ(named + '\0', m.GetValue(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs")->data);
+    EXPECT_FALSE(s.kernel.DeleteFileA(dll)) << "a loaded DLL stays";
+    EXPECT_EQ(ERROR_ACCESS_DENIED, s.kernel.GetLastError());
+  }
+  // Not named, or the live key gone: the next boot loads nothing and the DLL can go.
+  m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", "");
+  m.Reboot();
+  EXPECT_FALSE(m.HijackerLoaded()) << "not named";
+  m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", dll);
+  ASSERT_TRUE(m.DeleteKey(HKEY_LOCAL_MACHINE, kLive));
+  m.Reboot();
+  EXPECT_FALSE(m.HijackerLoaded());
+  EXPECT_TRUE(s.kernel.DeleteFileA(dll));
+}
+
+TEST_F(Sim, RebootRunsAndConsumesRunOnceAndEndsTheProgram) {
+  m.WriteFile(m.ExePath(), "MZ");
+  m.SetString(HKEY_LOCAL_MACHINE, kRunOnce, "dravlin", "C:\\PROGRA~1\\Dravlin\\dravlin.exe");
+  m.SetString(HKEY_CURRENT_USER, kRunOnce, "later", "notepad.exe");
+  Enable({"SeBackupPrivilege"});
+  HKey open = 0;
+  ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &open));
+  ASSERT_EQ(RT_OK, s.files.OpenForAppend(1, "C:\\log.txt"));
+  s.ui.MainWindow().Show();
+
+  const auto ran = m.Reboot();
+  EXPECT_EQ((std::vector<std::string>{"C:\\PROGRA~1\\Dravlin\\dravlin.exe", "notepad.exe"}), ran);
+  EXPECT_TRUE(m.NamesProgram(ran[0]));
+  EXPECT_TRUE(m.NamesProgram("\"C:\\Program Files\\Dravlin\\DRAVLIN.EXE\""));
+  EXPECT_FALSE(m.NamesProgram(ran[1]));
+  EXPECT_TRUE(m.Reboot().empty()) << "entries run once";
+  EXPECT_EQ(0u, m.OpenKeyHandles() + m.OpenFiles());
+  EXPECT_FALSE(m.WindowShown() || m.PrivilegeEnabled("SeBackupPrivilege"));
+  std::uint32_t cb = 0;
+  EXPECT_EQ(ERROR_INVALID_HANDLE, reg.RegQueryValueExA(open, "x", nullptr, nullptr, &cb))
+      << "handles do not survive a reboot";
+}
+
+TEST_F(Sim, TheNthCallFailsInItsOwnFormAndACrashKeepsWhatWasWritten) {
+  m.CreateKey(HKEY_CURRENT_USER, "K");
+  m.FailCall("RegOpenKeyExA", 2, ERROR_ACCESS_DENIED);
+  for (const Status expected : {0u, ERROR_ACCESS_DENIED, 0u}) {  // fires once
+    HKey h = 0xdeadbeef;
+    EXPECT_EQ(expected, reg.RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, &h));
+    if (expected == 0) {
+      reg.RegCloseKey(h);
+    } else {
+      EXPECT_EQ(0xdeadbeefu, h);
+    }
+  }
+  // A Win32 failure sets the last error and changes nothing; a runtime one its error number.
+  m.FailCall("DeleteFileA", 1, ERROR_SHARING_VIOLATION);
+  m.WriteFile("C:\\x", "");
+  EXPECT_FALSE(s.kernel.DeleteFileA("C:\\x"));
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, s.kernel.GetLastError());
+  EXPECT_TRUE(m.FileExists("C:\\x"));
+  m.FailCall("Files.OpenForAppend", 1, RT_PERMISSION_DENIED);
+  EXPECT_EQ(RT_PERMISSION_DENIED, s.files.OpenForAppend(1, "C:\\log.txt"));
+  EXPECT_FALSE(m.FileExists("C:\\log.txt"));
+
+  const auto before = m.CallCount();
+  m.CrashAtCall(3);
+  UniqueKey k(reg);
+  const auto set = [&](const char* name) {
+    return reg.RegSetValueExA(k.get(), name, REG_SZ, reinterpret_cast<const std::uint8_t*>("1"), 2);
+  };
+  ASSERT_EQ(0u, reg.RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, k.put(), nullptr));
+  ASSERT_EQ(0u, set("first"));
+  EXPECT_THROW(set("second"), ProgramCrash);
+  EXPECT_TRUE(m.ProgramDead());
+  EXPECT_TRUE(m.GetValue(HKEY_CURRENT_USER, "K", "first"));
+  EXPECT_FALSE(m.GetValue(HKEY_CURRENT_USER, "K", "second"));
+  // After death every call throws and closes quietly do nothing.
+  EXPECT_THROW(s.kernel.GetLastError(), ProgramCrash);
+  EXPECT_EQ(0u, k.Close());
+  EXPECT_EQ(1u, m.OpenKeyHandles()) << "a dead program closes nothing";
+  EXPECT_EQ(before + 3, m.CallCount());
+  m.Reboot();
+  EXPECT_FALSE(m.ProgramDead());
+  EXPECT_NO_THROW(s.kernel.GetLastError());
+  // A crash point on a close ends the program without throwing from the close.
+  m.CrashAtCall(2);
+  {
+    UniqueKey held(reg);
+    ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, held.put()));
+  }
+  EXPECT_TRUE(m.ProgramDead());
+}
+
+std::string U32(std::uint32_t v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  return s;
+}
+
+// An image with a correct header and checksum around any payload, so the reader's inner checks
+// are what gets exercised.
+std::string Framed(const std::string& payload) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char ch : payload) {
+    crc ^= ch;
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+  }
+  return detail::WriteHive(detail::Key{}).substr(0, 8) + U32(1) +
+         U32(static_cast<std::uint32_t>(payload.size())) + U32(crc ^ 0xFFFFFFFFu) + payload;
+}
+
+TEST_F(Sim, HiveRestoreRefusesDamagedImagesAndKeepsTheKey) {
+  Enable({"SeBackupPrivilege", "SeRestorePrivilege"});
+  m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\Sub", "", REG_BINARY, std::string("\0\xff", 2));
+  m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "keep", REG_SZ, "x");
+  ASSERT_EQ(0u, Save("SOFTWARE\\Src", "C:\\h.hiv"));
+  const std::string image = *m.ReadFile("C:\\h.hiv");
+  // One bit of the data, which the image holds verbatim: only the checksum can tell.
+  const auto data = image.find(std::string("\0\xff", 2));
+  ASSERT_NE(std::string::npos, data);
+  std::string flipped = image;
+  flipped[data + 1] ^= 0x40;
+  // A key is: name length, name, value count, values, subkey count, subkeys.
+  const std::string none = U32(0) + U32(0) + U32(0);
+  std::string nested = U32(0) + U32(0) + U32(1);
+  for (int i = 0; i < 2000; ++i) nested += U32(1) + "k" + U32(0) + U32(1);
+  nested += U32(1) + "k" + U32(0) + U32(0);
+  const auto child = [](const std::string& name) { return U32(1) + name + U32(0) + U32(0); };
+  const std::string damaged[] = {
+      image.substr(0, image.size() - 3),
+      flipped,
+      "REGEDIT4\r\n",
+      "",
+      Framed(U32(0) + U32(0xFFFFFFFF) + U32(0)),  // counts far beyond the input
+      Framed(U32(0xFFFFFFF0)),                    // a name longer than the input
+      Framed(nested),                             // deeper than any real key
+      Framed(U32(0) + U32(0) + U32(1) + U32(3) + "a\\b" + U32(0) + U32(0)),
+      Framed(U32(0) + U32(0) + U32(2) + child("a") + child("A")),
+      Framed(none + "x"),  // trailing bytes
+  };
+  for (const auto& bytes : damaged) {
+    m.WriteFile("C:\\bad.hiv", bytes);
+    EXPECT_EQ(ERROR_REGISTRY_CORRUPT, Restore("SOFTWARE\\Dst", "C:\\bad.hiv")) << bytes.size();
+  }
+  EXPECT_EQ(1u, m.ExportTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst").size());
+  ASSERT_EQ(0u, Restore("SOFTWARE\\Dst", "C:\\h.hiv"));
+  EXPECT_EQ(std::string("\0\xff", 2),
+            m.GetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Sub", "")->data);
+  m.WriteFile("C:\\none.hiv", Framed(none));
+  EXPECT_EQ(0u, Restore("SOFTWARE\\Dst", "C:\\none.hiv"));
+}
+
+TEST_F(Sim, ShortNamesAreNumberedPerBasis) {
+  m.WriteFile("C:\\Program Files\\Dravlin\\dravlin.exe", "MZ");
+  m.CreateFolder("C:\\Programs Extra");
+  m.WriteFile("C:\\my.long file+name.html", "");
+  const std::pair<const char*, const char*> cases[] = {
+      {"C:\\Program Files\\Dravlin\\dravlin.exe", "C:\\PROGRA~1\\Dravlin\\dravlin.exe"},
+      {"c:\\programs extra", "c:\\PROGRA~2"},  // the drive letter as given
+      {"C:\\my.long file+name.html", "C:\\MYLONG~1.HTM"},
+  };
+  for (const auto& [longPath, shortPath] : cases) {
+    char buf[64];
+    EXPECT_EQ(std::strlen(shortPath), s.kernel.GetShortPathNameA(longPath, buf, sizeof buf));
+    EXPECT_STREQ(shortPath, buf);
+  }
+  EXPECT_TRUE(s.shell.PathFileExistsA("C:\\progra~1\\DRAVLIN\\DRAVLIN.EXE"));
+}
+
+TEST(SimFormats, PicturesAsWindowsFormatsThem) {
+  const SystemTime t{2026, 3, 0, 7, 14, 5, 9, 0};
+  const std::pair<const char*, const char*> pictures[] = {
+      {"dd.MM.yyyy HH:mm:ss", "07.03.2026 14:05:09"},
+      {"M/d/yyyy h:mm:ss tt", "3/7/2026 2:05:09 PM"},
+      {"d-M-yy hh'h' t", "7-3-26 02h P"},
+      {"'it''s' H", "it's 14"},
+  };
+  for (const auto& [picture, text] : pictures) EXPECT_EQ(text, FormatPicture(picture, t));
+  EXPECT_EQ("12 AM", FormatPicture("h tt", SystemTime{2026, 1, 0, 1, 0, 0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace dravlin::sim
