@@ -198,6 +198,8 @@ TEST(MachineFolder, LoadsIntoAPrivateCopyAndSavesAReadableFolderThatLoadsTheSame
       {"Stealth", {platform::REG_SZ, "\0\0\0\0\0 \0"s}},
       {"NoTerminator", {platform::REG_SZ, "abc"}},
       {"Control", {platform::REG_SZ, "a\x01\tb\x7f\0"s}},
+      {"Del", {platform::REG_SZ, "a\x7f\0"s}},
+      {"ab", {platform::REG_BINARY, std::string(30, '\1')}},
       {"Multi", {platform::REG_MULTI_SZ, "a\0b\0\0"s}},
       {"Dw", {platform::REG_DWORD, "\x78\x56\x34\x12"s}},
       {"ShortDw", {platform::REG_DWORD, "\x01\x02"s}},
@@ -230,12 +232,16 @@ TEST(MachineFolder, LoadsIntoAPrivateCopyAndSavesAReadableFolderThatLoadsTheSame
   // can carry them, CR LF lines of at most 80 characters, hex lists wrapped after a comma.
   const std::string text = Read(out / "registry.reg");
   EXPECT_EQ(text.rfind("REGEDIT4\r\n", 0), 0u);
-  for (const char* line :
-       {"\"Plain\"=\"C:\\\\x \\\"q\\\" ; [not a key]\xE4\xFF\"\r\n",
-        "\"Stealth\"=hex(1):00,00,00,00,00,20,00\r\n", "\"Control\"=hex(1):61,01,09,62,7f,00\r\n",
-        "\"Dw\"=dword:12345678\r\n", "\"ShortDw\"=hex(4):01,02\r\n"}) {
+  for (const char* line : {"\"Plain\"=\"C:\\\\x \\\"q\\\" ; [not a key]\xE4\xFF\"\r\n",
+                           "\"Stealth\"=hex(1):00,00,00,00,00,20,00\r\n",
+                           "\"Control\"=hex(1):61,01,09,62,7f,00\r\n", "\"Dw\"=dword:12345678\r\n",
+                           "\"ShortDw\"=hex(4):01,02\r\n", "\"Del\"=hex(1):61,7f,00\r\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
+  // The backslash of a wrapped line stands at column 78 at most.
+  std::string wrapped = "\"ab\"=hex:";
+  for (int i = 0; i < 22; ++i) wrapped += "01,";
+  EXPECT_NE(text.find(wrapped + "\\\r\n  01,"), std::string::npos) << wrapped;
   std::size_t start = 0;
   while (start < text.size()) {
     const std::size_t end = text.find("\r\n", start);
