@@ -4,17 +4,6 @@
 
 namespace dravlin::scenario {
 
-namespace {
-
-std::string Dword(std::uint32_t v) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return bytes;
-}
-
-}  // namespace
-
 Scenario::Scenario(std::string_view version) : machine_(folder_.path() / "c") {
   EXPECT_TRUE(machine_.SetVersionPreset(version)) << version;
   platform::SystemTime t;
@@ -74,28 +63,9 @@ simrun::Session& Scenario::RebootIntoProgram() {
   return *session_;
 }
 
-Boxes Scenario::Boxes() const {
-  scenario::Boxes boxes;
-  for (const auto& box : machine_.MessageBoxes()) {
-    EXPECT_EQ(box.title, "Dravlin") << box.text;
-    boxes.emplace_back(box.text, box.style);
-  }
-  return boxes;
-}
-
 void ArrangeLiveKey(sim::Machine& m, const std::string& appInitDlls) {
   m.SetString(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", appInitDlls);
-  m.SetString(HKEY_LOCAL_MACHINE, kLiveKey, "DeviceNotSelectedTimeout", "15");
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "GDIProcessHandleQuota", platform::REG_DWORD,
-             Dword(10000));
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "IconServiceLib", platform::REG_EXPAND_SZ,
-             std::string("%SystemRoot%\\IconCodecService.dll\0", 34));
   m.SetString(HKEY_LOCAL_MACHINE, kLiveKey, "Spooler", "yes");
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "swapdisk", platform::REG_SZ, std::string("\0", 1));
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Blob", platform::REG_BINARY,
-             std::string("\x01\x00\xff\x00\x7f", 5));
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Order", platform::REG_MULTI_SZ,
-             std::string("one\0two\0\0", 9));
   m.SetString(HKEY_LOCAL_MACHINE, std::string(kLiveKey) + "\\Pending\\Deep", "Keep", "me");
 }
 

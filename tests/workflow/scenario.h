@@ -23,7 +23,6 @@ using platform::HKEY_LOCAL_MACHINE;
 using namespace testnames;  // NOLINT: the rig's names read best unqualified
 inline constexpr const char* kLogPath = "C:\\Program Files\\Dravlin\\dravlin.log";
 
-using Boxes = std::vector<std::pair<std::string, std::uint32_t>>;
 using Lines = std::vector<std::string>;
 
 // A machine on a private drive C:, with a fixed clock (20 May 2004, 14:33:12).
@@ -44,10 +43,6 @@ class Scenario {
   simrun::Session& Start();
   // Restarts Windows; expects exactly one start of the program by its RunOnce entry.
   simrun::Session& RebootIntoProgram();
-  simrun::Session& session() { return *session_; }
-
-  // The message boxes shown so far: text and style, in order.
-  scenario::Boxes Boxes() const;
 
  private:
   sim::TempFolder folder_;
@@ -56,8 +51,7 @@ class Scenario {
   std::vector<std::unique_ptr<simrun::Session>> earlier_;
 };
 
-// The NT auto-load key of a typical XP machine, naming the DLL (with a subkey and values of
-// several types, so that a move can be checked byte for byte).
+// The NT auto-load key naming the DLL, with another value and a subkey.
 void ArrangeLiveKey(sim::Machine& m, const std::string& appInitDlls);
 // XP infected: live key naming the DLL, the DLL on disk, the hijacker loaded at boot.
 void InfectXp(sim::Machine& m, const std::string& dll = kXpDll);

@@ -133,7 +133,7 @@ TEST(Faults, FailedCallsAreLoggedAndTheStepGoesOn) {
       }
     }
     EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kLiveKey) != c.parkedBefore);
-    EXPECT_EQ(s.Boxes().empty(), c.parkedBefore);
+    EXPECT_EQ(m.MessageBoxes().empty(), c.parkedBefore);
   }
   Scenario s;
   InfectXp(s.machine());
