@@ -85,6 +85,7 @@ TEST(Nt4, RunsTheDosProcedureButRestartsTheNtWayWithoutForce) {
   EXPECT_EQ(s.Log().back(), s.Line(" Stealth-String not found -> Programm terminated"));
   run.form().RestartWindows();
   EXPECT_EQ(m.ExitWindowsCalls(), std::vector<std::uint32_t>{2});
+  EXPECT_EQ(m.MessageBoxes().size(), 1u) << "a refused restart shows a second message";
   EXPECT_FALSE(m.PrivilegeEnabled("SeShutdownPrivilege"));
   // The second step is recognised by the parked NT key.
   Scenario p("nt4");
