@@ -2,34 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace dravlin::scenario {
 
-namespace {
-
-sim::LocaleSettings LocaleFor(Language language) {
-  sim::LocaleSettings locale;
-  if (language.german) {
-    locale.nativeLanguage = "Deutsch";
-    locale.shortDate = "dd.MM.yyyy";
-    locale.longTime = "HH:mm:ss";
-  }
-  return locale;
-}
-
-std::string Dword(std::uint32_t v) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return bytes;
-}
-
-}  // namespace
-
-Scenario::Scenario(std::string_view version, Language language) : machine_(folder_.path() / "c") {
+Scenario::Scenario(std::string_view version) : machine_(folder_.path() / "c") {
   EXPECT_TRUE(machine_.SetVersionPreset(version)) << version;
-  machine_.SetLocale(LocaleFor(language));
   platform::SystemTime t;
   t.wYear = 2004;
   t.wMonth = 5;
@@ -87,34 +63,9 @@ simrun::Session& Scenario::RebootIntoProgram() {
   return *session_;
 }
 
-Lines Scenario::LogFrom(std::size_t first) const {
-  const Lines all = Log();
-  return first >= all.size() ? Lines{}
-                             : Lines(all.begin() + static_cast<std::ptrdiff_t>(first), all.end());
-}
-
-Boxes Scenario::Boxes() const {
-  scenario::Boxes boxes;
-  for (const auto& box : machine_.MessageBoxes()) {
-    EXPECT_EQ(box.title, "Dravlin") << box.text;
-    boxes.emplace_back(box.text, box.style);
-  }
-  return boxes;
-}
-
 void ArrangeLiveKey(sim::Machine& m, const std::string& appInitDlls) {
   m.SetString(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", appInitDlls);
-  m.SetString(HKEY_LOCAL_MACHINE, kLiveKey, "DeviceNotSelectedTimeout", "15");
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "GDIProcessHandleQuota", platform::REG_DWORD,
-             Dword(10000));
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "IconServiceLib", platform::REG_EXPAND_SZ,
-             std::string("%SystemRoot%\\IconCodecService.dll\0", 34));
   m.SetString(HKEY_LOCAL_MACHINE, kLiveKey, "Spooler", "yes");
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "swapdisk", platform::REG_SZ, std::string("\0", 1));
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Blob", platform::REG_BINARY,
-             std::string("\x01\x00\xff\x00\x7f", 5));
-  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Order", platform::REG_MULTI_SZ,
-             std::string("one\0two\0\0", 9));
   m.SetString(HKEY_LOCAL_MACHINE, std::string(kLiveKey) + "\\Pending\\Deep", "Keep", "me");
 }
 
@@ -133,19 +84,6 @@ void Infect98(sim::Machine& m, const std::string& dll) {
   m.Boot();
 }
 
-void ArrangeBrowser(sim::Machine& m, const std::string& dll) {
-  m.SetString(HKEY_CURRENT_USER, kIeMain, "Start Page", "res://" + dll + "/qz.html#start");
-  m.SetString(HKEY_CURRENT_USER, kIeMain, "Search Bar", "http://www.example.com/search/");
-  m.SetString(HKEY_LOCAL_MACHINE, kIeMain, "Search Page", "res://" + dll + "%2Fqz.html");
-  m.SetString(HKEY_LOCAL_MACHINE, kIeMain, "Start Page", "http://www.example.com/");
-  // The object's own file carries the DLL's name in another folder.
-  const std::string objectDll = "C:\\Program Files\\QzBar\\" + dll.substr(dll.rfind('\\') + 1);
-  AddBho(m, "{DEADBEEF-0000-4000-8000-000000000001}", objectDll);
-  m.WriteFile(objectDll, "MZ object");
-  AddBho(m, "{11111111-2222-3333-4444-555555555555}", "C:\\Program Files\\Good\\good.dll");
-  m.WriteFile("C:\\Program Files\\Good\\good.dll", "MZ good");
-}
-
 TreeMap Tree(const sim::Machine& m, platform::HKey root, const std::string& path) {
   TreeMap tree;
   for (const auto& key : m.ExportTree(root, path)) {
@@ -162,13 +100,6 @@ TreeMap WholeRegistry(const sim::Machine& m) {
     for (auto& [path, values] : Tree(m, root, "")) all[std::string(label) + "\\" + path] = values;
   }
   return all;
-}
-
-std::string RandomBytes(std::size_t size, std::uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::string bytes(size, '\0');
-  for (auto& c : bytes) c = static_cast<char>(gen() & 0xFF);
-  return bytes;
 }
 
 }  // namespace dravlin::scenario

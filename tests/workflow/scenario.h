@@ -1,5 +1,5 @@
-// Building blocks for the workflow scenarios: machines in typical states, the activity log
-// read back line by line, and the time stamp the machine's regional settings give.
+// Building blocks for the workflow tests: machines in typical states, the activity log read
+// back line by line, and the time stamp the machine's regional settings give.
 #pragma once
 
 #include <cstdint>
@@ -23,32 +23,12 @@ using platform::HKEY_LOCAL_MACHINE;
 using namespace testnames;  // NOLINT: the rig's names read best unqualified
 inline constexpr const char* kLogPath = "C:\\Program Files\\Dravlin\\dravlin.log";
 
-// Message box styles as the user sees them.
-inline constexpr std::uint32_t kInfo = 0x40;
-inline constexpr std::uint32_t kPlain = 0;
-
-inline constexpr const char* kEnglishRestart = "Your computer will be restarted now.";
-inline constexpr const char* kEnglishCleaned =
-    "Your computer now is disinfected!!!\r\n\r\n"
-    "In order to prevent a renewed infection, you should \r\n"
-    "execute regularly Windows-Update.\r\n\r\n"
-    "It is recommended to use an alternative browser.";
-inline constexpr const char* kEnglishCleanupError =
-    "Error on Cleaning. Read the Log for further infos.\r\n\r\nProgram will be terminated.";
-
-using Boxes = std::vector<std::pair<std::string, std::uint32_t>>;
 using Lines = std::vector<std::string>;
-
-struct Language {
-  bool german;
-};
-inline constexpr Language kEnglish{false};
-inline constexpr Language kGerman{true};
 
 // A machine on a private drive C:, with a fixed clock (20 May 2004, 14:33:12).
 class Scenario {
  public:
-  explicit Scenario(std::string_view version = "winxp", Language language = kEnglish);
+  explicit Scenario(std::string_view version = "winxp");
 
   sim::Machine& machine() { return machine_; }
 
@@ -63,12 +43,6 @@ class Scenario {
   simrun::Session& Start();
   // Restarts Windows; expects exactly one start of the program by its RunOnce entry.
   simrun::Session& RebootIntoProgram();
-  simrun::Session& session() { return *session_; }
-
-  // The message boxes shown so far: text and style, in order.
-  scenario::Boxes Boxes() const;
-  // The log lines written since the given number of lines.
-  Lines LogFrom(std::size_t first) const;
 
  private:
   sim::TempFolder folder_;
@@ -77,25 +51,16 @@ class Scenario {
   std::vector<std::unique_ptr<simrun::Session>> earlier_;
 };
 
-// The NT auto-load key of a typical XP machine, naming the DLL (with a subkey and values of
-// several types, so that a move can be checked byte for byte).
+// The NT auto-load key naming the DLL, with another value and a subkey.
 void ArrangeLiveKey(sim::Machine& m, const std::string& appInitDlls);
 // XP infected: live key naming the DLL, the DLL on disk, the hijacker loaded at boot.
 void InfectXp(sim::Machine& m, const std::string& dll = kXpDll);
 // 98 infected: the service key names the DLL (next to an ordinary entry), the DLL on disk.
 void Infect98(sim::Machine& m, const std::string& dll = k98Dll);
-// The hijacker's pages and objects: a start page and a search page pointing into the DLL,
-// one object loading a file of the DLL's name from C:\Program Files\QzBar, and one ordinary
-// object.
-void ArrangeBrowser(sim::Machine& m, const std::string& dll);
-
 // Key, its values (name -> value) and its subkeys, for comparing trees regardless of order.
 using TreeMap = std::map<std::string, std::map<std::string, sim::RegValue>>;
 TreeMap Tree(const sim::Machine& m, platform::HKey root, const std::string& path);
 // Every key of the machine's registry.
 TreeMap WholeRegistry(const sim::Machine& m);
-
-// Random bytes (fixed seed), NUL included.
-std::string RandomBytes(std::size_t size, std::uint32_t seed);
 
 }  // namespace dravlin::scenario

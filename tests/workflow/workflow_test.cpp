@@ -1,0 +1,254 @@
+// What the machine-folder transcripts cannot show: the first step's verdict over many auto-load
+// values, platform calls that fail or end the program half-way, NT 4.0's restart, and the text
+// rules behind the clean-up.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <stdexcept>
+
+#include "scenario.h"
+#include "workflow/frmGetAll.h"
+#include "workflow/guard.h"
+#include "workflow/runtime.h"
+
+namespace dravlin::scenario {
+namespace {
+
+const std::string kNul(1, '\0');
+
+TEST(FirstStep, AutoLoadValueDecidesBetweenInfectedAndClean) {
+  // Blank data is read with its terminating NUL and one more character: four or more hide a
+  // DLL; a single other character makes the value an ordinary one.
+  const std::pair<std::optional<std::string>, bool> cases[] = {
+      {kNul, false},
+      {"C:\\WINDOWS\\system32\\goodhook.dll" + kNul, false},
+      {std::nullopt, false},  // missing: reads as "Error"
+      {std::string(2, '\0'), false},
+      {"   x" + kNul, false},
+      {std::string(3, '\0'), true},
+      {"    " + kNul, true},
+      {std::string(40000, ' ') + kNul, true},
+  };
+  for (const auto& [data, infected] : cases) {
+    SCOPED_TRACE(data ? testing::PrintToString(data->substr(0, 40)) : "missing");
+    Scenario s;
+    auto& m = s.machine();
+    ArrangeLiveKey(m, "");
+    if (data) {
+      m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, *data);
+    } else {
+      m.DeleteValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs");
+    }
+    m.Boot();
+    const TreeMap before = WholeRegistry(m);
+    s.Start().Click(Control::CB_start);
+    EXPECT_EQ(s.Log().at(1), s.Line(infected ? " Stealth-String found"
+                                             : " Stealth-String not found -> Programm terminated"));
+    EXPECT_EQ(m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey), infected);
+    if (!infected) {
+      EXPECT_EQ(WholeRegistry(m), before);
+    }
+  }
+}
+
+TEST(FirstStep, Win98ServiceKeyWithoutTheDllIsNotInfected) {
+  // Entries written after the boot, as a program installing a service would.
+  for (const auto& [data, extra] : {std::pair<const char*, const char*>{"C:\\WINDOWS\\upd.exe", ""},
+                                    {"C:\\WINDOWS\\SYSTEM\\nodot", " pos1 <0 "}}) {
+    Scenario s("win98");
+    auto& m = s.machine();
+    m.Boot();
+    m.SetString(HKEY_LOCAL_MACHINE, kServiceKey, "Entry", data);
+    const TreeMap before = WholeRegistry(m);
+    s.Start().Click(Control::CB_start);
+    Lines expected{s.Line(" Dravlin started v1.07")};
+    if (*extra) expected.push_back(s.Line(extra));
+    expected.push_back(s.Line(" Stealth-String not found -> Programm terminated"));
+    EXPECT_EQ(s.Log(), expected);
+    EXPECT_FALSE(m.FileExists(kKeyFile));
+    EXPECT_EQ(WholeRegistry(m), before);
+  }
+}
+
+TEST(Nt4, RunsTheDosProcedureButRestartsTheNtWayWithoutForce) {
+  // NT 4.0's shell does not know the system folder id, so the DOS procedure finds no path.
+  Scenario s("nt4");
+  auto& m = s.machine();
+  m.SetPrivileges({{"SeBackupPrivilege", true}, {"SeShutdownPrivilege", false}});
+  m.SetString(HKEY_LOCAL_MACHINE, kServiceKey, "qzhook", m.SystemDirectory() + "\\qzhook.dll");
+  m.Boot();
+  auto& run = s.Start();
+  EXPECT_EQ(m.Control(Control::CB_start).text, "start disinfection");
+  run.Click(Control::CB_start);
+  EXPECT_EQ(s.Log().back(), s.Line(" Stealth-String not found -> Programm terminated"));
+  run.form().RestartWindows();
+  EXPECT_EQ(m.ExitWindowsCalls(), std::vector<std::uint32_t>{2});
+  EXPECT_EQ(m.MessageBoxes().size(), 1u) << "a refused restart shows a second message";
+  EXPECT_FALSE(m.PrivilegeEnabled("SeShutdownPrivilege"));
+  // The second step is recognised by the parked NT key.
+  Scenario p("nt4");
+  p.machine().CreateKey(HKEY_LOCAL_MACHINE, kParkedKey);
+  p.machine().CreateKey(HKEY_LOCAL_MACHINE, kServiceKey);
+  p.machine().Boot();
+  p.Start();
+  EXPECT_EQ(p.machine().Control(Control::CB_start).text, "Complete disinfection");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failing platform calls
+
+TEST(Faults, FailedCallsAreLoggedAndTheStepGoesOn) {
+  struct Case {
+    const char* call;
+    std::uint64_t n;
+    bool parkedBefore;  // a second step whose DLL is gone
+    Lines log;          // after the first line; "~" matches any stamp-less line
+  };
+  const Case cases[] = {
+      {"RegSaveKeyA", 1, false, {" Stealth-String found", " Error go_nt: 5", "~", " Restart"}},
+      // The fifth open of the click is the rename's open of the live key.
+      {"RegOpenKeyExA", 5, false, {" Stealth-String found", " Error RK", " Restart"}},
+      // A failed move back ends the abort: no clean-up error message.
+      {"RegSaveKeyA", 1, true, {" Error go_nt: 5", "~"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.call);
+    Scenario s;
+    auto& m = s.machine();
+    if (c.parkedBefore) {
+      m.SetString(HKEY_LOCAL_MACHINE, kParkedKey, "AppInit_DLLs", "C:\\gone\\qzhook.dll");
+      m.Boot();
+    } else {
+      InfectXp(m);
+    }
+    auto& run = s.Start();
+    m.FailCall(c.call, c.n, platform::ERROR_ACCESS_DENIED);
+    run.Click(Control::CB_start);
+    const Lines log = s.Log();
+    ASSERT_EQ(log.size(), c.log.size() + 1 + c.parkedBefore) << testing::PrintToString(log);
+    for (std::size_t i = 0; i < c.log.size(); ++i) {
+      if (c.log[i] != "~") {
+        EXPECT_EQ(log[i + 1 + c.parkedBefore], s.Line(c.log[i]));
+      }
+    }
+    EXPECT_TRUE(m.KeyExists(HKEY_LOCAL_MACHINE, kLiveKey) != c.parkedBefore);
+    EXPECT_EQ(m.MessageBoxes().empty(), c.parkedBefore);
+  }
+  Scenario s;
+  InfectXp(s.machine());
+  auto& run = s.Start();
+  s.machine().FailCall("GetDateFormatA", 1, platform::ERROR_INVALID_PARAMETER);
+  run.Click(Control::CB_start);
+  EXPECT_EQ(s.Log().front(), " Dravlin started v1.07") << "a failed stamp leaves the line bare";
+}
+
+TEST(Faults, NoFailureLosesTheOnlyRecordOfAnUndeletedDll) {
+  for (std::uint64_t n = 1; n <= 6; ++n) {
+    SCOPED_TRACE(n);
+    // NT: the parked copy goes, and the step reports success, only once the live key holds an
+    // empty auto-load value.
+    Scenario s;
+    auto& m = s.machine();
+    InfectXp(m);
+    s.Start().Click(Control::CB_start);
+    auto& second = s.RebootIntoProgram();
+    m.FailCall("RegSetValueExA", n, platform::ERROR_ACCESS_DENIED);
+    second.Click(Control::CB_start);
+    if (!m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey) || s.Log().back() == s.Line(" Cleaned")) {
+      EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs"),
+                (sim::RegValue{platform::REG_SZ, ""}));
+    }
+    // DOS: the key file naming a DLL that could not be deleted stays while the test for the
+    // DLL fails for any reason other than its absence.
+    Scenario t("win98");
+    auto& tm = t.machine();
+    Infect98(tm);
+    t.Start().Click(Control::CB_start);
+    auto& again = t.RebootIntoProgram();
+    tm.SetUndeletable(k98Dll);
+    tm.FailCall("GetFileAttributesA", n, platform::ERROR_ACCESS_DENIED);
+    again.Click(Control::CB_start);
+    EXPECT_TRUE(tm.FileExists(kKeyFile));
+  }
+}
+
+TEST(Faults, AbruptEndPassesThroughEveryGuard) {
+  for (const std::uint64_t n : {1u, 7u, 20u, 41u, 60u}) {
+    Scenario s;
+    InfectXp(s.machine());
+    auto& run = s.Start();
+    s.machine().CrashAtCall(n);
+    EXPECT_THROW(run.Click(Control::CB_start), sim::ProgramCrash) << n;
+    for (const std::string& line : s.Log()) EXPECT_EQ(line.find("Error go_nt"), line.npos) << n;
+  }
+  Scenario s;
+  s.machine().Boot();
+  ProcedureGuard guard(s.Start().form(), " Error go_nt: ");
+  EXPECT_TRUE(guard.Test([]() -> bool { throw rt::Error(5); })) << "a failed test counts as passed";
+  EXPECT_EQ(s.Log(), (Lines{s.Line(" Error go_nt: 5"), "Invalid procedure call or argument"}));
+  EXPECT_THROW(guard.Step([] { throw std::logic_error("bug"); }), std::logic_error);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text rules
+
+TEST(TextRules, DllNameComesFromTheFirstQualifyingSlot) {
+  const std::array<const char*, 3> cases[] = {
+      // HKCU Start Page (slot 4), HKLM Search Page (slot 15), the name taken
+      {"res://C:\\a\\first.dll/qz.html", "res://C:\\b\\second.dll/qz.html", "first.dll"},
+      {"http://www.example.com/", "res://C:\\b\\second.dll/qz.html", "second.dll"},
+      {"res://C:\\a\\one.dll/qz.html#C:\\b\\two.dll/QZ.html", "", "two.dll"},  // the last one
+      {"res://nofolder.dll/qz.html", "res://C:\\b\\second.dll/qz.html", "second.dll"},
+      {"/qz.html\\x", "res://C:\\b\\second.dll/qz.html", "second.dll"},  // begins with it
+      {"res://C:\\a\\/qz.html", "res://C:\\b\\second.dll/qz.html", ""},  // empty name, stop
+  };
+  for (const auto& [hkcuStart, hklmSearch, expected] : cases) {
+    Scenario s;
+    s.machine().Boot();
+    if (*hkcuStart) s.machine().SetString(HKEY_CURRENT_USER, kIeMain, "Start Page", hkcuStart);
+    if (*hklmSearch) s.machine().SetString(HKEY_LOCAL_MACHINE, kIeMain, "Search Page", hklmSearch);
+    frmGetAll& program = s.Start().form();
+    program.RepairIePages(false);
+    program.GetPageDllName();
+    EXPECT_EQ(program.PageDllName(), expected) << hkcuStart;
+  }
+}
+
+TEST(TextRules, UrlDecodeTurnsEscapesIntoBytesOnceAndLeavesStrayPercentSigns) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"%41", "A"},
+      {"%2541", "%41"},  // one pass only
+      {"  a%20b  ", "a b"},
+      {"%20x%20", " x "},  // blanks made by decoding stay
+      {"x%2f%2Fy", "x//y"},
+      {"%00", kNul},
+      {std::string("a\0 ", 3), std::string("a\0", 2)},  // only blanks are trimmed
+      {std::string("\0 x", 3), std::string("\0 x", 3)},
+      {"end%4", "end\x04"},  // a single trailing digit decodes
+      {"%4G", "\x04G"},      // only hexadecimal digits are consumed
+      {"100%", "100%"},
+      {"%%41", "%A"},
+      {"%zz%41%", "%zzA%"},  // a stray percent does not stop the later escapes
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(frmGetAll::UrlDecode(in), out) << in;
+}
+
+TEST(TextRules, FindTextIgnoresCaseAndFindsFirstOrLast) {
+  EXPECT_EQ(frmGetAll::FindText("a/QZ.html b/qz.HTML", "/qz.html", false), 2);
+  EXPECT_EQ(frmGetAll::FindText("a/QZ.html b/qz.HTML", "/qz.html", true), 12);
+  EXPECT_EQ(frmGetAll::FindText("", "/qz.html", true), 0);
+  // Registry text is ANSI: accented capitals of Windows-1252 match their small letters; the
+  // multiplication sign is no capital of the division sign.
+  EXPECT_EQ(frmGetAll::FindText("x\xC4\xD6\xDC/Qz", "\xE4\xF6\xFC/qZ", false), 2);
+  EXPECT_EQ(frmGetAll::FindText("\xD7", "\xF7", false), 0);
+  // Naive search would compare about 10^12 characters here.
+  const std::string haystack = std::string(2 << 20, 'a') + "b";
+  const std::string needle = std::string(1 << 20, 'a') + "b";
+  EXPECT_EQ(frmGetAll::FindText(haystack, needle, true), (1 << 20) + 1);
+  EXPECT_EQ(frmGetAll::FindText(haystack, needle + "c", false), 0);
+}
+
+}  // namespace
+}  // namespace dravlin::scenario
