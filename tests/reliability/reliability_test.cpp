@@ -433,9 +433,14 @@ void SweepRoad(Road road, bool crash) {
         }
         if (r.outcome == Outcome::Disinfected && !rig.Disinfected()) {
           ++claimedClean;
-          // Reported clean with something left: the Windows key must be back whole (a leftover
-          // parked copy or a DLL the log tells of is no false success).
-          EXPECT_TRUE(IsNt(road) ? rig.LiveKeyComplete() : r.trouble || !m.FileExists(k98Dll))
+          // Reported clean with something left: the Windows key must be back whole, and its
+          // AppInit_DLLs emptied unless the parked copy is still there for the next run (a
+          // leftover parked copy or a DLL the log tells of is no false success).
+          const bool emptied = m.GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs") ==
+                               sim::RegValue{platform::REG_SZ, ""};
+          EXPECT_TRUE(IsNt(road) ? rig.LiveKeyComplete() &&
+                                       (emptied || m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey))
+                                 : r.trouble || !m.FileExists(k98Dll))
               << ::testing::PrintToString(r.log);
         }
         ++outcomes[r.outcome];
@@ -554,15 +559,19 @@ TEST(HostileContents, FiveMegabyteAutoLoadValues) {
   EXPECT_TRUE(blank.LiveKeyComplete());
   EXPECT_EQ(blank.machine().GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs"),
             (sim::RegValue{platform::REG_SZ, ""}));
-  // Text is not the hidden entry: not infected, and nothing changes.
-  Rig text(Road::XpClean);
-  std::string words(5u << 20, 'x');
+  // Text, even a single character among the blanks, is not the hidden entry: not infected, and
+  // nothing changes.
+  std::string words(5u << 20, 'x'), one(5u << 20, ' ');
   for (std::size_t i = 0; i < words.size(); i += 7) words[i] = ' ';
-  text.machine().SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, words);
-  const auto before = persist::SnapshotRegistry(text.machine());
-  Drive(text, {Outcome::NotInfected});
-  const auto changes = persist::DiffRegistry(before, persist::SnapshotRegistry(text.machine()));
-  EXPECT_TRUE(changes.empty()) << persist::FormatRegistryChanges(changes);
+  one[one.size() / 2] = 'x';
+  for (const std::string& value : {words, one}) {
+    Rig text(Road::XpClean);
+    text.machine().SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs", platform::REG_SZ, value);
+    const auto before = persist::SnapshotRegistry(text.machine());
+    Drive(text, {Outcome::NotInfected});
+    const auto changes = persist::DiffRegistry(before, persist::SnapshotRegistry(text.machine()));
+    EXPECT_TRUE(changes.empty()) << persist::FormatRegistryChanges(changes);
+  }
 }
 
 TEST(HostileContents, WindowsKeyNestedDeeperThanAHiveImageHolds) {
