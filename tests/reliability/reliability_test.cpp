@@ -433,13 +433,12 @@ void SweepRoad(Road road, bool crash) {
         }
         if (r.outcome == Outcome::Disinfected && !rig.Disinfected()) {
           ++claimedClean;
-          // Reported clean with something left: the Windows key must be back whole, and its
-          // AppInit_DLLs emptied unless the parked copy is still there for the next run (a
-          // leftover parked copy or a DLL the log tells of is no false success).
+          // Reported clean with something left: the Windows key must be back whole with
+          // AppInit_DLLs emptied (a leftover parked copy or a DLL the log tells of is no false
+          // success).
           const bool emptied = m.GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "AppInit_DLLs") ==
                                sim::RegValue{platform::REG_SZ, ""};
-          EXPECT_TRUE(IsNt(road) ? rig.LiveKeyComplete() &&
-                                       (emptied || m.KeyExists(HKEY_LOCAL_MACHINE, kParkedKey))
+          EXPECT_TRUE(IsNt(road) ? rig.LiveKeyComplete() && emptied
                                  : r.trouble || !m.FileExists(k98Dll))
               << ::testing::PrintToString(r.log);
         }
