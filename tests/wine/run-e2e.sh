@@ -169,7 +169,7 @@ field() {
   fi
   tr '\t' '\n' <<<"$line" | sed -n "s/^$2=//p"
 }
-# fields SPEC: the values of "ID.KEY" items, or for "#REGEX" the count of report lines matching
+# fields ITEMS: the values of "ID.KEY" items, or for "#REGEX" the count of report lines matching
 # it, joined.
 fields() {
   local item out=
