@@ -1,24 +1,19 @@
-// probe.exe [--wait MS] [--prefix] TITLE
-// probe.exe --serve DIR        answers requests through files (see below)
-// probe.exe --detach DIR       starts "--serve DIR" as a separate process and returns at once
+// probe.exe --serve DIR     answers requests through files (below)
+// probe.exe --detach DIR    starts "--serve DIR" as a separate process and returns at once
 //
-// Test helper for the Wine suite: finds the top-level window titled TITLE (or whose title begins
-// with it, with --prefix), waiting up to MS milliseconds for it to appear, and prints the window
-// and each of its child controls on one line of tab-separated key=value fields, in UTF-8:
+// Window reader for the Wine suite. After Wine restarts a prefix, every process started from
+// outside waits until the programs of the RunOnce key have ended, so the suite cannot start a
+// reader beside the program that RunOnce started; a server started from RunOnce itself (--detach
+// returns at once so that the next entry runs) lives inside the prefix instead. The suite writes
+// DIR\request (one line: "[prefix ]TITLE", or "quit"); the server deletes it, finds the
+// top-level window titled TITLE (or whose title begins with it) and writes DIR\response:
+// "found" or "missing", then the window and each child control on a line of tab-separated
+// key=value fields, in UTF-8:
 //   window  title=... visible=1 enabled=1 size=W,H client=W,H
 //   control class=Button id=112 text=... visible=1 enabled=1 rect=X,Y,W,H at=X,Y
 //           default=0|1 focus=0|1 tabstop=0|1
 // rect is in client pixels; at is the control's centre relative to the window's outer top-left
 // corner (what a pointer driver such as xdotool clicks). Texts escape \, CR, LF and tab.
-// Exit status: 0 found, 1 not found, 2 usage.
-//
-// Serving: after Wine restarts a prefix, every process started from outside waits until the
-// programs of the RunOnce key have ended, so the suite cannot start an probe beside the
-// program that RunOnce started. A server started from RunOnce itself (--detach returns at once so
-// that the next entry runs) lives inside the prefix instead: the suite writes DIR\request (one
-// line: "[prefix ]TITLE", or "quit"), the server deletes it and writes DIR\response: "found" or
-// "missing" on the first line, then the report.
-#include <cstdlib>
 #include <cwchar>
 #include <string>
 
@@ -33,36 +28,24 @@
 namespace {
 
 std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  if (length > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
-                        nullptr, nullptr);
-  }
+  const int size = static_cast<int>(text.size());
+  std::string out(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), size,
+                                                               nullptr, 0, nullptr, nullptr)),
+                  '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()),
+                      nullptr, nullptr);
   return out;
 }
 
 std::string Escaped(const std::wstring& text) {
   std::string out;
   for (char c : Utf8(text)) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        out += c;
-    }
+    const char* escape = c == '\\'   ? "\\\\"
+                         : c == '\r' ? "\\r"
+                         : c == '\n' ? "\\n"
+                         : c == '\t' ? "\\t"
+                                     : nullptr;
+    out += escape ? std::string(escape) : std::string(1, c);
   }
   return out;
 }
@@ -131,16 +114,6 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM param) {
   return TRUE;
 }
 
-HWND FindTopLevel(Search& search, DWORD waitMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    search.found = nullptr;
-    EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&search));
-    if (search.found || GetTickCount() - start >= waitMs) return search.found;
-    Sleep(100);
-  }
-}
-
 std::string Inspect(HWND top) {
   RECT outer{};
   GetWindowRect(top, &outer);
@@ -164,13 +137,11 @@ std::string Inspect(HWND top) {
 }
 
 std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-  if (length > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
-  }
+  const int size = static_cast<int>(text.size());
+  std::wstring out(
+      static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
+      L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()));
   return out;
 }
 
@@ -196,7 +167,8 @@ int Serve(const std::wstring& dir) {
       line.erase(0, 7);
     }
     search.title = FromUtf8(line);
-    HWND top = FindTopLevel(search, 0);
+    EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+    HWND top = search.found;
     std::string answer = top ? "found\n" + Inspect(top) : "missing\n";
     HANDLE out = CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (out == INVALID_HANDLE_VALUE) continue;
@@ -228,27 +200,6 @@ int Detach(const std::wstring& dir) {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"--serve") return Serve(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"--detach") return Detach(argv[2]);
-  Search search;
-  DWORD waitMs = 0;
-  int i = 1;
-  for (; i < argc; ++i) {
-    std::wstring arg = argv[i];
-    if (arg == L"--wait" && i + 1 < argc) {
-      waitMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
-    } else if (arg == L"--prefix") {
-      search.prefix = true;
-    } else {
-      break;
-    }
-  }
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (i + 1 != argc) {
-    WriteAll(out, "usage: probe [--wait MS] [--prefix] TITLE | --serve DIR | --detach DIR\n");
-    return 2;
-  }
-  search.title = argv[i];
-  HWND top = FindTopLevel(search, waitMs);
-  if (!top) return 1;
-  WriteAll(out, Inspect(top));
-  return 0;
+  WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), "usage: probe --serve DIR | --detach DIR\n");
+  return 2;
 }
