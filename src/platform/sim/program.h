@@ -271,6 +271,8 @@ class Program final : public platform::Registry,
 std::uint32_t MapKeyAccess(std::uint32_t sam);
 // A message of the system table, or null.
 const char* SystemMessage(std::uint32_t id);
+// The error a kernel file call reports for a path that did not resolve.
+platform::Status PathStatus(PathError e);
 // The LUID of a privilege name; 0 when unknown.
 std::uint32_t PrivilegeLuid(std::string_view name);
 // Seconds since 1601-01-01 and back.
