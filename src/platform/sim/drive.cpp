@@ -58,8 +58,6 @@ std::pair<std::string, std::string> ShortBasis(const std::string& longName) {
   return {base, ext};
 }
 
-}  // namespace
-
 std::optional<std::string> ReadHostFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   if (!in) return std::nullopt;
@@ -73,12 +71,23 @@ bool WriteHostFile(const fs::path& p, const std::string& bytes) {
   return static_cast<bool>(out.flush());
 }
 
+}  // namespace
+
 Drive::Drive(fs::path root) : root_(std::move(root)) {
   std::error_code ec;
   fs::create_directories(root_, ec);
 }
 
+Drive::Drive() : inMemory_(true) {
+  memoryFolders_.emplace(std::string(), std::vector<Entry>{});
+}
+
 const std::vector<Drive::Entry>& Drive::Listing(const fs::path& folder) const {
+  if (inMemory_) {
+    static const std::vector<Entry> none;
+    const auto found = memoryFolders_.find(folder.native());
+    return found != memoryFolders_.end() ? found->second : none;
+  }
   const auto known = listings_.find(folder);
   if (known != listings_.end()) return known->second;
   std::vector<Entry> entries;
@@ -206,6 +215,117 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
     folder /= parts[i];
   }
   if (parts.empty()) out += "\\";
+  return out;
+}
+
+std::vector<Drive::Entry>* Drive::MemoryFolder(const fs::path& folder) {
+  const auto found = memoryFolders_.find(folder.native());
+  return found != memoryFolders_.end() ? &found->second : nullptr;
+}
+
+bool Drive::MemoryAdd(const fs::path& item, bool folder) {
+  auto* entries = MemoryFolder(item.parent_path());
+  if (entries == nullptr) return false;
+  entries->push_back({item.filename().native(), folder});
+  if (folder) memoryFolders_.emplace(item.native(), std::vector<Entry>{});
+  return true;
+}
+
+std::optional<std::string> Drive::Read(const fs::path& item) const {
+  if (!inMemory_) return ReadHostFile(item);
+  const auto found = memoryFiles_.find(item.native());
+  if (found == memoryFiles_.end()) return std::nullopt;
+  return found->second;
+}
+
+bool Drive::Write(const fs::path& item, const std::string& bytes) {
+  if (!inMemory_) {
+    const bool written = WriteHostFile(item, bytes);
+    Changed(item);
+    return written;
+  }
+  if (memoryFolders_.count(item.native())) return false;
+  const auto found = memoryFiles_.find(item.native());
+  if (found != memoryFiles_.end()) {
+    found->second = bytes;
+    return true;
+  }
+  if (!MemoryAdd(item, false)) return false;
+  memoryFiles_.emplace(item.native(), bytes);
+  return true;
+}
+
+bool Drive::Append(const fs::path& item, std::string_view text, bool created) {
+  if (!inMemory_) {
+    std::ofstream out(item, std::ios::binary | std::ios::app);
+    if (created) Changed(item);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    return static_cast<bool>(out);
+  }
+  auto found = memoryFiles_.find(item.native());
+  if (found == memoryFiles_.end()) {
+    if (memoryFolders_.count(item.native()) || !MemoryAdd(item, false)) return false;
+    found = memoryFiles_.emplace(item.native(), std::string()).first;
+  }
+  found->second.append(text);
+  return true;
+}
+
+bool Drive::Remove(const fs::path& item) {
+  if (!inMemory_) {
+    std::error_code ec;
+    const bool removed = fs::remove(item, ec);
+    Changed(item);
+    return removed;
+  }
+  if (const auto folder = memoryFolders_.find(item.native()); folder != memoryFolders_.end()) {
+    if (!folder->second.empty() || item.native().empty()) return false;
+    memoryFolders_.erase(folder);
+  } else if (!memoryFiles_.erase(item.native())) {
+    return false;
+  }
+  auto* entries = MemoryFolder(item.parent_path());
+  const std::string name = item.filename().native();
+  entries->erase(std::remove_if(entries->begin(), entries->end(),
+                                [&](const Entry& e) { return e.name == name; }),
+                 entries->end());
+  return true;
+}
+
+bool Drive::MakeFolder(const fs::path& item) {
+  if (!inMemory_) {
+    std::error_code ec;
+    const bool made = fs::create_directory(item, ec);
+    Changed(item);
+    return made;
+  }
+  if (memoryFolders_.count(item.native()) || memoryFiles_.count(item.native())) return false;
+  return MemoryAdd(item, true);
+}
+
+std::optional<std::uint64_t> Drive::Size(const fs::path& item) const {
+  if (!inMemory_) {
+    std::error_code ec;
+    const auto size = fs::file_size(item, ec);
+    if (ec) return std::nullopt;
+    return size;
+  }
+  const auto found = memoryFiles_.find(item.native());
+  if (found == memoryFiles_.end()) return std::nullopt;
+  return found->second.size();
+}
+
+std::vector<std::string> Drive::Files() const {
+  std::vector<std::string> out;
+  if (inMemory_) {
+    for (const auto& [path, bytes] : memoryFiles_) out.push_back(fs::path(path).generic_string());
+    return out;
+  }
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_regular_file()) out.push_back(fs::relative(it->path(), root_, ec).generic_string());
+  }
   return out;
 }
 

@@ -1,13 +1,10 @@
 // The kernel's and the runtime's file calls on drive C: as the program sees them.
 #include <algorithm>
-#include <fstream>
-#include <system_error>
 
 #include "platform/sim/program.h"
 
 namespace dravlin::sim::detail {
 
-namespace fs = std::filesystem;
 using platform::RtError;
 using platform::Status;
 using Gate = Machine::Impl::Gate;
@@ -50,10 +47,7 @@ bool Program::DeleteFileA(const std::string& path) {
   for (const auto& [n, f] : m_.files) {
     if (f.canonical == r.canonical) return Fail(platform::ERROR_SHARING_VIOLATION);
   }
-  std::error_code ec;
-  const bool removed = fs::remove(r.host, ec);
-  m_.drive.Changed(r.host);
-  if (!removed) return Fail(platform::ERROR_ACCESS_DENIED);
+  if (!m_.drive.Remove(r.host)) return Fail(platform::ERROR_ACCESS_DENIED);
   m_.drive.Forget(r);
   return true;
 }
@@ -87,10 +81,7 @@ bool Program::CreateDirectoryA(const std::string& path) {
   const Resolved r = m_.drive.Resolve(UpToNul(path));
   if (r.error == PathError::None) return Fail(platform::ERROR_ALREADY_EXISTS);
   if (r.error != PathError::FileMissing) return Fail(PathStatus(r.error));
-  std::error_code ec;
-  const bool made = fs::create_directory(r.host, ec);
-  m_.drive.Changed(r.host);
-  if (!made) return Fail(platform::ERROR_ACCESS_DENIED);
+  if (!m_.drive.MakeFolder(r.host)) return Fail(platform::ERROR_ACCESS_DENIED);
   m_.drive.Forget(r);
   return true;
 }
@@ -110,11 +101,9 @@ bool Program::CopyFileA(const std::string& existing, const std::string& target, 
                         (platform::FILE_ATTRIBUTE_READONLY | platform::FILE_ATTRIBUTE_HIDDEN)))
       return Fail(platform::ERROR_ACCESS_DENIED);
   }
-  const auto bytes = ReadHostFile(from.host);
+  const auto bytes = m_.drive.Read(from.host);
   if (!bytes) return Fail(platform::ERROR_ACCESS_DENIED);
-  const bool written = WriteHostFile(to.host, *bytes);
-  m_.drive.Changed(to.host);
-  if (!written) return Fail(platform::ERROR_ACCESS_DENIED);
+  if (!m_.drive.Write(to.host, *bytes)) return Fail(platform::ERROR_ACCESS_DENIED);
   // The copy carries the original's attributes; it needs the resolved form of its new name.
   const Resolved made = m_.drive.Resolve(UpToNul(target));
   m_.drive.SetAttributes(made, m_.drive.Attributes(from));
@@ -171,10 +160,8 @@ RtError Program::OpenForAppend(int fileNumber, const std::string& path) {
       if (f.canonical == r.canonical) return platform::RT_FILE_ALREADY_OPEN;
     }
   }
-  std::ofstream create(r.host, std::ios::binary | std::ios::app);
-  if (r.error == PathError::FileMissing) m_.drive.Changed(r.host);
-  if (!create) return platform::RT_PATH_FILE_ACCESS_ERROR;
-  create.close();
+  if (!m_.drive.Append(r.host, {}, r.error == PathError::FileMissing))
+    return platform::RT_PATH_FILE_ACCESS_ERROR;
   if (r.error == PathError::FileMissing) m_.drive.Forget(r);
   m_.files[fileNumber] = {r.host, r.canonical, true, 0};
   return platform::RT_OK;
@@ -203,11 +190,8 @@ RtError Program::PrintLine(int fileNumber, const std::string& text) {
   // Written through at once, so that a crash later keeps every line written before it.
   // Opening for append makes the file again if something removed it meanwhile.
   const bool gone = m_.drive.Resolve(it->second.canonical).error != PathError::None;
-  std::ofstream out(it->second.host, std::ios::binary | std::ios::app);
-  if (gone) m_.drive.Changed(it->second.host);
-  out << text << "\r\n";
-  out.flush();
-  return out ? platform::RT_OK : platform::RT_DEVICE_IO_ERROR;
+  return m_.drive.Append(it->second.host, text + "\r\n", gone) ? platform::RT_OK
+                                                               : platform::RT_DEVICE_IO_ERROR;
 }
 
 RtError Program::Get(int fileNumber, std::string* buffer) {
@@ -217,12 +201,13 @@ RtError Program::Get(int fileNumber, std::string* buffer) {
   if (it == m_.files.end()) return platform::RT_BAD_FILE_NAME_OR_NUMBER;
   if (it->second.append) return RT_BAD_FILE_MODE;
   if (buffer == nullptr) return platform::RT_OK;
-  std::ifstream in(it->second.host, std::ios::binary);
-  if (!in) return platform::RT_DEVICE_IO_ERROR;
-  in.seekg(static_cast<std::streamoff>(it->second.position));
+  const auto bytes = m_.drive.Read(it->second.host);
+  if (!bytes) return platform::RT_DEVICE_IO_ERROR;
   // Past the end the rest of the buffer keeps what it held.
-  in.read(buffer->data(), static_cast<std::streamsize>(buffer->size()));
-  it->second.position += static_cast<std::uint64_t>(std::max<std::streamsize>(in.gcount(), 0));
+  const std::size_t from = std::min<std::uint64_t>(it->second.position, bytes->size());
+  const std::size_t count = std::min(buffer->size(), bytes->size() - from);
+  std::copy_n(bytes->data() + from, count, buffer->data());
+  it->second.position += count;
   return platform::RT_OK;
 }
 
@@ -242,10 +227,9 @@ RtError Program::FileLen(const std::string& path, std::int64_t* length) {
   const Resolved r = m_.drive.Resolve(path);
   if (r.error != PathError::None) return FileError(r);
   if (r.isFolder) return platform::RT_FILE_NOT_FOUND;
-  std::error_code ec;
-  const auto size = fs::file_size(r.host, ec);
-  if (ec) return platform::RT_PATH_FILE_ACCESS_ERROR;
-  if (length) *length = static_cast<std::int64_t>(size);
+  const auto size = m_.drive.Size(r.host);
+  if (!size) return platform::RT_PATH_FILE_ACCESS_ERROR;
+  if (length) *length = static_cast<std::int64_t>(*size);
   return platform::RT_OK;
 }
 
@@ -272,10 +256,7 @@ RtError Program::Kill(const std::string& path) {
     return platform::RT_PATH_FILE_ACCESS_ERROR;
   if (m_.drive.undeletable.count(r.canonical) || m_.drive.busy.count(r.canonical))
     return platform::RT_PERMISSION_DENIED;
-  std::error_code ec;
-  const bool removed = fs::remove(r.host, ec);
-  m_.drive.Changed(r.host);
-  if (!removed) return platform::RT_PATH_FILE_ACCESS_ERROR;
+  if (!m_.drive.Remove(r.host)) return platform::RT_PATH_FILE_ACCESS_ERROR;
   m_.drive.Forget(r);
   return platform::RT_OK;
 }

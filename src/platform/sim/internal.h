@@ -88,7 +88,12 @@ struct Resolved {
 
 class Drive {
  public:
+  // Drive C: on a host folder (created when missing).
   explicit Drive(std::filesystem::path root);
+  // Drive C: held in memory: no host file is touched, and items are named by "host" paths
+  // relative to an empty root.
+  Drive();
+  bool InMemory() const { return inMemory_; }
   const std::filesystem::path& Root() const { return root_; }
   // Resolves an absolute C: path, matching each part by long or short name, any case.
   Resolved Resolve(const std::string& winPath) const;
@@ -105,6 +110,16 @@ class Drive {
     listings_.erase(item.parent_path() / "");  // the root, when given with a final separator
     listings_.erase(item);
   }
+
+  // The contents of items by host path. Creating or removing an item drops what was read of
+  // its folder. Append: created marks an item the call makes (or makes again).
+  std::optional<std::string> Read(const std::filesystem::path& item) const;
+  bool Write(const std::filesystem::path& item, const std::string& bytes);  // creates or truncates
+  bool Append(const std::filesystem::path& item, std::string_view text, bool created);
+  bool Remove(const std::filesystem::path& item);  // a file or an empty folder
+  bool MakeFolder(const std::filesystem::path& item);
+  std::optional<std::uint64_t> Size(const std::filesystem::path& item) const;
+  std::vector<std::string> Files() const;  // host paths of all files below the root, relative
 
   std::uint32_t Attributes(const Resolved& r) const;
   void SetAttributes(const Resolved& r, std::uint32_t attributes);
@@ -126,14 +141,18 @@ class Drive {
   std::string ShortNameKnown(const std::filesystem::path& folder,
                              const std::string& longName) const;
 
+  // In memory: folders by host path with their entries, files by host path with their bytes.
+  std::vector<Entry>* MemoryFolder(const std::filesystem::path& folder);
+  bool MemoryAdd(const std::filesystem::path& item, bool folder);
+
   std::filesystem::path root_;
   std::map<std::string, std::uint32_t> attributes_;  // canonical path -> stored bits
   bool keepListings_ = false;
+  bool inMemory_ = false;
   mutable std::map<std::filesystem::path, std::vector<Entry>> listings_;
+  std::map<std::string, std::vector<Entry>, std::less<>> memoryFolders_;
+  std::map<std::string, std::string, std::less<>> memoryFiles_;
 };
-
-std::optional<std::string> ReadHostFile(const std::filesystem::path& p);
-bool WriteHostFile(const std::filesystem::path& p, const std::string& bytes);
 
 // ----- the program's side
 

@@ -228,7 +228,11 @@ TempFolder::~TempFolder() {
 
 // ----- Impl
 
-Machine::Impl::Impl(fs::path driveC) : reg(), drive(std::move(driveC)) {
+Machine::Impl::Impl(fs::path driveC) : Impl() {
+  drive = detail::Drive(std::move(driveC));
+}
+
+Machine::Impl::Impl() {
   version = *VersionPreset("winxp");
   groups = {{Machine::EveryoneSid(), 7}, {Machine::AdminSid(), 0xF}, {Machine::UsersSid(), 7}};
   privileges = {{"SeChangeNotifyPrivilege", true},
@@ -394,6 +398,7 @@ std::vector<std::string> Machine::Impl::Boot() {
 // ----- Machine
 
 Machine::Machine(fs::path driveC) : impl_(std::make_unique<Impl>(std::move(driveC))) {}
+Machine::Machine() : impl_(std::make_unique<Impl>()) {}
 Machine::~Machine() = default;
 
 void Machine::SetVersion(const VersionSettings& version) {

@@ -18,7 +18,7 @@ void Machine::KeepDriveListings() {
 
 std::optional<fs::path> Machine::HostPath(const std::string& winPath) const {
   const auto r = impl_->drive.Resolve(winPath);
-  if (r.error != detail::PathError::None) return std::nullopt;
+  if (r.error != detail::PathError::None || impl_->drive.InMemory()) return std::nullopt;
   return r.host;
 }
 
@@ -33,15 +33,13 @@ bool Machine::WriteFile(const std::string& winPath, const std::string& bytes) {
   if ((r.error != detail::PathError::None && r.error != detail::PathError::FileMissing) ||
       (r.error == detail::PathError::None && r.isFolder))
     return false;
-  const bool written = detail::WriteHostFile(r.host, bytes);
-  impl_->drive.Changed(r.host);
-  return written;
+  return impl_->drive.Write(r.host, bytes);
 }
 
 std::optional<std::string> Machine::ReadFile(const std::string& winPath) const {
   const auto r = impl_->drive.Resolve(winPath);
   if (r.error != detail::PathError::None || r.isFolder) return std::nullopt;
-  return detail::ReadHostFile(r.host);
+  return impl_->drive.Read(r.host);
 }
 
 bool Machine::CreateFolder(const std::string& winPath) {
@@ -53,10 +51,7 @@ bool Machine::CreateFolder(const std::string& winPath) {
     return CreateFolder(winPath);
   }
   if (r.error != detail::PathError::FileMissing) return false;
-  std::error_code ec;
-  const bool made = fs::create_directory(r.host, ec);
-  impl_->drive.Changed(r.host);
-  return made;
+  return impl_->drive.MakeFolder(r.host);
 }
 
 bool Machine::FileExists(const std::string& winPath) const {
@@ -70,10 +65,7 @@ bool Machine::FolderExists(const std::string& winPath) const {
 bool Machine::RemoveFile(const std::string& winPath) {
   const auto r = impl_->drive.Resolve(winPath);
   if (r.error != detail::PathError::None || r.isFolder) return false;
-  std::error_code ec;
-  const bool removed = fs::remove(r.host, ec);
-  impl_->drive.Changed(r.host);
-  if (!removed) return false;
+  if (!impl_->drive.Remove(r.host)) return false;
   impl_->drive.Forget(r);
   return true;
 }
@@ -104,11 +96,7 @@ bool Machine::IsUndeletable(const std::string& winPath) const {
 }
 std::vector<std::string> Machine::ListFiles() const {
   std::vector<std::string> out;
-  std::error_code ec;
-  const auto& root = impl_->drive.Root();
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!it->is_regular_file()) continue;
-    std::string rel = fs::relative(it->path(), root, ec).generic_string();
+  for (std::string rel : impl_->drive.Files()) {
     std::replace(rel.begin(), rel.end(), '/', '\\');
     out.push_back("C:\\" + rel);
   }

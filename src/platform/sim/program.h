@@ -19,6 +19,7 @@ class Program;
 
 struct Machine::Impl {
   explicit Impl(std::filesystem::path driveC);
+  Impl();  // drive C: in memory
   ~Impl();
 
   // settings

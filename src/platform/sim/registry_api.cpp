@@ -438,9 +438,7 @@ Status Program::RegSaveKeyA(HKey key, const std::string& file) {
   if (r.error != PathError::FileMissing) return FileStatus(r.error);
   // Values are read from the store itself: a save shows the real bytes whatever a loaded
   // hijacker does to queries.
-  const bool written = WriteHostFile(r.host, WriteHive(*k, m_.IsNt()));
-  m_.drive.Changed(r.host);
-  if (!written) return platform::ERROR_CANTWRITE;
+  if (!m_.drive.Write(r.host, WriteHive(*k, m_.IsNt()))) return platform::ERROR_CANTWRITE;
   m_.drive.Forget(r);
   return platform::ERROR_SUCCESS;
 }
@@ -455,7 +453,7 @@ Status Program::RegRestoreKeyA(HKey key, const std::string& file, std::uint32_t 
   const Resolved r = m_.drive.Resolve(file);
   if (r.error != PathError::None) return FileStatus(r.error);
   if (r.isFolder) return platform::ERROR_ACCESS_DENIED;
-  const auto image = ReadHostFile(r.host);
+  const auto image = m_.drive.Read(r.host);
   if (!image) return platform::ERROR_CANTREAD;
   auto tree = ReadHive(*image);
   if (!tree) return platform::ERROR_REGISTRY_CORRUPT;
