@@ -76,35 +76,51 @@ bool WriteHostFile(const fs::path& p, const std::string& bytes) {
 Drive::Drive(fs::path root) : root_(std::move(root)) {
   std::error_code ec;
   fs::create_directories(root_, ec);
+  if (!root_.has_filename() && root_.has_parent_path()) root_ = root_.parent_path();
+  rootText_ = root_.native();
+}
+
+std::string Drive::Join(const std::string& folder, std::string_view name) {
+  std::string out;
+  out.reserve(folder.size() + 1 + name.size());
+  out += folder;
+  if (!folder.empty()) out += '/';
+  out += name;
+  return out;
+}
+
+std::string Drive::Parent(const std::string& item) {
+  const auto slash = item.rfind('/');
+  return slash == std::string::npos ? std::string() : item.substr(0, slash);
 }
 
 Drive::Drive() : inMemory_(true) {
   memoryFolders_.emplace(std::string(), std::vector<Entry>{});
 }
 
-const std::vector<Drive::Entry>& Drive::Listing(const fs::path& folder) const {
+const std::vector<Drive::Entry>& Drive::Listing(const std::string& folder) const {
   if (inMemory_) {
     static const std::vector<Entry> none;
-    const auto found = memoryFolders_.find(folder.native());
+    const auto found = memoryFolders_.find(folder);
     return found != memoryFolders_.end() ? found->second : none;
   }
   const auto known = listings_.find(folder);
   if (known != listings_.end()) return known->second;
   std::vector<Entry> entries;
   std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code typeEc;
     entries.push_back({it->path().filename().string(), it->is_directory(typeEc)});
   }
   return listings_.emplace(folder, std::move(entries)).first->second;
 }
 
-std::string Drive::ShortNameIn(const fs::path& folder, const std::string& longName) const {
+std::string Drive::ShortNameIn(const std::string& folder, const std::string& longName) const {
   StartCall();
   return ShortNameKnown(folder, longName);
 }
 
-std::string Drive::ShortNameKnown(const fs::path& folder, const std::string& longName) const {
+std::string Drive::ShortNameKnown(const std::string& folder, const std::string& longName) const {
   if (Is83(longName)) return longName;
   const auto basis = ShortBasis(longName);
   std::vector<std::string> same;
@@ -161,7 +177,7 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
     }
     parts.push_back(part);
   }
-  r.host = root_;
+  r.host = rootText_;
   r.canonical = "C:";
   r.onDisk = "C:";
   r.isFolder = true;
@@ -178,9 +194,11 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
       }
     }
     const std::string name = match ? match->name : parts[i];
-    r.host /= name;
-    r.canonical += "\\" + Fold(name);
-    r.onDisk += "\\" + name;
+    r.host = Join(r.host, name);
+    r.canonical += '\\';
+    r.canonical += Fold(name);
+    r.onDisk += '\\';
+    r.onDisk += name;
     const bool isDir = match && match->folder;
     if (!match) {
       r.error = last ? PathError::FileMissing : PathError::PathMissing;
@@ -202,7 +220,7 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   const Resolved r = ResolveKnown(winPath);
   if (r.error != PathError::None) return std::nullopt;
   std::string out = "C:";
-  fs::path folder = root_;
+  std::string folder = rootText_;
   const auto parts = SplitPath(r.onDisk.substr(2));
   // A part the caller already wrote in 8.3 form is copied as written (its case included).
   std::string given = UpToNul(winPath);
@@ -212,106 +230,106 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const bool asWritten = givenParts.size() == parts.size() && Is83(givenParts[i]);
     out += "\\" + (asWritten ? givenParts[i] : ShortNameKnown(folder, parts[i]));
-    folder /= parts[i];
+    folder = Join(folder, parts[i]);
   }
   if (parts.empty()) out += "\\";
   return out;
 }
 
-std::vector<Drive::Entry>* Drive::MemoryFolder(const fs::path& folder) {
-  const auto found = memoryFolders_.find(folder.native());
+std::vector<Drive::Entry>* Drive::MemoryFolder(const std::string& folder) {
+  const auto found = memoryFolders_.find(folder);
   return found != memoryFolders_.end() ? &found->second : nullptr;
 }
 
-bool Drive::MemoryAdd(const fs::path& item, bool folder) {
-  auto* entries = MemoryFolder(item.parent_path());
+bool Drive::MemoryAdd(const std::string& item, bool folder) {
+  auto* entries = MemoryFolder(Parent(item));
   if (entries == nullptr) return false;
-  entries->push_back({item.filename().native(), folder});
-  if (folder) memoryFolders_.emplace(item.native(), std::vector<Entry>{});
+  entries->push_back({item.substr(item.rfind('/') + 1), folder});
+  if (folder) memoryFolders_.emplace(item, std::vector<Entry>{});
   return true;
 }
 
-std::optional<std::string> Drive::Read(const fs::path& item) const {
+std::optional<std::string> Drive::Read(const std::string& item) const {
   if (!inMemory_) return ReadHostFile(item);
-  const auto found = memoryFiles_.find(item.native());
+  const auto found = memoryFiles_.find(item);
   if (found == memoryFiles_.end()) return std::nullopt;
   return found->second;
 }
 
-bool Drive::Write(const fs::path& item, const std::string& bytes) {
+bool Drive::Write(const std::string& item, const std::string& bytes) {
   if (!inMemory_) {
     const bool written = WriteHostFile(item, bytes);
     Changed(item);
     return written;
   }
-  if (memoryFolders_.count(item.native())) return false;
-  const auto found = memoryFiles_.find(item.native());
+  if (memoryFolders_.count(item)) return false;
+  const auto found = memoryFiles_.find(item);
   if (found != memoryFiles_.end()) {
     found->second = bytes;
     return true;
   }
   if (!MemoryAdd(item, false)) return false;
-  memoryFiles_.emplace(item.native(), bytes);
+  memoryFiles_.emplace(item, bytes);
   return true;
 }
 
-bool Drive::Append(const fs::path& item, std::string_view text, bool created) {
+bool Drive::Append(const std::string& item, std::string_view text, bool created) {
   if (!inMemory_) {
-    std::ofstream out(item, std::ios::binary | std::ios::app);
+    std::ofstream out(fs::path(item), std::ios::binary | std::ios::app);
     if (created) Changed(item);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.flush();
     return static_cast<bool>(out);
   }
-  auto found = memoryFiles_.find(item.native());
+  auto found = memoryFiles_.find(item);
   if (found == memoryFiles_.end()) {
-    if (memoryFolders_.count(item.native()) || !MemoryAdd(item, false)) return false;
-    found = memoryFiles_.emplace(item.native(), std::string()).first;
+    if (memoryFolders_.count(item) || !MemoryAdd(item, false)) return false;
+    found = memoryFiles_.emplace(item, std::string()).first;
   }
   found->second.append(text);
   return true;
 }
 
-bool Drive::Remove(const fs::path& item) {
+bool Drive::Remove(const std::string& item) {
   if (!inMemory_) {
     std::error_code ec;
-    const bool removed = fs::remove(item, ec);
+    const bool removed = fs::remove(fs::path(item), ec);
     Changed(item);
     return removed;
   }
-  if (const auto folder = memoryFolders_.find(item.native()); folder != memoryFolders_.end()) {
-    if (!folder->second.empty() || item.native().empty()) return false;
+  if (const auto folder = memoryFolders_.find(item); folder != memoryFolders_.end()) {
+    if (!folder->second.empty() || item.empty()) return false;
     memoryFolders_.erase(folder);
-  } else if (!memoryFiles_.erase(item.native())) {
+  } else if (!memoryFiles_.erase(item)) {
     return false;
   }
-  auto* entries = MemoryFolder(item.parent_path());
-  const std::string name = item.filename().native();
+  auto* entries = MemoryFolder(Parent(item));
+  const std::string name = item.substr(item.rfind('/') + 1);
   entries->erase(std::remove_if(entries->begin(), entries->end(),
                                 [&](const Entry& e) { return e.name == name; }),
                  entries->end());
   return true;
 }
 
-bool Drive::MakeFolder(const fs::path& item) {
+bool Drive::MakeFolder(const std::string& item) {
   if (!inMemory_) {
     std::error_code ec;
-    const bool made = fs::create_directory(item, ec);
+    const bool made = fs::create_directory(fs::path(item), ec);
     Changed(item);
     return made;
   }
-  if (memoryFolders_.count(item.native()) || memoryFiles_.count(item.native())) return false;
+  if (memoryFolders_.count(item) || memoryFiles_.count(item)) return false;
   return MemoryAdd(item, true);
 }
 
-std::optional<std::uint64_t> Drive::Size(const fs::path& item) const {
+std::optional<std::uint64_t> Drive::Size(const std::string& item) const {
   if (!inMemory_) {
     std::error_code ec;
-    const auto size = fs::file_size(item, ec);
+    const auto size = fs::file_size(fs::path(item), ec);
     if (ec) return std::nullopt;
     return size;
   }
-  const auto found = memoryFiles_.find(item.native());
+  const auto found = memoryFiles_.find(item);
   if (found == memoryFiles_.end()) return std::nullopt;
   return found->second.size();
 }
@@ -319,7 +337,7 @@ std::optional<std::uint64_t> Drive::Size(const fs::path& item) const {
 std::vector<std::string> Drive::Files() const {
   std::vector<std::string> out;
   if (inMemory_) {
-    for (const auto& [path, bytes] : memoryFiles_) out.push_back(fs::path(path).generic_string());
+    for (const auto& [path, bytes] : memoryFiles_) out.push_back(path);
     return out;
   }
   std::error_code ec;

@@ -308,7 +308,7 @@ Machine::Impl::Gate Machine::Impl::Enter(const char* operation, bool isClose,
     throw ProgramCrash{};
   }
   ++callCount;
-  callLog.emplace_back(operation);
+  calls.push_back(operation);
   if (crashRemaining > 0 && --crashRemaining == 0) {
     dead = true;
     if (isClose) return Gate::Skip;
@@ -633,7 +633,9 @@ bool Machine::WindowLoaded() const {
 }
 
 const std::vector<std::string>& Machine::CallLog() const {
-  return impl_->callLog;
+  auto& log = impl_->callLog;
+  for (std::size_t i = log.size(); i < impl_->calls.size(); ++i) log.emplace_back(impl_->calls[i]);
+  return log;
 }
 std::uint64_t Machine::CallCount() const {
   return impl_->callCount;

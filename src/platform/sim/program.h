@@ -62,7 +62,7 @@ struct Machine::Impl {
   std::map<std::string, bool> privilegeState;  // folded name -> enabled
   platform::Status lastError = 0;
   struct OpenFile {
-    std::filesystem::path host;
+    std::string host;
     std::string canonical;
     bool append = false;
     std::uint64_t position = 0;
@@ -79,7 +79,9 @@ struct Machine::Impl {
   std::deque<int> answers;
   std::vector<std::uint32_t> exits;
   bool exitFails = false;
-  std::vector<std::string> callLog;
+  // The names are literals: a pointer per call, made into strings only when asked for.
+  std::vector<const char*> calls;
+  mutable std::vector<std::string> callLog;
   std::uint64_t callCount = 0;
 
   // faults
