@@ -160,23 +160,27 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
     r.error = PathError::NotOnDrive;
     return r;
   }
-  std::vector<std::string> parts;
-  for (auto part : SplitPath(p.substr(2))) {
+  std::vector<std::string> parts = SplitPath(p.substr(2));
+  std::size_t kept = 0;  // parts[0, kept) are the path so far
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    std::string& part = parts[i];
     while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
       if (part == "." || part == "..") break;
       part.pop_back();
     }
     if (part.empty() || part == ".") continue;
     if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
+      if (kept > 0) --kept;
       continue;
     }
     if (!ValidChars(part)) {
       r.error = PathError::BadName;
       return r;
     }
-    parts.push_back(part);
+    if (kept != i) parts[kept] = std::move(part);
+    ++kept;
   }
+  parts.resize(kept);
   r.host = rootText_;
   r.canonical = "C:";
   r.onDisk = "C:";
@@ -193,8 +197,9 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
         if (SameName(ShortNameKnown(r.host, n.name), parts[i])) match = &n;
       }
     }
-    const std::string name = match ? match->name : parts[i];
-    r.host = Join(r.host, name);
+    const std::string& name = match ? match->name : parts[i];
+    if (!r.host.empty()) r.host += '/';
+    r.host += name;
     r.canonical += '\\';
     r.canonical += Fold(name);
     r.onDisk += '\\';
@@ -320,6 +325,14 @@ bool Drive::MakeFolder(const std::string& item) {
   }
   if (memoryFolders_.count(item) || memoryFiles_.count(item)) return false;
   return MemoryAdd(item, true);
+}
+
+bool Drive::Exists(const std::string& item) const {
+  if (!inMemory_) {
+    std::error_code ec;
+    return fs::exists(fs::path(item), ec);
+  }
+  return memoryFiles_.count(item) > 0 || memoryFolders_.count(item) > 0;
 }
 
 std::optional<std::uint64_t> Drive::Size(const std::string& item) const {

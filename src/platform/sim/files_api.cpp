@@ -189,7 +189,7 @@ RtError Program::PrintLine(int fileNumber, const std::string& text) {
   if (!it->second.append) return RT_BAD_FILE_MODE;
   // Written through at once, so that a crash later keeps every line written before it.
   // Opening for append makes the file again if something removed it meanwhile.
-  const bool gone = m_.drive.Resolve(it->second.canonical).error != PathError::None;
+  const bool gone = !m_.drive.Exists(it->second.host);
   return m_.drive.Append(it->second.host, text + "\r\n", gone) ? platform::RT_OK
                                                                : platform::RT_DEVICE_IO_ERROR;
 }

@@ -118,6 +118,7 @@ class Drive {
   bool Remove(const std::string& item);  // a file or an empty folder
   bool MakeFolder(const std::string& item);
   std::optional<std::uint64_t> Size(const std::string& item) const;
+  bool Exists(const std::string& item) const;
   std::vector<std::string> Files() const;  // host paths of all files below the root, relative
 
   std::uint32_t Attributes(const Resolved& r) const;
