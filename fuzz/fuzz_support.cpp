@@ -22,8 +22,14 @@ FuzzMachine::FuzzMachine(const char* preset) {
   t.wMinute = 33;
   t.wSecond = 12;
   machine_.SetClock(t);
+  // Folders top down: each is made at once, without the search for missing parents.
+  const std::string system = machine_.SystemDirectory();
+  for (const std::string& folder :
+       {std::string("C:\\Program Files"), std::string("C:\\Program Files\\Dravlin"),
+        system.substr(0, system.rfind('\\')), system}) {
+    machine_.CreateFolder(folder);
+  }
   machine_.WriteFile(kProgram, "MZ");
-  machine_.CreateFolder(machine_.SystemDirectory());
   machine_.CreateKey(platform::HKEY_LOCAL_MACHINE,
                      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
   machine_.CreateKey(platform::HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\Main");
