@@ -4,45 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <string_view>
 
 namespace dravlin::fuzz {
 
 namespace {
-
-constexpr const char* kProgram = "Program Files\\Dravlin\\dravlin.exe";
-
-// What the drive holds before the program runs: the program and the system folder.
-std::set<std::string> Baseline(const char* preset) {
-  const std::string system =
-      std::string_view(preset) == "win98" ? "WINDOWS/SYSTEM" : "WINDOWS/system32";
-  return {"Program Files", "Program Files/Dravlin", "Program Files/Dravlin/dravlin.exe", "WINDOWS",
-          system};
-}
-
+constexpr const char* kProgram = "C:\\Program Files\\Dravlin\\dravlin.exe";
 }  // namespace
 
-const std::filesystem::path& FuzzMachine::CleanDrive(const char* preset) {
-  namespace fs = std::filesystem;
-  static sim::TempFolder folder;
-  static const fs::path drive = folder.path() / "c";
-  const std::set<std::string> keep = Baseline(preset);
-  std::vector<fs::path> extra;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(drive, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
-    if (keep.count(it->path().lexically_relative(drive).generic_string()) == 0) {
-      extra.push_back(it->path());
-      if (it->is_directory(ec)) it.disable_recursion_pending();
-    }
-  }
-  for (const auto& path : extra) fs::remove_all(path, ec);
-  return drive;
-}
-
-FuzzMachine::FuzzMachine(const char* preset) : machine_(CleanDrive(preset)) {
-  machine_.KeepDriveListings();
+FuzzMachine::FuzzMachine(const char* preset) {
   machine_.SetVersionPreset(preset);
   platform::SystemTime t;
   t.wYear = 2004;
@@ -52,9 +22,14 @@ FuzzMachine::FuzzMachine(const char* preset) : machine_(CleanDrive(preset)) {
   t.wMinute = 33;
   t.wSecond = 12;
   machine_.SetClock(t);
-  // Rewritten every time: an input may have changed its bytes.
-  machine_.WriteFile(std::string("C:\\") + kProgram, "MZ");
-  machine_.CreateFolder(machine_.SystemDirectory());
+  // Folders top down: each is made at once, without the search for missing parents.
+  const std::string system = machine_.SystemDirectory();
+  for (const std::string& folder :
+       {std::string("C:\\Program Files"), std::string("C:\\Program Files\\Dravlin"),
+        system.substr(0, system.rfind('\\')), system}) {
+    machine_.CreateFolder(folder);
+  }
+  machine_.WriteFile(kProgram, "MZ");
   machine_.CreateKey(platform::HKEY_LOCAL_MACHINE,
                      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
   machine_.CreateKey(platform::HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\Main");

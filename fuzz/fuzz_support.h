@@ -2,7 +2,6 @@
 // broken property into a finding (an abort that libFuzzer reports with the input).
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,16 +11,14 @@
 namespace dravlin::fuzz {
 
 // A machine of the given version with the program installed, its system folder and the keys
-// every Windows has; not yet booted. Every machine of the process uses one drive folder, put
-// back to exactly that content first: an input sees nothing an earlier one left, and the
-// folder is not made and removed again for each.
+// every Windows has; not yet booted. Its drive C: is held in memory: an input sees nothing an
+// earlier one left, and no host file is touched.
 class FuzzMachine {
  public:
   explicit FuzzMachine(const char* preset);
   sim::Machine& m() { return machine_; }
 
  private:
-  static const std::filesystem::path& CleanDrive(const char* preset);
   sim::Machine machine_;
 };
 

@@ -43,14 +43,6 @@ fi
 cmake -S fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
-# The simulated machines keep their drive C: in a temporary folder; in memory, their file calls
-# cost no disk work. A folder of this run's own, so that a target ended by a finding leaves
-# nothing behind.
-if [[ -z "${TMPDIR:-}" && -d /dev/shm && -w /dev/shm ]]; then
-  TMPDIR=$(mktemp -d /dev/shm/dravlin-fuzz.XXXXXX)
-  export TMPDIR
-  trap 'rm -rf "$TMPDIR"' EXIT
-fi
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 failed=()

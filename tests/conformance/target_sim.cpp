@@ -1,7 +1,11 @@
 // The simulated machine as the conformance target: a fresh machine per test, Windows XP unless
 // DRAVLIN_CONFORMANCE_VERSION names another preset, so the cases where 98 and NT 4.0 differ run
-// against them too.
+// against them too; DRAVLIN_CONFORMANCE_DRIVE=memory holds drive C: in memory instead of a host
+// folder.
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string_view>
 
 #include "conformance/conformance.h"
 #include "platform/sim/machine.h"
@@ -12,43 +16,50 @@ namespace {
 
 class SimTarget final : public Target {
  public:
-  SimTarget() : machine_(folder_.path() / "c") {
+  SimTarget() : machine_(MakeMachine(folder_)) {
     if (const char* version = std::getenv("DRAVLIN_CONFORMANCE_VERSION")) {
-      machine_.SetVersionPreset(version);
+      machine_->SetVersionPreset(version);
     }
-    machine_.CreateFolder(machine_.SystemDirectory());  // there on any installed Windows
-    machine_.Boot();
-    machine_.CreateFolder(kScratch);
+    machine_->CreateFolder(machine_->SystemDirectory());  // there on any installed Windows
+    machine_->Boot();
+    machine_->CreateFolder(kScratch);
   }
 
-  platform::Services& services() override { return machine_.services(); }
+  platform::Services& services() override { return machine_->services(); }
   std::string Name() const override { return "simulated machine"; }
   bool IsWine() const override { return false; }
   std::string ScratchFolder() const override { return kScratch; }
   std::optional<ExpectedVersion> Version() const override {
-    const auto& v = machine_.Version();
+    const auto& v = machine_->Version();
     return ExpectedVersion{v.platformId, v.major, v.minor, v.build};
   }
   std::optional<bool> RunsAsAdministrator() const override { return true; }
   bool HoldFile(const std::string& path, bool mapped) override {
-    if (!machine_.FileExists(path)) return false;
+    if (!machine_->FileExists(path)) return false;
     if (mapped) {
-      machine_.MarkLoaded(path);
+      machine_->MarkLoaded(path);
     } else {
-      machine_.SetUndeletable(path);
+      machine_->SetUndeletable(path);
     }
     return true;
   }
   bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
-    if (!machine_.KeyExists(root, path)) return false;
-    machine_.SetKeyAccess(root, path, allowed);
+    if (!machine_->KeyExists(root, path)) return false;
+    machine_->SetKeyAccess(root, path, allowed);
     return true;
   }
 
  private:
   static constexpr const char* kScratch = "C:\\DravlinConformance";
+  static std::unique_ptr<sim::Machine> MakeMachine(const sim::TempFolder& folder) {
+    const char* drive = std::getenv("DRAVLIN_CONFORMANCE_DRIVE");
+    if (drive != nullptr && std::string_view(drive) == "memory") {
+      return std::make_unique<sim::Machine>();
+    }
+    return std::make_unique<sim::Machine>(folder.path() / "c");
+  }
   sim::TempFolder folder_;
-  sim::Machine machine_;
+  std::unique_ptr<sim::Machine> machine_;
 };
 
 }  // namespace

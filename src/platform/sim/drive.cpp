@@ -58,8 +58,6 @@ std::pair<std::string, std::string> ShortBasis(const std::string& longName) {
   return {base, ext};
 }
 
-}  // namespace
-
 std::optional<std::string> ReadHostFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   if (!in) return std::nullopt;
@@ -73,29 +71,56 @@ bool WriteHostFile(const fs::path& p, const std::string& bytes) {
   return static_cast<bool>(out.flush());
 }
 
+}  // namespace
+
 Drive::Drive(fs::path root) : root_(std::move(root)) {
   std::error_code ec;
   fs::create_directories(root_, ec);
+  if (!root_.has_filename() && root_.has_parent_path()) root_ = root_.parent_path();
+  rootText_ = root_.native();
 }
 
-const std::vector<Drive::Entry>& Drive::Listing(const fs::path& folder) const {
+std::string Drive::Join(const std::string& folder, std::string_view name) {
+  std::string out;
+  out.reserve(folder.size() + 1 + name.size());
+  out += folder;
+  if (!folder.empty()) out += '/';
+  out += name;
+  return out;
+}
+
+std::string Drive::Parent(const std::string& item) {
+  const auto slash = item.rfind('/');
+  return slash == std::string::npos ? std::string() : item.substr(0, slash);
+}
+
+Drive::Drive() : inMemory_(true) {
+  memoryFolders_.emplace(std::string(), std::vector<Entry>{});
+}
+
+const std::vector<Drive::Entry>& Drive::Listing(const std::string& folder) const {
+  if (inMemory_) {
+    static const std::vector<Entry> none;
+    const auto found = memoryFolders_.find(folder);
+    return found != memoryFolders_.end() ? found->second : none;
+  }
   const auto known = listings_.find(folder);
   if (known != listings_.end()) return known->second;
   std::vector<Entry> entries;
   std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code typeEc;
     entries.push_back({it->path().filename().string(), it->is_directory(typeEc)});
   }
   return listings_.emplace(folder, std::move(entries)).first->second;
 }
 
-std::string Drive::ShortNameIn(const fs::path& folder, const std::string& longName) const {
+std::string Drive::ShortNameIn(const std::string& folder, const std::string& longName) const {
   StartCall();
   return ShortNameKnown(folder, longName);
 }
 
-std::string Drive::ShortNameKnown(const fs::path& folder, const std::string& longName) const {
+std::string Drive::ShortNameKnown(const std::string& folder, const std::string& longName) const {
   if (Is83(longName)) return longName;
   const auto basis = ShortBasis(longName);
   std::vector<std::string> same;
@@ -135,24 +160,28 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
     r.error = PathError::NotOnDrive;
     return r;
   }
-  std::vector<std::string> parts;
-  for (auto part : SplitPath(p.substr(2))) {
+  std::vector<std::string> parts = SplitPath(p.substr(2));
+  std::size_t kept = 0;  // parts[0, kept) are the path so far
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    std::string& part = parts[i];
     while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
       if (part == "." || part == "..") break;
       part.pop_back();
     }
     if (part.empty() || part == ".") continue;
     if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
+      if (kept > 0) --kept;
       continue;
     }
     if (!ValidChars(part)) {
       r.error = PathError::BadName;
       return r;
     }
-    parts.push_back(part);
+    if (kept != i) parts[kept] = std::move(part);
+    ++kept;
   }
-  r.host = root_;
+  parts.resize(kept);
+  r.host = rootText_;
   r.canonical = "C:";
   r.onDisk = "C:";
   r.isFolder = true;
@@ -168,10 +197,13 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
         if (SameName(ShortNameKnown(r.host, n.name), parts[i])) match = &n;
       }
     }
-    const std::string name = match ? match->name : parts[i];
-    r.host /= name;
-    r.canonical += "\\" + Fold(name);
-    r.onDisk += "\\" + name;
+    const std::string& name = match ? match->name : parts[i];
+    if (!r.host.empty()) r.host += '/';
+    r.host += name;
+    r.canonical += '\\';
+    r.canonical += Fold(name);
+    r.onDisk += '\\';
+    r.onDisk += name;
     const bool isDir = match && match->folder;
     if (!match) {
       r.error = last ? PathError::FileMissing : PathError::PathMissing;
@@ -193,7 +225,7 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   const Resolved r = ResolveKnown(winPath);
   if (r.error != PathError::None) return std::nullopt;
   std::string out = "C:";
-  fs::path folder = root_;
+  std::string folder = rootText_;
   const auto parts = SplitPath(r.onDisk.substr(2));
   // A part the caller already wrote in 8.3 form is copied as written (its case included).
   std::string given = UpToNul(winPath);
@@ -203,9 +235,128 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const bool asWritten = givenParts.size() == parts.size() && Is83(givenParts[i]);
     out += "\\" + (asWritten ? givenParts[i] : ShortNameKnown(folder, parts[i]));
-    folder /= parts[i];
+    folder = Join(folder, parts[i]);
   }
   if (parts.empty()) out += "\\";
+  return out;
+}
+
+std::vector<Drive::Entry>* Drive::MemoryFolder(const std::string& folder) {
+  const auto found = memoryFolders_.find(folder);
+  return found != memoryFolders_.end() ? &found->second : nullptr;
+}
+
+bool Drive::MemoryAdd(const std::string& item, bool folder) {
+  auto* entries = MemoryFolder(Parent(item));
+  if (entries == nullptr) return false;
+  entries->push_back({item.substr(item.rfind('/') + 1), folder});
+  if (folder) memoryFolders_.emplace(item, std::vector<Entry>{});
+  return true;
+}
+
+std::optional<std::string> Drive::Read(const std::string& item) const {
+  if (!inMemory_) return ReadHostFile(item);
+  const auto found = memoryFiles_.find(item);
+  if (found == memoryFiles_.end()) return std::nullopt;
+  return found->second;
+}
+
+bool Drive::Write(const std::string& item, const std::string& bytes) {
+  if (!inMemory_) {
+    const bool written = WriteHostFile(item, bytes);
+    Changed(item);
+    return written;
+  }
+  if (memoryFolders_.count(item)) return false;
+  const auto found = memoryFiles_.find(item);
+  if (found != memoryFiles_.end()) {
+    found->second = bytes;
+    return true;
+  }
+  if (!MemoryAdd(item, false)) return false;
+  memoryFiles_.emplace(item, bytes);
+  return true;
+}
+
+bool Drive::Append(const std::string& item, std::string_view text, bool created) {
+  if (!inMemory_) {
+    std::ofstream out(fs::path(item), std::ios::binary | std::ios::app);
+    if (created) Changed(item);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    return static_cast<bool>(out);
+  }
+  auto found = memoryFiles_.find(item);
+  if (found == memoryFiles_.end()) {
+    if (memoryFolders_.count(item) || !MemoryAdd(item, false)) return false;
+    found = memoryFiles_.emplace(item, std::string()).first;
+  }
+  found->second.append(text);
+  return true;
+}
+
+bool Drive::Remove(const std::string& item) {
+  if (!inMemory_) {
+    std::error_code ec;
+    const bool removed = fs::remove(fs::path(item), ec);
+    Changed(item);
+    return removed;
+  }
+  if (const auto folder = memoryFolders_.find(item); folder != memoryFolders_.end()) {
+    if (!folder->second.empty() || item.empty()) return false;
+    memoryFolders_.erase(folder);
+  } else if (!memoryFiles_.erase(item)) {
+    return false;
+  }
+  auto* entries = MemoryFolder(Parent(item));
+  const std::string name = item.substr(item.rfind('/') + 1);
+  entries->erase(std::remove_if(entries->begin(), entries->end(),
+                                [&](const Entry& e) { return e.name == name; }),
+                 entries->end());
+  return true;
+}
+
+bool Drive::MakeFolder(const std::string& item) {
+  if (!inMemory_) {
+    std::error_code ec;
+    const bool made = fs::create_directory(fs::path(item), ec);
+    Changed(item);
+    return made;
+  }
+  if (memoryFolders_.count(item) || memoryFiles_.count(item)) return false;
+  return MemoryAdd(item, true);
+}
+
+bool Drive::Exists(const std::string& item) const {
+  if (!inMemory_) {
+    std::error_code ec;
+    return fs::exists(fs::path(item), ec);
+  }
+  return memoryFiles_.count(item) > 0 || memoryFolders_.count(item) > 0;
+}
+
+std::optional<std::uint64_t> Drive::Size(const std::string& item) const {
+  if (!inMemory_) {
+    std::error_code ec;
+    const auto size = fs::file_size(fs::path(item), ec);
+    if (ec) return std::nullopt;
+    return size;
+  }
+  const auto found = memoryFiles_.find(item);
+  if (found == memoryFiles_.end()) return std::nullopt;
+  return found->second.size();
+}
+
+std::vector<std::string> Drive::Files() const {
+  std::vector<std::string> out;
+  if (inMemory_) {
+    for (const auto& [path, bytes] : memoryFiles_) out.push_back(path);
+    return out;
+  }
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_regular_file()) out.push_back(fs::relative(it->path(), root_, ec).generic_string());
+  }
   return out;
 }
 

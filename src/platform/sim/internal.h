@@ -80,31 +80,46 @@ enum class PathError { None, NotOnDrive, BadName, PathMissing, FileMissing };
 
 struct Resolved {
   PathError error = PathError::None;
-  std::filesystem::path host;  // of the item (valid also when only the last part is missing)
-  std::string canonical;       // "C:\DIR\FILE" folded, the key of the attribute tables
-  std::string onDisk;          // "C:\Dir\File" with the case as stored
+  std::string host;       // of the item (valid also when only the last part is missing)
+  std::string canonical;  // "C:\DIR\FILE" folded, the key of the attribute tables
+  std::string onDisk;     // "C:\Dir\File" with the case as stored
   bool isFolder = false;
 };
 
 class Drive {
  public:
+  // Drive C: on a host folder (created when missing).
   explicit Drive(std::filesystem::path root);
+  // Drive C: held in memory: no host file is touched, and items are named by "host" paths
+  // relative to an empty root.
+  Drive();
+  bool InMemory() const { return inMemory_; }
   const std::filesystem::path& Root() const { return root_; }
   // Resolves an absolute C: path, matching each part by long or short name, any case.
   Resolved Resolve(const std::string& winPath) const;
   // The 8.3 form of an existing item; nullopt when missing.
   std::optional<std::string> ShortPath(const std::string& winPath) const;
-  std::string ShortNameIn(const std::filesystem::path& folder, const std::string& longName) const;
+  std::string ShortNameIn(const std::string& folder, const std::string& longName) const;
 
   // Folder listings are read from the host once per call, or, once kept, until the machine
   // changes the drive: only for a drive folder nothing else writes to while the machine runs.
   void KeepListings() { keepListings_ = true; }
   // Every creation or removal of an item on the host drops what was read of its folder.
-  void Changed(const std::filesystem::path& item) const {
-    listings_.erase(item.parent_path());
-    listings_.erase(item.parent_path() / "");  // the root, when given with a final separator
+  void Changed(const std::string& item) const {
+    listings_.erase(Parent(item));
     listings_.erase(item);
   }
+
+  // The contents of items by host path. Creating or removing an item drops what was read of
+  // its folder. Append: created marks an item the call makes (or makes again).
+  std::optional<std::string> Read(const std::string& item) const;
+  bool Write(const std::string& item, const std::string& bytes);  // creates or truncates
+  bool Append(const std::string& item, std::string_view text, bool created);
+  bool Remove(const std::string& item);  // a file or an empty folder
+  bool MakeFolder(const std::string& item);
+  std::optional<std::uint64_t> Size(const std::string& item) const;
+  bool Exists(const std::string& item) const;
+  std::vector<std::string> Files() const;  // host paths of all files below the root, relative
 
   std::uint32_t Attributes(const Resolved& r) const;
   void SetAttributes(const Resolved& r, std::uint32_t attributes);
@@ -118,22 +133,29 @@ class Drive {
     std::string name;
     bool folder = false;
   };
-  const std::vector<Entry>& Listing(const std::filesystem::path& folder) const;
+  // Host paths are kept as text, parts joined by '/': every call resolves one or two.
+  static std::string Join(const std::string& folder, std::string_view name);
+  static std::string Parent(const std::string& item);
+  const std::vector<Entry>& Listing(const std::string& folder) const;
   void StartCall() const {
     if (!keepListings_) listings_.clear();
   }
   Resolved ResolveKnown(const std::string& winPath) const;
-  std::string ShortNameKnown(const std::filesystem::path& folder,
-                             const std::string& longName) const;
+  std::string ShortNameKnown(const std::string& folder, const std::string& longName) const;
+
+  // In memory: folders by host path with their entries, files by host path with their bytes.
+  std::vector<Entry>* MemoryFolder(const std::string& folder);
+  bool MemoryAdd(const std::string& item, bool folder);
 
   std::filesystem::path root_;
   std::map<std::string, std::uint32_t> attributes_;  // canonical path -> stored bits
   bool keepListings_ = false;
-  mutable std::map<std::filesystem::path, std::vector<Entry>> listings_;
+  bool inMemory_ = false;
+  std::string rootText_;
+  mutable std::map<std::string, std::vector<Entry>, std::less<>> listings_;
+  std::map<std::string, std::vector<Entry>, std::less<>> memoryFolders_;
+  std::map<std::string, std::string, std::less<>> memoryFiles_;
 };
-
-std::optional<std::string> ReadHostFile(const std::filesystem::path& p);
-bool WriteHostFile(const std::filesystem::path& p, const std::string& bytes);
 
 // ----- the program's side
 

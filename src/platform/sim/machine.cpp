@@ -34,7 +34,11 @@ TempFolder::~TempFolder() {
 
 // ----- Impl
 
-Machine::Impl::Impl(fs::path driveC) : reg(), drive(std::move(driveC)) {
+Machine::Impl::Impl(fs::path driveC) : Impl() {
+  drive = detail::Drive(std::move(driveC));
+}
+
+Machine::Impl::Impl() {
   version = *VersionPreset("winxp");
   groups = {{Machine::EveryoneSid(), 7}, {Machine::AdminSid(), 0xF}, {Machine::UsersSid(), 7}};
   privileges = {{"SeChangeNotifyPrivilege", true},
@@ -110,7 +114,7 @@ Machine::Impl::Gate Machine::Impl::Enter(const char* operation, bool isClose,
     throw ProgramCrash{};
   }
   ++callCount;
-  callLog.emplace_back(operation);
+  calls.push_back(operation);
   if (crashRemaining > 0 && --crashRemaining == 0) {
     dead = true;
     if (isClose) return Gate::Skip;
@@ -200,6 +204,7 @@ std::vector<std::string> Machine::Impl::Boot() {
 // ----- Machine
 
 Machine::Machine(fs::path driveC) : impl_(std::make_unique<Impl>(std::move(driveC))) {}
+Machine::Machine() : impl_(std::make_unique<Impl>()) {}
 Machine::~Machine() = default;
 
 void Machine::SetHijacker(std::optional<HijackerSettings> hijacker) {
@@ -210,116 +215,6 @@ const std::optional<HijackerSettings>& Machine::Hijacker() const {
 }
 bool Machine::HijackerLoaded() const {
   return impl_->hijackLoaded;
-}
-
-// ----- drive, direct
-
-const fs::path& Machine::DriveRoot() const {
-  return impl_->drive.Root();
-}
-
-void Machine::KeepDriveListings() {
-  impl_->drive.KeepListings();
-}
-
-std::optional<fs::path> Machine::HostPath(const std::string& winPath) const {
-  const auto r = impl_->drive.Resolve(winPath);
-  if (r.error != detail::PathError::None) return std::nullopt;
-  return r.host;
-}
-
-bool Machine::WriteFile(const std::string& winPath, const std::string& bytes) {
-  auto r = impl_->drive.Resolve(winPath);
-  if (r.error == detail::PathError::PathMissing) {
-    // Create the missing folders, then resolve again.
-    const auto cut = winPath.find_last_of("\\/");
-    if (cut == std::string::npos || !CreateFolder(winPath.substr(0, cut))) return false;
-    r = impl_->drive.Resolve(winPath);
-  }
-  if ((r.error != detail::PathError::None && r.error != detail::PathError::FileMissing) ||
-      (r.error == detail::PathError::None && r.isFolder))
-    return false;
-  const bool written = detail::WriteHostFile(r.host, bytes);
-  impl_->drive.Changed(r.host);
-  return written;
-}
-
-std::optional<std::string> Machine::ReadFile(const std::string& winPath) const {
-  const auto r = impl_->drive.Resolve(winPath);
-  if (r.error != detail::PathError::None || r.isFolder) return std::nullopt;
-  return detail::ReadHostFile(r.host);
-}
-
-bool Machine::CreateFolder(const std::string& winPath) {
-  const auto r = impl_->drive.Resolve(winPath);
-  if (r.error == detail::PathError::None) return r.isFolder;
-  if (r.error == detail::PathError::PathMissing) {
-    const auto cut = winPath.find_last_of("\\/");
-    if (cut == std::string::npos || !CreateFolder(winPath.substr(0, cut))) return false;
-    return CreateFolder(winPath);
-  }
-  if (r.error != detail::PathError::FileMissing) return false;
-  std::error_code ec;
-  const bool made = fs::create_directory(r.host, ec);
-  impl_->drive.Changed(r.host);
-  return made;
-}
-
-bool Machine::FileExists(const std::string& winPath) const {
-  const auto r = impl_->drive.Resolve(winPath);
-  return r.error == detail::PathError::None && !r.isFolder;
-}
-bool Machine::FolderExists(const std::string& winPath) const {
-  const auto r = impl_->drive.Resolve(winPath);
-  return r.error == detail::PathError::None && r.isFolder;
-}
-bool Machine::RemoveFile(const std::string& winPath) {
-  const auto r = impl_->drive.Resolve(winPath);
-  if (r.error != detail::PathError::None || r.isFolder) return false;
-  std::error_code ec;
-  const bool removed = fs::remove(r.host, ec);
-  impl_->drive.Changed(r.host);
-  if (!removed) return false;
-  impl_->drive.Forget(r);
-  return true;
-}
-std::uint32_t Machine::FileAttributes(const std::string& winPath) const {
-  const auto r = impl_->drive.Resolve(winPath);
-  if (r.error != detail::PathError::None) return platform::INVALID_FILE_ATTRIBUTES;
-  return impl_->drive.Attributes(r);
-}
-bool Machine::SetFileAttributes(const std::string& winPath, std::uint32_t attributes) {
-  const auto r = impl_->drive.Resolve(winPath);
-  if (r.error != detail::PathError::None) return false;
-  impl_->drive.SetAttributes(r, attributes);
-  return true;
-}
-void Machine::MarkLoaded(const std::string& winPath) {
-  impl_->drive.busy.insert(impl_->drive.Resolve(winPath).canonical);
-}
-void Machine::SetUndeletable(const std::string& winPath, bool undeletable) {
-  const auto r = impl_->drive.Resolve(winPath);
-  if (undeletable)
-    impl_->drive.undeletable.insert(r.canonical);
-  else
-    impl_->drive.undeletable.erase(r.canonical);
-}
-bool Machine::IsUndeletable(const std::string& winPath) const {
-  const auto r = impl_->drive.Resolve(winPath);
-  return impl_->drive.undeletable.count(r.canonical) > 0;
-}
-std::vector<std::string> Machine::ListFiles() const {
-  std::vector<std::string> out;
-  std::error_code ec;
-  const auto& root = impl_->drive.Root();
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!it->is_regular_file()) continue;
-    std::string rel = fs::relative(it->path(), root, ec).generic_string();
-    std::replace(rel.begin(), rel.end(), '/', '\\');
-    out.push_back("C:\\" + rel);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
 }
 
 // ----- the program's side
@@ -355,7 +250,9 @@ bool Machine::WindowLoaded() const {
 }
 
 const std::vector<std::string>& Machine::CallLog() const {
-  return impl_->callLog;
+  auto& log = impl_->callLog;
+  for (std::size_t i = log.size(); i < impl_->calls.size(); ++i) log.emplace_back(impl_->calls[i]);
+  return log;
 }
 std::uint64_t Machine::CallCount() const {
   return impl_->callCount;

@@ -110,6 +110,8 @@ class Machine {
   // English, an administrator holding backup, restore and shutdown privileges (all disabled),
   // an empty registry apart from HKLM\SOFTWARE\Classes, and no hijacker. Not yet booted.
   explicit Machine(std::filesystem::path driveC);
+  // The same machine with drive C: held in memory: nothing is written to the host.
+  Machine();
   ~Machine();
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
@@ -190,11 +192,11 @@ class Machine {
   void VisitTree(platform::HKey root, const std::string& path, const KeyVisitor& visit) const;
 
   // ----- drive C:, direct access. Paths are Windows paths on C: ("C:\dir\file"), any case.
-  const std::filesystem::path& DriveRoot() const;
+  const std::filesystem::path& DriveRoot() const;  // empty for a drive in memory
   // Promises that nothing but this machine changes the drive folder from now on, so that
   // folder listings are read once and kept until the machine itself changes the drive.
   void KeepDriveListings();
-  // The host path of an existing file or folder, nullopt when missing or not on C:.
+  // The host path of an existing file or folder, nullopt when missing, not on C: or in memory.
   std::optional<std::filesystem::path> HostPath(const std::string& winPath) const;
   bool WriteFile(const std::string& winPath, const std::string& bytes);  // creates folders
   std::optional<std::string> ReadFile(const std::string& winPath) const;

@@ -19,6 +19,7 @@ class Program;
 
 struct Machine::Impl {
   explicit Impl(std::filesystem::path driveC);
+  Impl();  // drive C: in memory
   ~Impl();
 
   // settings
@@ -61,7 +62,7 @@ struct Machine::Impl {
   std::map<std::string, bool> privilegeState;  // folded name -> enabled
   platform::Status lastError = 0;
   struct OpenFile {
-    std::filesystem::path host;
+    std::string host;
     std::string canonical;
     bool append = false;
     std::uint64_t position = 0;
@@ -78,7 +79,9 @@ struct Machine::Impl {
   std::deque<int> answers;
   std::vector<std::uint32_t> exits;
   bool exitFails = false;
-  std::vector<std::string> callLog;
+  // The names are literals: a pointer per call, made into strings only when asked for.
+  std::vector<const char*> calls;
+  mutable std::vector<std::string> callLog;
   std::uint64_t callCount = 0;
 
   // faults
@@ -271,6 +274,8 @@ class Program final : public platform::Registry,
 std::uint32_t MapKeyAccess(std::uint32_t sam);
 // A message of the system table, or null.
 const char* SystemMessage(std::uint32_t id);
+// The error a kernel file call reports for a path that did not resolve.
+platform::Status PathStatus(PathError e);
 // The LUID of a privilege name; 0 when unknown.
 std::uint32_t PrivilegeLuid(std::string_view name);
 // Seconds since 1601-01-01 and back.

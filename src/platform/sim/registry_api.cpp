@@ -84,9 +84,20 @@ constexpr const char* kUserClasses = "Software\\Classes";
 constexpr const char* kMachineClasses = "SOFTWARE\\Classes";
 
 std::string JoinPath(const std::string& a, const std::string& b) {
+  // The parts of both, empty ones dropped, joined by single backslashes.
   std::string out;
+  out.reserve(a.size() + b.size() + 1);
   for (const auto* side : {&a, &b}) {
-    for (const auto& part : SplitPath(*side)) out += (out.empty() ? "" : "\\") + part;
+    bool cut = true;
+    for (char c : *side) {
+      if (c == '\\') {
+        cut = true;
+        continue;
+      }
+      if (cut && !out.empty()) out += '\\';
+      cut = false;
+      out += c;
+    }
   }
   return out;
 }
@@ -129,8 +140,10 @@ namespace {
 // NT refuses a leading backslash and over-long names; DOS-based Windows takes the rest.
 Status CheckSubKey(bool nt, const std::string& sub) {
   if (nt && !sub.empty() && sub[0] == '\\') return ERROR_BAD_PATHNAME;
-  for (const auto& part : SplitPath(sub)) {
-    if (part.size() > kMaxKeyName) return platform::ERROR_INVALID_PARAMETER;
+  std::size_t length = 0;  // of the part so far
+  for (char c : sub) {
+    length = c == '\\' ? 0 : length + 1;
+    if (length > kMaxKeyName) return platform::ERROR_INVALID_PARAMETER;
   }
   return platform::ERROR_SUCCESS;
 }
@@ -438,9 +451,7 @@ Status Program::RegSaveKeyA(HKey key, const std::string& file) {
   if (r.error != PathError::FileMissing) return FileStatus(r.error);
   // Values are read from the store itself: a save shows the real bytes whatever a loaded
   // hijacker does to queries.
-  const bool written = WriteHostFile(r.host, WriteHive(*k, m_.IsNt()));
-  m_.drive.Changed(r.host);
-  if (!written) return platform::ERROR_CANTWRITE;
+  if (!m_.drive.Write(r.host, WriteHive(*k, m_.IsNt()))) return platform::ERROR_CANTWRITE;
   m_.drive.Forget(r);
   return platform::ERROR_SUCCESS;
 }
@@ -455,7 +466,7 @@ Status Program::RegRestoreKeyA(HKey key, const std::string& file, std::uint32_t 
   const Resolved r = m_.drive.Resolve(file);
   if (r.error != PathError::None) return FileStatus(r.error);
   if (r.isFolder) return platform::ERROR_ACCESS_DENIED;
-  const auto image = ReadHostFile(r.host);
+  const auto image = m_.drive.Read(r.host);
   if (!image) return platform::ERROR_CANTREAD;
   auto tree = ReadHive(*image);
   if (!tree) return platform::ERROR_REGISTRY_CORRUPT;
