@@ -4,17 +4,11 @@
 
 #include "app/rehearsal/rehearsal.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/persist/machine_folder.h"
 
 namespace dravlin::rehearsal {
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
 
 std::vector<std::string> SplitList(const std::string& s) {
   std::vector<std::string> out;
@@ -25,7 +19,7 @@ std::vector<std::string> SplitList(const std::string& s) {
     std::string item = s.substr(start, comma - start);
     item.erase(0, item.find_first_not_of(' '));
     item.erase(item.find_last_not_of(' ') + 1);
-    if (!item.empty()) out.push_back(Lower(item));
+    if (!item.empty()) out.push_back(sim::persist::LowerAscii(item));
     start = comma + 1;
   }
   return out;
@@ -88,7 +82,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
       }
     } else if (arg == "--lang") {
       if (!take()) return r;
-      value = Lower(value);
+      value = sim::persist::LowerAscii(value);
       if (value != "de" && value != "en") {
         r.error = "unknown language '" + value + "' (expected de or en)";
         return r;
@@ -102,7 +96,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
         r.error = "unknown Windows version '" + value + "' (known: " + known + ")";
         return r;
       }
-      r.options.os = Lower(value);
+      r.options.os = sim::persist::LowerAscii(value);
     } else if (arg == "--out") {
       if (!take()) return r;
       if (value.empty()) {

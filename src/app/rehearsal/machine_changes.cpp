@@ -21,14 +21,6 @@ using sim::persist::kShownAttributes;
 
 namespace {
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 std::string Hex8(std::uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08x", static_cast<unsigned>(v));
@@ -137,7 +129,8 @@ class RegistryDiffer {
     // By key, so that what happened to one key reads together; key lines first.
     std::vector<std::pair<std::string, std::size_t>> keys;
     keys.reserve(out_.size());
-    for (std::size_t i = 0; i < out_.size(); ++i) keys.emplace_back(Lower(out_[i].key), i);
+    for (std::size_t i = 0; i < out_.size(); ++i)
+      keys.emplace_back(sim::persist::LowerAscii(out_[i].key), i);
     const auto isKeyLine = [&](std::size_t i) {
       return out_[i].kind == Kind::KeyAdded || out_[i].kind == Kind::KeyRemoved;
     };
@@ -156,7 +149,7 @@ class RegistryDiffer {
 
   // A removed key reports only itself, not each key that went with it.
   void Removed(const std::string& path) {
-    std::string lower = Lower(path);
+    std::string lower = sim::persist::LowerAscii(path);
     const std::size_t slash = lower.rfind('\\');
     if (slash == std::string::npos || removed_.count(lower.substr(0, slash)) == 0) {
       out_.push_back({Kind::KeyRemoved, path, "", std::nullopt, std::nullopt});
@@ -175,11 +168,11 @@ class RegistryDiffer {
     }
     // By name, so that a key with very many values is not compared pairwise.
     std::unordered_map<std::string, const NamedValue*> nowByName;
-    for (const NamedValue& n : now) nowByName.emplace(Lower(n.name), &n);
+    for (const NamedValue& n : now) nowByName.emplace(sim::persist::LowerAscii(n.name), &n);
     std::unordered_map<std::string, bool> beforeNames;
     for (const NamedValue& v : values) {
-      beforeNames.emplace(Lower(v.name), true);
-      const auto match = nowByName.find(Lower(v.name));
+      beforeNames.emplace(sim::persist::LowerAscii(v.name), true);
+      const auto match = nowByName.find(sim::persist::LowerAscii(v.name));
       if (match == nowByName.end()) {
         out_.push_back({Kind::ValueRemoved, path, v.name, v.value, std::nullopt});
       } else if (!(match->second->value == v.value)) {
@@ -187,7 +180,7 @@ class RegistryDiffer {
       }
     }
     for (const NamedValue& n : now) {
-      if (beforeNames.count(Lower(n.name)) == 0) {
+      if (beforeNames.count(sim::persist::LowerAscii(n.name)) == 0) {
         out_.push_back({Kind::ValueAdded, path, n.name, std::nullopt, n.value});
       }
     }
@@ -259,8 +252,8 @@ std::vector<FileChange> DiffFiles(const FileSnapshot& before, const FileSnapshot
   // Windows paths compare without regard to case.
   std::map<std::string, const std::pair<const std::string, FileState>*> b;
   std::map<std::string, const std::pair<const std::string, FileState>*> a;
-  for (const auto& e : before) b.emplace(Lower(e.first), &e);
-  for (const auto& e : after) a.emplace(Lower(e.first), &e);
+  for (const auto& e : before) b.emplace(sim::persist::LowerAscii(e.first), &e);
+  for (const auto& e : after) a.emplace(sim::persist::LowerAscii(e.first), &e);
   std::vector<FileChange> out;
   for (const auto& [key, entry] : b) {
     const auto it = a.find(key);
@@ -288,7 +281,7 @@ std::vector<FileChange> DiffFiles(const FileSnapshot& before, const FileSnapshot
     }
   }
   std::stable_sort(out.begin(), out.end(), [](const FileChange& x, const FileChange& y) {
-    return Lower(x.path) < Lower(y.path);
+    return sim::persist::LowerAscii(x.path) < sim::persist::LowerAscii(y.path);
   });
   return out;
 }

@@ -117,4 +117,7 @@ inline constexpr std::uint32_t kShownAttributes = platform::FILE_ATTRIBUTE_READO
                                                   platform::FILE_ATTRIBUTE_SYSTEM;
 std::string AttributeText(std::uint32_t bits);
 
+// ASCII letters to lower case, as machine.json and the transcript write names and options.
+std::string LowerAscii(std::string_view s);
+
 }  // namespace dravlin::sim::persist

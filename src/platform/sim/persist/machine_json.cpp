@@ -13,15 +13,15 @@ namespace dravlin::sim::persist {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
-namespace {
-
-std::string Lower(std::string_view s) {
+std::string LowerAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return out;
 }
+
+namespace {
 
 std::string Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -262,7 +262,7 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
         r.Fail({"version"}, "unknown Windows version '" + preset + "' (known: " + known + ")");
       }
       d.version = *settings;
-      d.versionName = Lower(preset);
+      d.versionName = LowerAscii(preset);
     } else if (v.is_object() && !(v.contains("platformId") && v.contains("major") &&
                                   v.contains("minor") && v.contains("build"))) {
       r.Fail({"version"}, "expected a preset name or platformId, major, minor and build");
@@ -281,7 +281,7 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
   if (root.contains("language")) {
     d.locale.nativeLanguage = r.String(root["language"], {"language"});
   }
-  if (Lower(Trim(d.locale.nativeLanguage)) == "deutsch") {
+  if (LowerAscii(Trim(d.locale.nativeLanguage)) == "deutsch") {
     d.locale.shortDate = "dd.MM.yyyy";
     d.locale.longTime = "HH:mm:ss";
     d.locale.am.clear();
@@ -376,7 +376,8 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
       while (start <= list.size()) {
         std::size_t comma = list.find(',', start);
         if (comma == std::string::npos) comma = list.size();
-        const std::string word = Lower(Trim(std::string_view(list).substr(start, comma - start)));
+        const std::string word =
+            LowerAscii(Trim(std::string_view(list).substr(start, comma - start)));
         bool found = word.empty();
         for (const auto& n : kAttributeNames) {
           if (word == n.name) {
@@ -400,7 +401,7 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
     HijackerSettings hs;
     hs.dllPath = r.String(h["dll"], {"hijacker", "dll"});
     if (h.contains("blank")) {
-      const std::string b = Lower(r.String(h["blank"], {"hijacker", "blank"}));
+      const std::string b = LowerAscii(r.String(h["blank"], {"hijacker", "blank"}));
       if (b == "nul") {
         hs.blank = '\0';
       } else if (b == "space") {
