@@ -250,7 +250,27 @@ class Registry : public Conformance {
     } else if (op == "save") {
       status(reg().RegSaveKeyA(Key(a[1]), File(Data(a[2]))));
     } else if (op == "close") {
-      status(reg().RegCloseKey(Key(a[1])));
+      const auto named = handles_.find(a[1]);
+      status(named == handles_.end() ? reg().RegCloseKey(Key(a[1])) : named->second.Close());
+    } else if (op == "restore") {
+      status(reg().RegRestoreKeyA(Key(a[1]), File(Data(a[2])), Number(a[3])));
+    } else if (op == "privileges") {
+      std::vector<std::string> names(a.begin() + 1, a.end());
+      SetPrivileges(names);
+    } else if (op == "writefile") {
+      WriteTextFile(File(Data(a[1])), Data(a[2]));
+    } else if (op == "halve") {
+      const std::string bytes = ReadFileBytes(File(Data(a[1]))).value_or("");
+      WriteTextFile(File(Data(a[2])), bytes.substr(0, bytes.size() / 2));
+    } else if (op == "filebytes") {
+      EXPECT_EQ(ReadFileBytes(File(Data(a[1]))), Data(want.at(0)));
+    } else if (op == "contains") {
+      const std::string bytes = ReadFileBytes(File(Data(a[1]))).value_or("");
+      std::string text = Data(a[2]), wide;
+      for (const char c : text) wide += std::string{c, '\0'};
+      const std::string how = a.size() > 3 ? a[3] : "";
+      const auto at = bytes.find(how == "utf16" ? wide : text);
+      EXPECT_EQ(how == "first" ? at == 0 : at != std::string::npos, Number(want.at(0)) == 1);
     } else if (op == "file") {
       EXPECT_EQ(shell().PathFileExistsA(File(Data(a[1]))), Number(want.at(0)) == 1);
     } else if (op == "restrict") {
@@ -268,18 +288,22 @@ class Registry : public Conformance {
 };
 
 // One test per section, named as the section.
-#define DRAVLIN_REGISTRY_CASES(name) \
-  TEST_F(Registry, name) {           \
-    Run(#name);                      \
+#define DRAVLIN_REGISTRY_CASES(suite, name) \
+  TEST_F(suite, name) {                     \
+    Run(#suite "." #name);                  \
   }
-DRAVLIN_REGISTRY_CASES(OpenCreateDelete)
-DRAVLIN_REGISTRY_CASES(ValuesKeepTheirBytes)
-DRAVLIN_REGISTRY_CASES(RegQueryValueExA)
-DRAVLIN_REGISTRY_CASES(RegEnumKeyExA)
-DRAVLIN_REGISTRY_CASES(RegEnumValueAndQueryInfo)
-DRAVLIN_REGISTRY_CASES(DeadHandles)
-DRAVLIN_REGISTRY_CASES(AccessRights)
-DRAVLIN_REGISTRY_CASES(ClassesRoot)
+DRAVLIN_REGISTRY_CASES(Registry, OpenCreateDelete)
+DRAVLIN_REGISTRY_CASES(Registry, ValuesKeepTheirBytes)
+DRAVLIN_REGISTRY_CASES(Registry, RegQueryValueExA)
+DRAVLIN_REGISTRY_CASES(Registry, RegEnumKeyExA)
+DRAVLIN_REGISTRY_CASES(Registry, RegEnumValueAndQueryInfo)
+DRAVLIN_REGISTRY_CASES(Registry, DeadHandles)
+DRAVLIN_REGISTRY_CASES(Registry, AccessRights)
+DRAVLIN_REGISTRY_CASES(Registry, ClassesRoot)
+using Hive = Registry;
+DRAVLIN_REGISTRY_CASES(Hive, RegSaveKeyA)
+DRAVLIN_REGISTRY_CASES(Hive, RegRestoreKeyA)
+DRAVLIN_REGISTRY_CASES(Hive, RestoreWithoutForce)
 
 }  // namespace
 }  // namespace dravlin::conformance
