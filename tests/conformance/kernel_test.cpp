@@ -4,14 +4,17 @@
 #include <cstring>
 #include <tuple>
 
-#include "conformance/conformance.h"
+#include "conformance/calls.h"
 
 namespace dravlin::conformance {
 namespace {
 
 using namespace platform;
 
-using Kernel = Conformance;
+using Kernel = Calls;
+
+DRAVLIN_CALLS(Kernel, FilesOnDisk)
+DRAVLIN_CALLS(Kernel, FolderAndCopy)
 
 TEST_F(Kernel, GetVersionExA) {
   OsVersionInfo info;
@@ -55,35 +58,6 @@ TEST_F(Kernel, GetShortPathNameA) {
   const std::string mixed(buffer, n);
   if (wine()) Gap("GetShortPathNameA gives a part already in 8.3 form with the case on disk");
   EXPECT_EQ(mixed.substr(mixed.rfind('\\') + 1), wine() ? "mixed.txt" : "MiXeD.TxT") << mixed;
-}
-
-TEST_F(Kernel, FilesOnDisk) {
-  const std::string path = File("victim.dll");
-  EXPECT_FALSE(shell().PathFileExistsA(File("no folder\\victim.dll")));
-  EXPECT_FALSE(kernel().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(kernel().GetFileAttributesA(path), INVALID_FILE_ATTRIBUTES);
-  WriteTextFile(path, "MZ");
-  EXPECT_TRUE(shell().PathFileExistsA(File("VICTIM.DLL"))) << "names ignore case";
-  EXPECT_TRUE(shell().PathFileExistsA(target().ScratchFolder())) << "folders exist too";
-  EXPECT_FALSE(files().FileExists(target().ScratchFolder())) << "a folder is not a file";
-  EXPECT_NE(kernel().GetFileAttributesA(target().ScratchFolder()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  // A read-only file refuses deletion by either route until the attribute is cleared.
-  constexpr std::uint32_t kShown =
-      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  ASSERT_TRUE(kernel().SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  EXPECT_EQ(kernel().GetFileAttributesA(path) & (kShown | FILE_ATTRIBUTE_DIRECTORY),
-            FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-  EXPECT_FALSE(kernel().DeleteFileA(path));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(files().Kill(path), RT_PATH_FILE_ACCESS_ERROR);
-  ASSERT_TRUE(kernel().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL));
-  EXPECT_EQ(kernel().GetFileAttributesA(path) & kShown, 0u);
-  EXPECT_TRUE(kernel().DeleteFileA(path));
-  EXPECT_FALSE(shell().PathFileExistsA(path));
-  EXPECT_FALSE(kernel().DeleteFileA(path));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(files().Kill(path), RT_FILE_NOT_FOUND);
 }
 
 // A file in use: DeleteFileA's answer and the runtime's number for Kill, which reports a file
@@ -168,31 +142,6 @@ TEST_F(Kernel, ExitWindowsExWithoutThePrivilege) {
   if (!nt()) return;  // DOS-based Windows would restart
   EXPECT_FALSE(ui().ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
   EXPECT_EQ(kernel().GetLastError(), ERROR_PRIVILEGE_NOT_HELD);
-}
-
-// https://learn.microsoft.com/zh-cn/windows/win32/api/winbase/nf-winbase-copyfilea
-TEST_F(Kernel, FolderAndCopy) {
-  const std::string folder = File("kept");
-  EXPECT_FALSE(kernel().CreateDirectoryA(File("no folder\\kept")));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_PATH_NOT_FOUND);
-  ASSERT_TRUE(kernel().CreateDirectoryA(folder));
-  EXPECT_FALSE(kernel().CreateDirectoryA(folder));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_ALREADY_EXISTS);
-  // Bytes and attributes go with the copy; an existing target stays unless overwriting is asked.
-  const std::string source = File("victim.dll");
-  const std::string copy = folder + "\\victim.dll.removed";
-  WriteTextFile(source, std::string("MZ\0\x90\xff", 5));
-  ASSERT_TRUE(kernel().SetFileAttributesA(source, FILE_ATTRIBUTE_HIDDEN));
-  EXPECT_FALSE(kernel().CopyFileA(File("missing.dll"), copy, true));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_FILE_NOT_FOUND);
-  ASSERT_TRUE(kernel().CopyFileA(source, copy, true));
-  EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(source));
-  EXPECT_NE(kernel().GetFileAttributesA(copy) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  ASSERT_TRUE(kernel().SetFileAttributesA(copy, FILE_ATTRIBUTE_NORMAL));
-  EXPECT_FALSE(kernel().CopyFileA(source, copy, true));
-  EXPECT_EQ(kernel().GetLastError(), ERROR_FILE_EXISTS);
-  EXPECT_TRUE(kernel().CopyFileA(source, copy, false));
-  EXPECT_TRUE(kernel().SetFileAttributesA(source, FILE_ATTRIBUTE_NORMAL));
 }
 
 TEST_F(Kernel, FormatMessageA) {

@@ -1,0 +1,325 @@
+// Runs the call sequences of calls.txt: each test is one section of that table.
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "conformance/conformance.h"
+
+namespace dravlin::conformance {
+namespace calls {
+
+using namespace platform;
+
+inline bool Untouched(const char* bytes, std::size_t size) {
+  return std::all_of(bytes, bytes + size,
+                     [](char c) { return static_cast<std::uint8_t>(c) == kFill; });
+}
+
+// The call sequences of calls.txt, built in as text so that the Windows build carries
+// them too.
+inline constexpr const char* kCases =
+#include "calls.inc"
+    ;
+
+// Words, and quoted data with \0, \xHH and \" decoded (marked by a leading '"').
+inline std::vector<std::string> Tokens(const std::string& line) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < line.size();) {
+    if (line[i] == ' ') {
+      ++i;
+    } else if (line[i] != '"') {
+      const auto end = std::min(line.find(' ', i), line.size());
+      out.push_back(line.substr(i, end - i));
+      i = end;
+    } else {
+      std::string data = "\"";
+      for (++i; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '0') {
+          data += '\0', ++i;
+        } else if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '"') {
+          data += '"', ++i;
+        } else if (line.compare(i, 2, "\\x") == 0 && i + 3 < line.size() &&
+                   std::isxdigit(static_cast<unsigned char>(line[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(line[i + 3]))) {
+          data += static_cast<char>(std::stoul(line.substr(i + 2, 2), nullptr, 16)), i += 3;
+        } else {
+          data += line[i];
+        }
+      }
+      out.push_back(data);
+      ++i;
+    }
+  }
+  return out;
+}
+
+class Calls : public Conformance {
+ protected:
+  void Run(const std::string& section) {
+    std::istringstream in(kCases);
+    std::string line;
+    bool inside = false, ran = false;
+    while (std::getline(in, line)) {
+      if (line.empty() || line[0] == '#') continue;
+      if (line[0] == '[') {
+        inside = line == "[" + section + "]";
+        continue;
+      }
+      if (!inside) continue;
+      SCOPED_TRACE(line);
+      ran = true;
+      std::vector<std::string> t = Tokens(line);
+      if (t[0].back() == ':') {
+        if (!When(t[0])) continue;
+        t.erase(t.begin());
+      }
+      const auto eq = std::find(t.begin(), t.end(), "=");
+      Step(std::vector<std::string>(t.begin(), eq),
+           eq == t.end() ? std::vector<std::string>{} : std::vector<std::string>(eq + 1, t.end()));
+      if (HasFatalFailure()) return;
+    }
+    EXPECT_TRUE(ran) << "no section " << section;
+    handles_.clear();
+  }
+  void TearDown() override {
+    handles_.clear();  // before the target goes
+    Conformance::TearDown();
+  }
+
+ private:
+  bool When(const std::string& when) {
+    const auto version = target().Version();
+    const bool merges =
+        !wine() &&
+        (!version || (version->platformId == VER_PLATFORM_WIN32_NT && version->major >= 5));
+    const std::map<std::string, bool> known = {{"nt:", nt()},       {"9x:", !nt()},
+                                               {"wine:", wine()},   {"windows:", !wine()},
+                                               {"merges:", merges}, {"nomerge:", !merges}};
+    EXPECT_TRUE(known.count(when)) << when;
+    return known.count(when) && known.at(when);
+  }
+  std::uint32_t Number(const std::string& word) {
+    const auto bar = word.find('|');
+    const std::string pick = bar == std::string::npos ? word
+                             : nt()                   ? word.substr(0, bar)
+                                                      : word.substr(bar + 1);
+    if (pick == "read") return KEY_READ;
+    if (pick == "all") return KEY_ALL_ACCESS;
+    return static_cast<std::uint32_t>(std::stoul(pick));
+  }
+  HKey Key(const std::string& word) {
+    const std::map<std::string, HKey> roots = {{"scratch", scratch()},
+                                               {"HKCU", HKEY_CURRENT_USER},
+                                               {"HKLM", HKEY_LOCAL_MACHINE},
+                                               {"HKCR", HKEY_CLASSES_ROOT},
+                                               {"0", 0}};
+    if (roots.count(word)) return roots.at(word);
+    EXPECT_TRUE(handles_.count(word)) << "no handle " << word;
+    return handles_.count(word) ? handles_.at(word).get() : 0;
+  }
+  static std::string Data(const std::string& token) { return token.substr(1); }
+  std::string Path(const std::string& token) {
+    return Data(token) == "." ? target().ScratchFolder() : File(Data(token));
+  }
+  // A call's boolean answer, and the last error after a refusal.
+  void Refusal(bool done, const std::vector<std::string>& want) {
+    EXPECT_EQ(done, Number(want.at(0)) == 1);
+    if (want.size() > 1) {
+      EXPECT_EQ(kernel().GetLastError(), Number(want[1]));
+    }
+  }
+
+  void Step(const std::vector<std::string>& a, const std::vector<std::string>& want) {
+    const std::string& op = a[0];
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    if (op == "open" || op == "create") {
+      HKey key = kSentinel;
+      std::uint32_t disposition = kSentinel;
+      const std::uint32_t sam = a[3] == "old" ? 0 : Number(a[3]);
+      const Status got =
+          op == "create"  ? reg().RegCreateKeyExA(Key(a[1]), Data(a[2]), 0, sam, &key, &disposition)
+          : a[3] == "old" ? reg().RegOpenKeyA(Key(a[1]), Data(a[2]), &key)
+                          : reg().RegOpenKeyExA(Key(a[1]), Data(a[2]), 0, sam, &key);
+      status(got);
+      if (got != ERROR_SUCCESS) {
+        EXPECT_EQ(key, kSentinel) << "a failed call must not touch the handle";
+        return;
+      }
+      if (want.size() > 1) {
+        EXPECT_EQ(disposition, want[1] == "new" ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY);
+      }
+      UniqueKey owned(reg());
+      *owned.put() = key;
+      if (a.size() > 5) handles_.insert_or_assign(a[5], std::move(owned));
+    } else if (op == "set") {
+      const std::string bytes = Data(a[4]);
+      status(reg().RegSetValueExA(Key(a[1]), Data(a[2]), Number(a[3]),
+                                  reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                  static_cast<std::uint32_t>(bytes.size())));
+    } else if (op == "read") {
+      const auto got = ReadValue(Key(a[1]), Data(a[2]), Data(a[3]));
+      if (want.at(0) == "missing") {
+        EXPECT_FALSE(got);
+      } else {
+        EXPECT_EQ(got, Data(want[0]));
+      }
+    } else if (op == "query") {
+      char buffer[16];
+      std::memset(buffer, kFill, sizeof buffer);
+      std::uint32_t type = kSentinel, size = a[3] == "-" ? kSentinel : Number(a[3]);
+      const Status got = reg().RegQueryValueExA(
+          Key(a[1]), Data(a[2]), &type,
+          a[3] == "-" ? nullptr : reinterpret_cast<std::uint8_t*>(buffer), &size);
+      status(got);
+      if (want.size() > 1) {
+        EXPECT_EQ(size, Number(want[1]));
+      }
+      if (want.size() > 2) {
+        EXPECT_EQ(type, Number(want[2]));
+      }
+      const std::string kept = want.size() > 3 ? Data(want[3]) : "";
+      EXPECT_EQ(std::string(buffer, kept.size()), kept);
+      EXPECT_TRUE(Untouched(buffer + kept.size(), sizeof buffer - kept.size()));
+    } else if (op == "enumkey") {
+      char name[32];
+      std::memset(name, kFill, sizeof name);
+      std::uint32_t length = Number(a[3]);
+      const Status got = reg().RegEnumKeyExA(Key(a[1]), Number(a[2]), name, &length);
+      status(got);
+      if (got == ERROR_SUCCESS && want.size() == 1) return;  // the name is not checked here
+      const std::string kept = want.size() > 1 ? Data(want[1]) : "";
+      if (want.size() > 1) {
+        EXPECT_EQ(std::string(name, kept.size() + 1), kept + '\0');
+        EXPECT_EQ(length, kept.size());
+      }
+      const std::size_t after = want.size() > 1 ? kept.size() + 1 : 0;
+      EXPECT_TRUE(Untouched(name + after, sizeof name - after));
+    } else if (op == "subkeys") {  // each once, in the same order every time
+      std::vector<std::string> passes[2];
+      char name[32];
+      for (auto& seen : passes) {
+        std::uint32_t length = sizeof name;
+        for (std::uint32_t i = 0; reg().RegEnumKeyExA(Key(a[1]), i, name, &length) == 0; ++i) {
+          seen.emplace_back(name, length);
+          length = sizeof name;
+        }
+      }
+      std::set<std::string> expected;
+      for (const auto& each : want) expected.insert(Data(each));
+      EXPECT_EQ(std::set<std::string>(passes[0].begin(), passes[0].end()), expected);
+      EXPECT_EQ(passes[0].size(), expected.size());
+      EXPECT_EQ(passes[0], passes[1]);
+    } else if (op == "values") {  // name, type and data of each
+      std::set<std::vector<std::string>> seen, expected;
+      char name[32];
+      std::uint8_t data[32];
+      Status got = ERROR_SUCCESS;
+      for (std::uint32_t i = 0; got == ERROR_SUCCESS; ++i) {
+        std::uint32_t length = sizeof name, type = kSentinel, size = sizeof data;
+        got = reg().RegEnumValueA(Key(a[1]), i, name, &length, &type, data, &size);
+        if (got == ERROR_SUCCESS) {
+          seen.insert({std::string(name, length), std::to_string(type),
+                       std::string(reinterpret_cast<char*>(data), size)});
+        }
+      }
+      EXPECT_EQ(got, ERROR_NO_MORE_ITEMS);
+      for (std::size_t i = 0; i + 2 < want.size(); i += 3) {
+        expected.insert({Data(want[i]), want[i + 1], Data(want[i + 2])});
+      }
+      EXPECT_EQ(seen, expected);
+    } else if (op == "enumvalue") {
+      char name[32];
+      std::uint8_t data[32];
+      std::uint32_t length = Number(a[3]), size = a[4] == "-" ? 0 : Number(a[4]);
+      status(reg().RegEnumValueA(Key(a[1]), Number(a[2]), name, &length, nullptr,
+                                 a[4] == "-" ? nullptr : data, &size));
+      if (want.size() > 1) {
+        EXPECT_EQ(size, Number(want[1]));
+      }
+    } else if (op == "info") {
+      std::uint32_t n[5] = {kSentinel, kSentinel, kSentinel, kSentinel, kSentinel};
+      status(reg().RegQueryInfoKeyA(Key(a[1]), &n[0], &n[1], &n[2], &n[3], &n[4]));
+      for (std::size_t i = 1; i < want.size() && i < 5; ++i) {
+        EXPECT_EQ(n[i - 1], Number(want[i])) << "field " << i;
+      }
+      if (want.size() > 6) {
+        EXPECT_GE(n[4], Number(want[5]));
+        EXPECT_LE(n[4], Number(want[6]));
+      }
+    } else if (op == "delvalue") {
+      status(reg().RegDeleteValueA(Key(a[1]), Data(a[2])));
+    } else if (op == "delkey") {
+      status(reg().RegDeleteKeyA(Key(a[1]), Data(a[2])));
+    } else if (op == "exists") {
+      EXPECT_EQ(KeyExists(Key(a[1]), Data(a[2])), Number(want.at(0)) == 1);
+    } else if (op == "save") {
+      status(reg().RegSaveKeyA(Key(a[1]), File(Data(a[2]))));
+    } else if (op == "close") {
+      const auto named = handles_.find(a[1]);
+      status(named == handles_.end() ? reg().RegCloseKey(Key(a[1])) : named->second.Close());
+    } else if (op == "restore") {
+      status(reg().RegRestoreKeyA(Key(a[1]), File(Data(a[2])), Number(a[3])));
+    } else if (op == "privileges") {
+      std::vector<std::string> names(a.begin() + 1, a.end());
+      SetPrivileges(names);
+    } else if (op == "writefile") {
+      WriteTextFile(File(Data(a[1])), Data(a[2]));
+    } else if (op == "halve") {
+      const std::string bytes = ReadFileBytes(File(Data(a[1]))).value_or("");
+      WriteTextFile(File(Data(a[2])), bytes.substr(0, bytes.size() / 2));
+    } else if (op == "filebytes") {
+      EXPECT_EQ(ReadFileBytes(File(Data(a[1]))), Data(want.at(0)));
+    } else if (op == "contains") {
+      const std::string bytes = ReadFileBytes(File(Data(a[1]))).value_or("");
+      std::string text = Data(a[2]), wide;
+      for (const char c : text) wide += std::string{c, '\0'};
+      const std::string how = a.size() > 3 ? a[3] : "";
+      const auto at = bytes.find(how == "utf16" ? wide : text);
+      EXPECT_EQ(how == "first" ? at == 0 : at != std::string::npos, Number(want.at(0)) == 1);
+    } else if (op == "file" || op == "isfile") {
+      const std::string path = Path(a[1]);
+      EXPECT_EQ(op == "file" ? shell().PathFileExistsA(path) : files().FileExists(path),
+                Number(want.at(0)) == 1);
+    } else if (op == "attributes") {
+      EXPECT_EQ(kernel().GetFileAttributesA(Path(a[1])) & Number(a[2]), Number(want.at(0)));
+    } else if (op == "setattributes") {
+      Refusal(kernel().SetFileAttributesA(Path(a[1]), Number(a[2])), want);
+    } else if (op == "deletefile") {
+      Refusal(kernel().DeleteFileA(Path(a[1])), want);
+    } else if (op == "mkdir") {
+      Refusal(kernel().CreateDirectoryA(Path(a[1])), want);
+    } else if (op == "copy") {
+      Refusal(kernel().CopyFileA(Path(a[1]), Path(a[2]), Number(a[3]) == 1), want);
+    } else if (op == "kill") {
+      EXPECT_EQ(files().Kill(Path(a[1])), static_cast<RtError>(Number(want.at(0))));
+    } else if (op == "restrict") {
+      EXPECT_TRUE(target().RestrictKey(Key(a[1]), Data(a[2]), Number(a[3])));
+    } else if (op == "deltree") {
+      EXPECT_TRUE(DeleteTree(Key(a[1]), Data(a[2])));
+    } else if (op == "gap") {
+      Gap(Data(a[1]));
+    } else {
+      ADD_FAILURE() << "unknown call " << op;
+    }
+  }
+
+  std::map<std::string, UniqueKey> handles_;
+};
+
+}  // namespace calls
+
+using calls::Calls;
+
+// One test per section, named as the section.
+#define DRAVLIN_CALLS(suite, name) \
+  TEST_F(suite, name) {            \
+    Run(#suite "." #name);         \
+  }
+
+}  // namespace dravlin::conformance
