@@ -4,6 +4,8 @@
 // or hang, must log a failure as its two-line entry, must end in something the user can read,
 // must not lose a byte of the Windows key or of the hijacker's service entry, and must never
 // report the Windows key disinfected while it is not back in place.
+// One file, above the usual length: the sweeps and the hostile runs share the rig at its top (the
+// road machines, the driver, the loss and outcome checks), which two files would need as a header.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
