@@ -101,9 +101,8 @@ class Drive {
   std::optional<std::string> ShortPath(const std::string& winPath) const;
   std::string ShortNameIn(const std::string& folder, const std::string& longName) const;
 
-  // Folder listings are read from the host once per call, or, once kept, until the machine
-  // changes the drive: only for a drive folder nothing else writes to while the machine runs.
-  void KeepListings() { keepListings_ = true; }
+  // Folder listings are read from the host once per call: the host folder may change between
+  // calls (a test or the user arranges it).
   // Every creation or removal of an item on the host drops what was read of its folder.
   void Changed(const std::string& item) const {
     listings_.erase(Parent(item));
@@ -137,9 +136,7 @@ class Drive {
   static std::string Join(const std::string& folder, std::string_view name);
   static std::string Parent(const std::string& item);
   const std::vector<Entry>& Listing(const std::string& folder) const;
-  void StartCall() const {
-    if (!keepListings_) listings_.clear();
-  }
+  void StartCall() const { listings_.clear(); }
   Resolved ResolveKnown(const std::string& winPath) const;
   std::string ShortNameKnown(const std::string& folder, const std::string& longName) const;
 
@@ -149,7 +146,6 @@ class Drive {
 
   std::filesystem::path root_;
   std::map<std::string, std::uint32_t> attributes_;  // canonical path -> stored bits
-  bool keepListings_ = false;
   bool inMemory_ = false;
   std::string rootText_;
   mutable std::map<std::string, std::vector<Entry>, std::less<>> listings_;

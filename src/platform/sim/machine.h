@@ -193,9 +193,6 @@ class Machine {
 
   // ----- drive C:, direct access. Paths are Windows paths on C: ("C:\dir\file"), any case.
   const std::filesystem::path& DriveRoot() const;  // empty for a drive in memory
-  // Promises that nothing but this machine changes the drive folder from now on, so that
-  // folder listings are read once and kept until the machine itself changes the drive.
-  void KeepDriveListings();
   // The host path of an existing file or folder, nullopt when missing, not on C: or in memory.
   std::optional<std::filesystem::path> HostPath(const std::string& winPath) const;
   bool WriteFile(const std::string& winPath, const std::string& bytes);  // creates folders

@@ -12,10 +12,6 @@ const fs::path& Machine::DriveRoot() const {
   return impl_->drive.Root();
 }
 
-void Machine::KeepDriveListings() {
-  impl_->drive.KeepListings();
-}
-
 std::optional<fs::path> Machine::HostPath(const std::string& winPath) const {
   const auto r = impl_->drive.Resolve(winPath);
   if (r.error != detail::PathError::None || impl_->drive.InMemory()) return std::nullopt;
