@@ -1,21 +1,7 @@
-# Cross-building the 32-bit Windows program with mingw-w64, win32 threads variant: the posix
-# variant links winpthread, which imports kernel32 functions that only XP and Vista export.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-building the 32-bit Windows program (the one that ships) with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(DRAVLIN_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${DRAVLIN_MINGW_PREFIX}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${DRAVLIN_MINGW_PREFIX}-g++-win32)
-set(CMAKE_RC_COMPILER ${DRAVLIN_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${DRAVLIN_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The program must start on a bare Windows: no libstdc++ or libgcc DLL beside it.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # Tests run the executables under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
