@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# check-imports.sh OBJDUMP EXE [TABLE [MAP]]
+# check-imports.sh OBJDUMP EXE [TABLE]
 # Fails when EXE imports a DLL that a bare Windows lacks (a runtime DLL such as libstdc++-6.dll
 # means the static link broke). With TABLE (tests/wine/imports.tsv) also when the header does not
 # ask for Windows 4.0 and the GUI subsystem, or when an imported function is not in the table, is
 # newer than the oldest targets (NT 4.0, Windows 95 with Internet Explorer 4), or is only a
-# failing stub on Windows 95/98/ME while code that runs there may call it. With MAP (the
-# linker's map file) prints the program's size by library.
+# failing stub on Windows 95/98/ME while code that runs there may call it.
 set -euo pipefail
-objdump=$1 exe=$2 table=${3:-} map=${4:-}
+objdump=$1 exe=$2 table=${3:-}
 allowed="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll shlwapi.dll
 comctl32.dll msvcrt.dll"
 
@@ -76,29 +75,4 @@ if [[ -n $table ]]; then
   echo "imports $count functions; $(grep -c $'^ok\t' <<<"$verdicts" || true) load on every target"
 fi
 
-if [[ -n $map ]]; then
-  # Bytes each library contributes to the image's code and data, from the linker's map.
-  echo "size by library (linker map):"
-  awk '
-    function hex(s,   i, v) { v = 0; s = tolower(s); sub(/^0x/, "", s)
-      for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
-      return v }
-    /^Linker script and memory map/ { on = 1; next }
-    !on { next }
-    /^[.][A-Za-z_$]/ { split($0, a, " "); out = a[1]; next }
-    /^ [.][^ ]+ *$/ { pending = 1; next }
-    {
-      if ($0 ~ /^ [.][^ ]+ +0x[0-9a-f]+ +0x[0-9a-f]+ +[^ ]/ ||
-          (pending && $0 ~ /^ +0x[0-9a-f]+ +0x[0-9a-f]+ +[^ ]/)) {
-        n = split($0, f, " ")
-        if (out ~ /^[.](text|data|rdata|eh_frame|pdata|xdata|CRT|tls|rsrc)$/) {
-          lib = f[n]; sub(/\(.*/, "", lib); sub(/.*\//, "", lib)
-          if (lib == "objects.a") lib = "dravlin (WinMain, window)"
-          size[lib] += hex(f[n - 1])
-        }
-      }
-      pending = 0
-    }
-    END { for (l in size) if (size[l] > 0) printf "%10d  %s\n", size[l], l }' "$map" | sort -rn
-fi
 exit $bad
