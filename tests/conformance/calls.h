@@ -75,20 +75,19 @@ class Calls : public Conformance {
       SCOPED_TRACE(line);
       ran = true;
       std::vector<std::string> t = Tokens(line);
-      if (t[0].back() == ':') {
-        if (!When(t[0])) continue;
-        t.erase(t.begin());
-      }
+      bool applies = true;
+      for (; t[0].back() == ':'; t.erase(t.begin())) applies = When(t[0]) && applies;
+      if (!applies) continue;
       const auto eq = std::find(t.begin(), t.end(), "=");
       Step(std::vector<std::string>(t.begin(), eq),
            eq == t.end() ? std::vector<std::string>{} : std::vector<std::string>(eq + 1, t.end()));
       if (HasFatalFailure()) return;
     }
     EXPECT_TRUE(ran) << "no section " << section;
-    handles_.clear();
   }
   void TearDown() override {
     handles_.clear();  // before the target goes
+    for (const auto& [name, token] : tokens_) kernel().CloseHandle(token);
     Conformance::TearDown();
   }
 
@@ -123,6 +122,7 @@ class Calls : public Conformance {
     EXPECT_TRUE(handles_.count(word)) << "no handle " << word;
     return handles_.count(word) ? handles_.at(word).get() : 0;
   }
+  Handle Token(const std::string& word) { return word == "0" ? 0 : tokens_[word]; }
   static std::string Data(const std::string& token) { return token.substr(1); }
   std::string Path(const std::string& token) {
     return Data(token) == "." ? target().ScratchFolder() : File(Data(token));
@@ -298,6 +298,55 @@ class Calls : public Conformance {
       Refusal(kernel().CopyFileA(Path(a[1]), Path(a[2]), Number(a[3]) == 1), want);
     } else if (op == "kill") {
       EXPECT_EQ(files().Kill(Path(a[1])), static_cast<RtError>(Number(want.at(0))));
+    } else if (op == "hold") {
+      EXPECT_TRUE(target().HoldFile(Path(a[1]), a[2] == "mapped"));
+    } else if (op == "rtopen") {
+      const int number = static_cast<int>(Number(a[1]));
+      EXPECT_EQ(a[3] == "append" ? files().OpenForAppend(number, Path(a[2]))
+                                 : files().OpenForBinaryRead(number, Path(a[2])),
+                static_cast<RtError>(Number(want.at(0))));
+    } else if (op == "rtclose") {
+      EXPECT_EQ(files().Close(static_cast<int>(Number(a[1]))), RT_OK);
+    } else if (op == "print") {
+      EXPECT_EQ(files().PrintLine(static_cast<int>(Number(a[1])), Data(a[2])), RT_OK);
+    } else if (op == "freefile") {
+      EXPECT_EQ(files().FreeFile(), static_cast<int>(Number(want.at(0))));
+    } else if (op == "filelen") {
+      std::int64_t length = kSentinel;
+      EXPECT_EQ(files().FileLen(Path(a[1]), &length), static_cast<RtError>(Number(want.at(0))));
+      EXPECT_EQ(length, want.size() > 1 ? Number(want[1]) : kSentinel);
+    } else if (op == "get") {
+      std::string bytes(Number(a[2]), static_cast<char>(kFill));
+      EXPECT_EQ(files().Get(static_cast<int>(Number(a[1])), &bytes), RT_OK);
+      EXPECT_EQ(bytes, Data(want.at(0)));
+    } else if (op == "exitwindows") {
+      Refusal(ui().ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0), want);
+    } else if (op == "message") {
+      char buffer[256];
+      std::memset(buffer, kFill, sizeof buffer);
+      const std::uint32_t count = kernel().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, Number(a[1]),
+                                                          0, buffer, Number(a[2]));
+      EXPECT_EQ(count, Number(want.at(0)));
+      if (count == 0) {
+        EXPECT_EQ(kernel().GetLastError(), Number(want.at(1)));
+      }
+      const std::string text = count == 0 ? "" : Data(want.at(1)) + '\0';
+      EXPECT_EQ(std::string(buffer, text.size()), text);
+      EXPECT_TRUE(Untouched(buffer + text.size(), sizeof buffer - text.size()));
+    } else if (op == "token") {
+      Handle token = 0;
+      Refusal(sec().OpenProcessToken(kernel().GetCurrentProcess(), Number(a[1]), &token), want);
+      tokens_[a[3]] = token;
+    } else if (op == "adjust") {  // "-" before a name disables it
+      const bool all = a[2] == "all";
+      TokenPrivileges state;
+      for (auto name = a.begin() + (all ? 3 : 2); name != a.end(); ++name) {
+        const bool off = name->front() == '-';
+        Luid luid;
+        EXPECT_TRUE(sec().LookupPrivilegeValueA(nullptr, name->substr(off), &luid)) << *name;
+        state.Privileges.push_back({luid, off ? 0u : SE_PRIVILEGE_ENABLED});
+      }
+      Refusal(sec().AdjustTokenPrivileges(Token(a[1]), all, &state, 0), want);
     } else if (op == "restrict") {
       EXPECT_TRUE(target().RestrictKey(Key(a[1]), Data(a[2]), Number(a[3])));
     } else if (op == "deltree") {
@@ -310,6 +359,7 @@ class Calls : public Conformance {
   }
 
   std::map<std::string, UniqueKey> handles_;
+  std::map<std::string, Handle> tokens_;
 };
 
 }  // namespace calls

@@ -20,8 +20,6 @@ void Conformance::SetUp() {
 }
 
 void Conformance::TearDown() {
-  for (HKey key : opened_) reg().RegCloseKey(key);
-  opened_.clear();
   if (scratch_) scratch_.reset();
   SetPrivileges({});
   EXPECT_TRUE(DeleteTree(HKEY_CURRENT_USER, kScratchKey));
@@ -34,23 +32,6 @@ void Conformance::Gap(const std::string& what) {
   std::cout << "[ WINE GAP ] " << line << std::endl;
   // One property per gap, so the XML report keeps them all.
   RecordProperty(++gaps_ == 1 ? "wine_gap" : "wine_gap_" + std::to_string(gaps_), line);
-}
-
-HKey Conformance::Create(HKey parent, const std::string& path) {
-  HKey key = 0;
-  const Status status = reg().RegCreateKeyExA(parent, path, 0, KEY_ALL_ACCESS, &key, nullptr);
-  EXPECT_EQ(status, ERROR_SUCCESS) << "creating " << path;
-  if (status == ERROR_SUCCESS) opened_.push_back(key);
-  return key;
-}
-
-void Conformance::SetString(HKey key, const std::string& name, const std::string& bytes,
-                            std::uint32_t type) {
-  EXPECT_EQ(
-      reg().RegSetValueExA(key, name, type, reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                           static_cast<std::uint32_t>(bytes.size())),
-      ERROR_SUCCESS)
-      << "setting " << name;
 }
 
 std::optional<std::string> Conformance::ReadValue(HKey parent, const std::string& path,

@@ -69,9 +69,6 @@ class Conformance : public ::testing::Test {
   void Gap(const std::string& what);
 
   // Arranging through the platform under test; each helper checks its own success.
-  platform::HKey Create(platform::HKey parent, const std::string& path);
-  void SetString(platform::HKey key, const std::string& name, const std::string& bytes,
-                 std::uint32_t type = 1);
   std::optional<std::string> ReadValue(platform::HKey parent, const std::string& path,
                                        const std::string& name);
   bool KeyExists(platform::HKey parent, const std::string& path);
@@ -85,7 +82,6 @@ class Conformance : public ::testing::Test {
  private:
   std::unique_ptr<Target> target_;
   std::optional<platform::UniqueKey> scratch_;
-  std::vector<platform::HKey> opened_;
   int gaps_ = 0;
 };
 

@@ -1,5 +1,6 @@
 // The real Win32 implementation as the conformance target (run on Windows or under Wine).
 #include <filesystem>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -11,13 +12,8 @@ namespace dravlin::conformance {
 
 // What the suite arranges through Windows directly (win32_os.cpp, apart for <windows.h>'s macros).
 namespace os {
-struct Held {
-  std::vector<std::uintptr_t> handles;
-  std::vector<const void*> views;
-};
 bool RestrictKey(std::uint32_t root, const std::string& path, std::uint32_t allowed);
-bool HoldFile(const std::string& path, bool mapped, Held& held);
-void Release(Held& held);
+std::shared_ptr<void> HoldFile(const std::string& path, bool mapped);
 }  // namespace os
 
 namespace {
@@ -64,7 +60,7 @@ class Win32Target final : public Target {
     if (wine_) version_ = WineVersionSetting(platform_.services().registry);
   }
   ~Win32Target() override {
-    os::Release(held_);
+    held_.clear();
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
   }
@@ -80,7 +76,8 @@ class Win32Target final : public Target {
     return wine_ ? std::optional<bool>(true) : std::nullopt;
   }
   bool HoldFile(const std::string& path, bool mapped) override {
-    return os::HoldFile(path, mapped, held_);
+    held_.push_back(os::HoldFile(path, mapped));
+    return held_.back() != nullptr;
   }
   bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {
     return os::RestrictKey(root, path, allowed);
@@ -92,7 +89,7 @@ class Win32Target final : public Target {
   std::optional<std::string> wine_;
   std::string folder_;
   std::optional<ExpectedVersion> version_;
-  os::Held held_;
+  std::vector<std::shared_ptr<void>> held_;
 };
 
 }  // namespace

@@ -8,15 +8,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace dravlin::conformance::os {
-
-struct Held {
-  std::vector<std::uintptr_t> handles;
-  std::vector<const void*> views;
-};
 
 // A DACL with one entry for Everyone; the owner keeps WRITE_DAC, so it can be undone.
 bool RestrictKey(std::uint32_t root, const std::string& path, std::uint32_t allowed) {
@@ -42,30 +37,24 @@ bool RestrictKey(std::uint32_t root, const std::string& path, std::uint32_t allo
 }
 
 // Mapped: as a loaded DLL is; otherwise open without any sharing, as another program may hold it.
-bool HoldFile(const std::string& path, bool mapped, Held& held) {
+// In use until the answer goes; empty when the file could not be held.
+std::shared_ptr<void> HoldFile(const std::string& path, bool mapped) {
   const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, mapped ? FILE_SHARE_READ : 0,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  held.handles.push_back(reinterpret_cast<std::uintptr_t>(file));
-  if (!mapped) return true;
-  const HANDLE mapping = ::CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (!mapped) return std::shared_ptr<void>(file, ::CloseHandle);
   // The mapping alone keeps the file in use, as a loaded image does.
-  held.handles.pop_back();
+  const HANDLE mapping = ::CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   ::CloseHandle(file);
-  if (mapping == nullptr) return false;
-  held.handles.push_back(reinterpret_cast<std::uintptr_t>(mapping));
-  const void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-  if (view == nullptr) return false;
-  held.views.push_back(view);
-  return true;
-}
-
-void Release(Held& held) {
-  for (const void* view : held.views) ::UnmapViewOfFile(view);
-  for (auto it = held.handles.rbegin(); it != held.handles.rend(); ++it) {
-    ::CloseHandle(reinterpret_cast<HANDLE>(*it));
+  void* view = mapping ? ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+  if (view == nullptr) {
+    if (mapping) ::CloseHandle(mapping);
+    return nullptr;
   }
-  held = {};
+  return std::shared_ptr<void>(view, [mapping](void* v) {
+    ::UnmapViewOfFile(v);
+    ::CloseHandle(mapping);
+  });
 }
 
 }  // namespace dravlin::conformance::os
