@@ -1,8 +1,5 @@
-// One suite, two platforms: each test runs in a fresh target with a scratch registry key below
-// HKCU (removed before and after) and a scratch folder; known platform gaps are named.
+// The platform under test: the simulated machine (target_sim.cpp) or Win32 (target_win32.cpp).
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
@@ -46,43 +43,5 @@ class Target {
 
 // One fresh target per test (target_sim.cpp, target_win32.cpp).
 std::unique_ptr<Target> MakeTarget();
-
-class Conformance : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  platform::Registry& reg() { return target_->services().registry; }
-  platform::Security& sec() { return target_->services().security; }
-  platform::Kernel& kernel() { return target_->services().kernel; }
-  platform::Shell& shell() { return target_->services().shell; }
-  platform::Files& files() { return target_->services().files; }
-  platform::Regional& regional() { return target_->services().regional; }
-  platform::Ui& ui() { return target_->services().ui; }
-  Target& target() { return *target_; }
-  bool wine() const { return target_->IsWine(); }
-  bool nt() const { return target_->Version().value_or(ExpectedVersion{2}).platformId == 2; }
-  platform::HKey scratch() const { return scratch_->get(); }
-
-  // Where the platform is known to differ from Windows: named in the output and the XML
-  // report; the test then checks the platform's own behaviour, so a change shows up.
-  void Gap(const std::string& what);
-
-  // Arranging through the platform under test; each helper checks its own success.
-  std::optional<std::string> ReadValue(platform::HKey parent, const std::string& path,
-                                       const std::string& name);
-  bool KeyExists(platform::HKey parent, const std::string& path);
-  bool DeleteTree(platform::HKey parent, const std::string& path);  // true when gone
-  std::string File(const std::string& name) const;                  // in the scratch folder
-  void WriteTextFile(const std::string& path, const std::string& line);
-  std::optional<std::string> ReadFileBytes(const std::string& path);
-  // All privileges disabled, then the named ones enabled.
-  void SetPrivileges(const std::vector<std::string>& enabled);
-
- private:
-  std::unique_ptr<Target> target_;
-  std::optional<platform::UniqueKey> scratch_;
-  int gaps_ = 0;
-};
 
 }  // namespace dravlin::conformance

@@ -5,18 +5,18 @@
 #include <cstring>
 #include <tuple>
 
-#include "conformance/calls.h"
+#include "conformance/fixture.h"
 
 namespace dravlin::conformance {
 namespace {
 
 using namespace platform;
 
-using Registry = Calls;
-using Hive = Calls;
-using Kernel = Calls;
-using Files = Calls;
-using Security = Calls;
+using Registry = Conformance;
+using Hive = Conformance;
+using Kernel = Conformance;
+using Files = Conformance;
+using Security = Conformance;
 
 DRAVLIN_CALLS(Registry, OpenCreateDelete)
 DRAVLIN_CALLS(Registry, ValuesKeepTheirBytes)

@@ -1,9 +1,12 @@
-// Runs the call sequences of calls.txt: each test is one section of that table.
+// The suite's fixture, and the interpreter of calls.txt: each of its sections is one test.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iostream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -12,7 +15,7 @@
 #include "conformance/conformance.h"
 
 namespace dravlin::conformance {
-namespace calls {
+namespace fixture {
 
 using namespace platform;
 
@@ -59,8 +62,146 @@ inline std::vector<std::string> Tokens(const std::string& line) {
   return out;
 }
 
-class Calls : public Conformance {
+// Each test runs in a fresh target with a scratch registry key below HKCU (removed before and
+// after) and a scratch folder, arranging and cleaning up through the platform under test.
+class Conformance : public ::testing::Test {
  protected:
+  platform::Registry& reg() { return target_->services().registry; }
+  platform::Security& sec() { return target_->services().security; }
+  platform::Kernel& kernel() { return target_->services().kernel; }
+  platform::Shell& shell() { return target_->services().shell; }
+  platform::Files& files() { return target_->services().files; }
+  platform::Regional& regional() { return target_->services().regional; }
+  platform::Ui& ui() { return target_->services().ui; }
+  Target& target() { return *target_; }
+  bool wine() const { return target_->IsWine(); }
+  bool nt() const { return target_->Version().value_or(ExpectedVersion{2}).platformId == 2; }
+  HKey scratch() const { return scratch_->get(); }
+
+  void SetUp() override {
+    target_ = MakeTarget();
+    ASSERT_TRUE(DeleteTree(HKEY_CURRENT_USER, kScratchKey))
+        << "stale scratch key on " << target_->Name();
+    ASSERT_TRUE(DeleteTree(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\Classes\\") + kClassesKey));
+    scratch_.emplace(reg());
+    ASSERT_EQ(reg().RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, KEY_ALL_ACCESS,
+                                    scratch_->put(), nullptr),
+              ERROR_SUCCESS);
+    SetPrivileges({});
+  }
+
+  void TearDown() override {
+    handles_.clear();  // before the target goes
+    for (const auto& [name, token] : tokens_) kernel().CloseHandle(token);
+    if (scratch_) scratch_.reset();
+    SetPrivileges({});
+    EXPECT_TRUE(DeleteTree(HKEY_CURRENT_USER, kScratchKey));
+    EXPECT_TRUE(DeleteTree(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\Classes\\") + kClassesKey));
+    target_.reset();
+  }
+
+  // Where the platform is known to differ from Windows: named in the output and the XML
+  // report; the test then checks the platform's own behaviour, so a change shows up.
+  void Gap(const std::string& what) {
+    const std::string line = target_->Name() + " differs from Windows: " + what;
+    std::cout << "[ WINE GAP ] " << line << std::endl;
+    // One property per gap, so the XML report keeps them all.
+    RecordProperty(++gaps_ == 1 ? "wine_gap" : "wine_gap_" + std::to_string(gaps_), line);
+  }
+
+  std::optional<std::string> ReadValue(HKey parent, const std::string& path,
+                                       const std::string& name) {
+    UniqueKey key(reg());
+    if (reg().RegOpenKeyExA(parent, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    std::uint32_t size = 0;
+    if (reg().RegQueryValueExA(key.get(), name, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    std::string data(size, '\0');
+    if (size > 0 && reg().RegQueryValueExA(key.get(), name, nullptr,
+                                           reinterpret_cast<std::uint8_t*>(data.data()),
+                                           &size) != ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    data.resize(size);
+    return data;
+  }
+
+  bool KeyExists(HKey parent, const std::string& path) {
+    UniqueKey key(reg());
+    return reg().RegOpenKeyExA(parent, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+  }
+
+  bool DeleteTree(HKey parent, const std::string& path) {  // true when gone
+    {
+      UniqueKey key(reg());
+      const Status open = reg().RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, key.put());
+      if (open == ERROR_FILE_NOT_FOUND) return true;
+      if (open != ERROR_SUCCESS) return false;
+      std::vector<std::string> children;
+      for (std::uint32_t i = 0;; ++i) {
+        char name[256];
+        std::uint32_t length = sizeof name;
+        if (reg().RegEnumKeyExA(key.get(), i, name, &length) != ERROR_SUCCESS) break;
+        children.emplace_back(name, length);
+      }
+      for (const auto& child : children) DeleteTree(key.get(), child);
+    }
+    const auto slash = path.rfind('\\');
+    const bool nested = slash != std::string::npos;
+    UniqueKey above(reg());
+    if (!nested || reg().RegOpenKeyExA(parent, path.substr(0, slash), 0, KEY_ALL_ACCESS,
+                                       above.put()) == ERROR_SUCCESS) {
+      reg().RegDeleteKeyA(nested ? above.get() : parent, nested ? path.substr(slash + 1) : path);
+    }
+    return !KeyExists(parent, path);
+  }
+
+  std::string File(const std::string& name) const {  // in the scratch folder
+    return target_->ScratchFolder() + "\\" + name;
+  }
+
+  void WriteTextFile(const std::string& path, const std::string& line) {
+    const int number = files().FreeFile();
+    ASSERT_EQ(files().OpenForAppend(number, path), RT_OK) << path;
+    EXPECT_EQ(files().PrintLine(number, line), RT_OK);
+    EXPECT_EQ(files().Close(number), RT_OK);
+  }
+
+  std::optional<std::string> ReadFileBytes(const std::string& path) {
+    std::int64_t length = 0;
+    if (files().FileLen(path, &length) != RT_OK) return std::nullopt;
+    const int number = files().FreeFile();
+    if (files().OpenForBinaryRead(number, path) != RT_OK) return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    const RtError got = files().Get(number, &bytes);
+    files().Close(number);
+    if (got != RT_OK) return std::nullopt;
+    return bytes;
+  }
+
+  // All privileges disabled, then the named ones enabled.
+  void SetPrivileges(const std::vector<std::string>& enabled) {
+    if (!nt()) return;  // DOS-based Windows has no tokens and needs no privilege
+    Handle token = 0;
+    ASSERT_TRUE(sec().OpenProcessToken(kernel().GetCurrentProcess(),
+                                       TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    EXPECT_TRUE(sec().AdjustTokenPrivileges(token, true, nullptr, 0));
+    if (!enabled.empty()) {
+      TokenPrivileges state;
+      for (const auto& name : enabled) {
+        Luid luid;
+        EXPECT_TRUE(sec().LookupPrivilegeValueA(nullptr, name, &luid)) << name;
+        state.Privileges.push_back({luid, SE_PRIVILEGE_ENABLED});
+      }
+      EXPECT_TRUE(sec().AdjustTokenPrivileges(token, false, &state, 0));
+      EXPECT_EQ(kernel().GetLastError(), ERROR_SUCCESS) << "a privilege is not held";
+    }
+    kernel().CloseHandle(token);
+  }
+
   void Run(const std::string& section) {
     std::istringstream in(kCases);
     std::string line;
@@ -84,11 +225,6 @@ class Calls : public Conformance {
       if (HasFatalFailure()) return;
     }
     EXPECT_TRUE(ran) << "no section " << section;
-  }
-  void TearDown() override {
-    handles_.clear();  // before the target goes
-    for (const auto& [name, token] : tokens_) kernel().CloseHandle(token);
-    Conformance::TearDown();
   }
 
  private:
@@ -358,13 +494,16 @@ class Calls : public Conformance {
     }
   }
 
+  std::unique_ptr<Target> target_;
+  std::optional<UniqueKey> scratch_;
   std::map<std::string, UniqueKey> handles_;
   std::map<std::string, Handle> tokens_;
+  int gaps_ = 0;
 };
 
-}  // namespace calls
+}  // namespace fixture
 
-using calls::Calls;
+using fixture::Conformance;
 
 // One test per section, named as the section.
 #define DRAVLIN_CALLS(suite, name) \
