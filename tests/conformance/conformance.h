@@ -32,8 +32,6 @@ class Target {
   virtual std::string ScratchFolder() const = 0;
   // The version the platform was set up to report, when known.
   virtual std::optional<ExpectedVersion> Version() const = 0;
-  // Whether the token must hold the administrators group; nullopt: not known here.
-  virtual std::optional<bool> RunsAsAdministrator() const = 0;
   // Lets everyone have only `allowed` on the key; a test gives KEY_ALL_ACCESS back before it ends.
   virtual bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) = 0;
   // Keeps an existing file in use until the target ends: mapped as a loaded DLL is, or else

@@ -188,18 +188,23 @@ class Conformance : public ::testing::Test {
     Handle token = 0;
     ASSERT_TRUE(sec().OpenProcessToken(kernel().GetCurrentProcess(),
                                        TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-    EXPECT_TRUE(sec().AdjustTokenPrivileges(token, true, nullptr, 0));
+    EXPECT_TRUE(Adjust(token, true, {}));
     if (!enabled.empty()) {
-      TokenPrivileges state;
-      for (const auto& name : enabled) {
-        Luid luid;
-        EXPECT_TRUE(sec().LookupPrivilegeValueA(nullptr, name, &luid)) << name;
-        state.Privileges.push_back({luid, SE_PRIVILEGE_ENABLED});
-      }
-      EXPECT_TRUE(sec().AdjustTokenPrivileges(token, false, &state, 0));
+      EXPECT_TRUE(Adjust(token, false, enabled));
       EXPECT_EQ(kernel().GetLastError(), ERROR_SUCCESS) << "a privilege is not held";
     }
     kernel().CloseHandle(token);
+  }
+  // Privileges by name; "-" before a name disables it.
+  bool Adjust(Handle token, bool disableAll, const std::vector<std::string>& names) {
+    TokenPrivileges state;
+    for (const std::string& name : names) {
+      const bool off = name.front() == '-';
+      Luid luid;
+      EXPECT_TRUE(sec().LookupPrivilegeValueA(nullptr, name.substr(off), &luid)) << name;
+      state.Privileges.push_back({luid, off ? 0u : SE_PRIVILEGE_ENABLED});
+    }
+    return sec().AdjustTokenPrivileges(token, disableAll, &state, 0);
   }
 
   void Run(const std::string& section) {
@@ -473,16 +478,9 @@ class Conformance : public ::testing::Test {
       Handle token = 0;
       Refusal(sec().OpenProcessToken(kernel().GetCurrentProcess(), Number(a[1]), &token), want);
       tokens_[a[3]] = token;
-    } else if (op == "adjust") {  // "-" before a name disables it
+    } else if (op == "adjust") {
       const bool all = a[2] == "all";
-      TokenPrivileges state;
-      for (auto name = a.begin() + (all ? 3 : 2); name != a.end(); ++name) {
-        const bool off = name->front() == '-';
-        Luid luid;
-        EXPECT_TRUE(sec().LookupPrivilegeValueA(nullptr, name->substr(off), &luid)) << *name;
-        state.Privileges.push_back({luid, off ? 0u : SE_PRIVILEGE_ENABLED});
-      }
-      Refusal(sec().AdjustTokenPrivileges(Token(a[1]), all, &state, 0), want);
+      Refusal(Adjust(Token(a[1]), all, {a.begin() + (all ? 3 : 2), a.end()}), want);
     } else if (op == "restrict") {
       EXPECT_TRUE(target().RestrictKey(Key(a[1]), Data(a[2]), Number(a[3])));
     } else if (op == "deltree") {

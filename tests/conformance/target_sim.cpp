@@ -33,14 +33,9 @@ class SimTarget final : public Target {
     const auto& v = machine_->Version();
     return ExpectedVersion{v.platformId, v.major, v.minor, v.build};
   }
-  std::optional<bool> RunsAsAdministrator() const override { return true; }
   bool HoldFile(const std::string& path, bool mapped) override {
     if (!machine_->FileExists(path)) return false;
-    if (mapped) {
-      machine_->MarkLoaded(path);
-    } else {
-      machine_->SetUndeletable(path);
-    }
+    mapped ? machine_->MarkLoaded(path) : machine_->SetUndeletable(path);
     return true;
   }
   bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) override {

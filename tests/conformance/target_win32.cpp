@@ -33,21 +33,6 @@ class NoWindow final : public platform::Window {
   bool IsLoaded() override { return false; }
 };
 
-// The test script sets Wine's version to Windows XP (HKCU\Software\Wine "Version").
-std::optional<ExpectedVersion> WineVersionSetting(platform::Registry& registry) {
-  platform::UniqueKey key(registry);
-  std::uint8_t data[16] = {};
-  std::uint32_t size = sizeof data - 1;
-  if (registry.RegOpenKeyExA(platform::HKEY_CURRENT_USER, "Software\\Wine", 0, platform::KEY_READ,
-                             key.put()) != platform::ERROR_SUCCESS ||
-      registry.RegQueryValueExA(key.get(), "Version", nullptr, data, &size) !=
-          platform::ERROR_SUCCESS ||
-      std::string(reinterpret_cast<const char*>(data)) != "winxp") {
-    return std::nullopt;
-  }
-  return ExpectedVersion{2, 5, 1, 2600};
-}
-
 class Win32Target final : public Target {
  public:
   Win32Target() : platform_(window_), wine_(win32::WineVersion()) {
@@ -57,7 +42,6 @@ class Win32Target final : public Target {
     std::filesystem::create_directories(folder);
     folder_ = folder.lexically_normal().make_preferred().string();
     while (folder_.size() > 3 && folder_.back() == '\\') folder_.pop_back();
-    if (wine_) version_ = WineVersionSetting(platform_.services().registry);
   }
   ~Win32Target() override {
     held_.clear();
@@ -69,11 +53,9 @@ class Win32Target final : public Target {
   std::string Name() const override { return wine_ ? "Wine " + *wine_ : "Windows"; }
   bool IsWine() const override { return wine_.has_value(); }
   std::string ScratchFolder() const override { return folder_; }
-  std::optional<ExpectedVersion> Version() const override { return version_; }
-  // Wine's process token always holds the administrators group; on Windows it depends on how
-  // the suite was started.
-  std::optional<bool> RunsAsAdministrator() const override {
-    return wine_ ? std::optional<bool>(true) : std::nullopt;
+  // The test script sets Wine's version to Windows XP.
+  std::optional<ExpectedVersion> Version() const override {
+    return wine_ ? std::optional<ExpectedVersion>({2, 5, 1, 2600}) : std::nullopt;
   }
   bool HoldFile(const std::string& path, bool mapped) override {
     held_.push_back(os::HoldFile(path, mapped));
@@ -88,7 +70,6 @@ class Win32Target final : public Target {
   win32::Platform platform_;
   std::optional<std::string> wine_;
   std::string folder_;
-  std::optional<ExpectedVersion> version_;
   std::vector<std::shared_ptr<void>> held_;
 };
 
