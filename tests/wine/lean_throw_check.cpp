@@ -1,8 +1,7 @@
-// lean_throw_check.exe: the Windows program's own throw helpers, run under Wine. Each failure of
-// the standard library must reach the handler it reached before: out of memory the program's
-// guards, misuse only a std::exception handler. Prints each case; exit status 1 on a wrong one.
-// (No test framework: its stream library would link the library's helpers beside ours.)
-#include <cstddef>
+// lean_throw_check.exe: the Windows program's own throw helpers, run under Wine. Running out of
+// memory must still reach the program's guards as std::bad_alloc, misuse only a std::exception
+// handler. Prints each case; exit status 1 on a wrong one. (No test framework: its stream library
+// would link the library's helpers beside ours.)
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +11,8 @@
 #include <string>
 #include <vector>
 
-namespace {
-
 template <class Body>
-const char* CaughtAs(Body&& body) {
+static const char* CaughtAs(Body&& body) {
   try {
     body();
   } catch (const std::bad_array_new_length&) {
@@ -28,22 +25,17 @@ const char* CaughtAs(Body&& body) {
   return "nothing";
 }
 
-}  // namespace
-
 int main() {
   // Volatile, so that the compiler cannot see the failures coming and drop the calls.
   volatile std::size_t extra = 1;
   const std::size_t huge = ~std::size_t{0} / 2 + extra;
   const char* volatile none = nullptr;
   std::allocator<int> ints;
-  // The most ints an allocation may hold; beyond it the allocator reports running out of memory.
+  // Beyond the most ints an allocation may hold, the allocator reports running out of memory.
   const std::size_t intsMax = static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(int);
   const std::string abc = "abc";
-
   const struct {
-    const char* name;
-    const char* expected;
-    const char* actual;
+    const char *name, *expected, *actual;
   } cases[] = {
       {"position past the end", "exception", CaughtAs([&] { (void)abc.substr(3 + extra); })},
       {"size beyond max_size", "exception", CaughtAs([&] { std::vector<char>().reserve(huge); })},
@@ -58,7 +50,7 @@ int main() {
   for (const auto& c : cases) {
     const bool ok = std::strcmp(c.expected, c.actual) == 0;
     std::printf("%s %s: caught as %s\n", ok ? "ok    " : "WRONG ", c.name, c.actual);
-    if (!ok) status = 1;
+    status |= ok ? 0 : 1;
   }
   return status;
 }

@@ -5,7 +5,7 @@
 // outside waits until the programs of the RunOnce key have ended, so the suite cannot start a
 // reader beside the program that RunOnce started; a server started from RunOnce itself (--detach
 // returns at once so that the next entry runs) lives inside the prefix instead. The suite writes
-// DIR\request (one line: "[prefix ]TITLE", or "quit"); the server deletes it, finds the
+// DIR\request (one line: "[prefix ]TITLE"); the server deletes it, finds the
 // top-level window titled TITLE (or whose title begins with it) and writes DIR\response:
 // "found" or "missing", then the window and each child control on a line of tab-separated
 // key=value fields, in UTF-8:
@@ -14,6 +14,7 @@
 //           default=0|1 focus=0|1 tabstop=0|1
 // rect is in client pixels; at is the control's centre relative to the window's outer top-left
 // corner (what a pointer driver such as xdotool clicks). Texts escape \, CR, LF and tab.
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -57,11 +58,6 @@ std::wstring WindowText(HWND window) {
   int copied = GetWindowTextW(window, text.data(), length + 1);
   text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
   return text;
-}
-
-void WriteAll(HANDLE file, const std::string& text) {
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 struct Search {
@@ -160,7 +156,6 @@ int Serve(const std::wstring& dir) {
     DeleteFileW(request.c_str());
     std::string line(buffer, got);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line == "quit") return 0;
     Search search;
     if (line.rfind("prefix ", 0) == 0) {
       search.prefix = true;
@@ -172,7 +167,8 @@ int Serve(const std::wstring& dir) {
     std::string answer = top ? "found\n" + Inspect(top) : "missing\n";
     HANDLE out = CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (out == INVALID_HANDLE_VALUE) continue;
-    WriteAll(out, answer);
+    DWORD written = 0;
+    WriteFile(out, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr);
     CloseHandle(out);
     MoveFileExW(pending.c_str(), response.c_str(), MOVEFILE_REPLACE_EXISTING);
   }
@@ -200,6 +196,6 @@ int Detach(const std::wstring& dir) {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"--serve") return Serve(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"--detach") return Detach(argv[2]);
-  WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), "usage: probe --serve DIR | --detach DIR\n");
+  std::fputs("usage: probe --serve DIR | --detach DIR\n", stderr);
   return 2;
 }

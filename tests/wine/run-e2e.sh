@@ -5,8 +5,8 @@
 # one; `wine` must be the loader that fits), headless under Xvfb; drives the window with the
 # pointer and the keyboard (xdotool), reads it with probe.exe, checks the log, the registry and
 # the files. Screenshots go to BUILD_DIR/artifacts/. E2E_CASES="a b" runs only those cases;
-# E2E_KEEP=1 keeps the prefixes. Needs wine, xdotool, imagemagick, Xvfb (when no display is
-# given). Exit status: 0 when every check passed.
+# E2E_KEEP=1 keeps the prefixes. Needs wine, xdotool, imagemagick and a display (scripts/test-wine.sh
+# starts Xvfb). Exit status: 0 when every check passed.
 set -uo pipefail
 
 build=$(cd "$1" && pwd)
@@ -18,6 +18,7 @@ artifacts=$build/artifacts
 for tool in wine xdotool import; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
 done
+xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "no display answers (DISPLAY)" >&2; exit 2; }
 [[ -f $exe && -f $probe && -d $base/drive_c ]] || { echo "usage: $0 BUILD_DIR PREFIX" >&2; exit 2; }
 mkdir -p "$artifacts"
 work=$(mktemp -d /tmp/dravlin-e2e.XXXXXX)
@@ -26,23 +27,12 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The base prefix belongs to the caller and is only copied; WINEPREFIX names this suite's copies.
 unset WINEARCH WINEPREFIX
 
-xvfb_pid=
 end_server() { if [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX ]]; then timeout 20 wineserver -k 2>/dev/null; fi; }
 cleanup() {
   end_server
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
   [[ ${E2E_KEEP:-} == 1 ]] && echo "prefixes kept in $work" || rm -rf "$work"
 }
 trap cleanup EXIT
-
-# A display of our own unless the caller gave one that answers.
-if [[ -z ${DISPLAY:-} ]] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
-  command -v Xvfb >/dev/null || { echo "missing tool: Xvfb" >&2; exit 2; }
-  exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
-  xvfb_pid=$!
-  read -r -t 10 display_number <&3 || { echo "Xvfb did not start" >&2; exit 2; }
-  export DISPLAY=:$display_number
-fi
 
 failures=0 checks=0
 pass() { checks=$((checks + 1)); printf '  ok   %s\n' "$1"; }
@@ -246,7 +236,6 @@ step() {
     file) printf "$3" >"$drive/$2" ;;
     wreg) wreg "${@:2}" ;;
     agent) start_agent ;;
-    agent_on_restart) wreg add "${vars[runonce]}" /v 'zz-e2e-probe' /d 'C:\e2e\probe.exe --detach C:\e2e' /f ;;
     start) start_program ;;
     window) inspect "$title" "$2" || { fail "the window appears"; skip=1; } ;;
     point) xdotool mousemove --window "$(xwindow "$title")" 100 100; sleep 0.3; inspect "$title" 5 ;;
