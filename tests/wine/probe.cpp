@@ -18,6 +18,8 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/win32/win32.h"  // before <windows.h>, whose macros would rename its constants
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -28,19 +30,9 @@
 
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-  const int size = static_cast<int>(text.size());
-  std::string out(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), size,
-                                                               nullptr, 0, nullptr, nullptr)),
-                  '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()),
-                      nullptr, nullptr);
-  return out;
-}
-
 std::string Escaped(const std::wstring& text) {
   std::string out;
-  for (char c : Utf8(text)) {
+  for (char c : dravlin::win32::WideToUtf8(text)) {
     const char* escape = c == '\\'   ? "\\\\"
                          : c == '\r' ? "\\r"
                          : c == '\n' ? "\\n"
@@ -100,8 +92,9 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM param) {
   bool isButton = _wcsicmp(className, L"Button") == 0;
   bool isDefault = isButton && (style & 0x0F) == BS_DEFPUSHBUTTON;
   report->text +=
-      ("control\tclass=" + Utf8(className) + "\tid=" + std::to_string(GetDlgCtrlID(child)) +
-       "\ttext=" + Escaped(WindowText(child)) + "\tvisible=" + ((style & WS_VISIBLE) ? "1" : "0") +
+      ("control\tclass=" + dravlin::win32::WideToUtf8(className) +
+       "\tid=" + std::to_string(GetDlgCtrlID(child)) + "\ttext=" + Escaped(WindowText(child)) +
+       "\tvisible=" + ((style & WS_VISIBLE) ? "1" : "0") +
        "\tenabled=" + (IsWindowEnabled(child) ? "1" : "0") + "\trect=" + std::to_string(corner.x) +
        "," + std::to_string(corner.y) + "," + std::to_string(width) + "," + std::to_string(height) +
        "\tat=" + std::to_string(atX) + "," + std::to_string(atY) +
@@ -132,15 +125,6 @@ std::string Inspect(HWND top) {
   return report.text;
 }
 
-std::wstring FromUtf8(const std::string& text) {
-  const int size = static_cast<int>(text.size());
-  std::wstring out(
-      static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
-      L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()));
-  return out;
-}
-
 int Serve(const std::wstring& dir) {
   const std::wstring request = dir + L"\\request";
   const std::wstring response = dir + L"\\response";
@@ -161,7 +145,7 @@ int Serve(const std::wstring& dir) {
       search.prefix = true;
       line.erase(0, 7);
     }
-    search.title = FromUtf8(line);
+    search.title = dravlin::win32::Utf8ToWide(line);
     EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&search));
     HWND top = search.found;
     std::string answer = top ? "found\n" + Inspect(top) : "missing\n";
