@@ -8,9 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
-#include <set>
 #include <sstream>
-#include <tuple>
 
 #include "conformance/conformance.h"
 
@@ -341,39 +339,6 @@ class Conformance : public ::testing::Test {
       }
       const std::size_t after = want.size() > 1 ? kept.size() + 1 : 0;
       EXPECT_TRUE(Untouched(name + after, sizeof name - after));
-    } else if (op == "subkeys") {  // each once, in the same order every time
-      std::vector<std::string> passes[2];
-      char name[32];
-      for (auto& seen : passes) {
-        std::uint32_t length = sizeof name;
-        for (std::uint32_t i = 0; reg().RegEnumKeyExA(Key(a[1]), i, name, &length) == 0; ++i) {
-          seen.emplace_back(name, length);
-          length = sizeof name;
-        }
-      }
-      std::set<std::string> expected;
-      for (const auto& each : want) expected.insert(Data(each));
-      EXPECT_EQ(std::set<std::string>(passes[0].begin(), passes[0].end()), expected);
-      EXPECT_EQ(passes[0].size(), expected.size());
-      EXPECT_EQ(passes[0], passes[1]);
-    } else if (op == "values") {  // name, type and data of each
-      std::set<std::vector<std::string>> seen, expected;
-      char name[32];
-      std::uint8_t data[32];
-      Status got = ERROR_SUCCESS;
-      for (std::uint32_t i = 0; got == ERROR_SUCCESS; ++i) {
-        std::uint32_t length = sizeof name, type = kSentinel, size = sizeof data;
-        got = reg().RegEnumValueA(Key(a[1]), i, name, &length, &type, data, &size);
-        if (got == ERROR_SUCCESS) {
-          seen.insert({std::string(name, length), std::to_string(type),
-                       std::string(reinterpret_cast<char*>(data), size)});
-        }
-      }
-      EXPECT_EQ(got, ERROR_NO_MORE_ITEMS);
-      for (std::size_t i = 0; i + 2 < want.size(); i += 3) {
-        expected.insert({Data(want[i]), want[i + 1], Data(want[i + 2])});
-      }
-      EXPECT_EQ(seen, expected);
     } else if (op == "enumvalue") {
       char name[32];
       std::uint8_t data[32];
