@@ -22,21 +22,20 @@ struct ExpectedVersion {
   std::uint32_t platformId = 0, major = 0, minor = 0, build = 0;
 };
 
-class Target {
- public:
+// The platform under test, fresh for each test.
+struct Target {
   virtual ~Target() = default;
   virtual platform::Services& services() = 0;
-  virtual std::string Name() const = 0;  // for messages
-  virtual bool IsWine() const = 0;
-  // An existing, empty folder (no trailing backslash), removed with the target.
-  virtual std::string ScratchFolder() const = 0;
-  // The version the platform was set up to report, when known.
-  virtual std::optional<ExpectedVersion> Version() const = 0;
   // Lets everyone have only `allowed` on the key; a test gives KEY_ALL_ACCESS back before it ends.
   virtual bool RestrictKey(platform::HKey root, const std::string& path, std::uint32_t allowed) = 0;
   // Keeps an existing file in use until the target ends: mapped as a loaded DLL is, or else
   // opened elsewhere without sharing.
   virtual bool HoldFile(const std::string& path, bool mapped) = 0;
+
+  std::string name;  // for messages
+  bool wine = false;
+  std::string scratchFolder;  // existing and empty (no trailing backslash), removed with the target
+  std::optional<ExpectedVersion> version;  // what the platform was set up to report, when known
 };
 
 // One fresh target per test (target_sim.cpp, target_win32.cpp).

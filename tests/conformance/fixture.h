@@ -72,14 +72,14 @@ class Conformance : public ::testing::Test {
   platform::Regional& regional() { return target_->services().regional; }
   platform::Ui& ui() { return target_->services().ui; }
   Target& target() { return *target_; }
-  bool wine() const { return target_->IsWine(); }
-  bool nt() const { return target_->Version().value_or(ExpectedVersion{2}).platformId == 2; }
+  bool wine() const { return target_->wine; }
+  bool nt() const { return target_->version.value_or(ExpectedVersion{2}).platformId == 2; }
   HKey scratch() const { return scratch_->get(); }
 
   void SetUp() override {
     target_ = MakeTarget();
     ASSERT_TRUE(DeleteTree(HKEY_CURRENT_USER, kScratchKey))
-        << "stale scratch key on " << target_->Name();
+        << "stale scratch key on " << target_->name;
     ASSERT_TRUE(DeleteTree(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\Classes\\") + kClassesKey));
     scratch_.emplace(reg());
     ASSERT_EQ(reg().RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, KEY_ALL_ACCESS,
@@ -98,33 +98,26 @@ class Conformance : public ::testing::Test {
     target_.reset();
   }
 
-  // Where the platform is known to differ from Windows: named in the output and the XML
-  // report; the test then checks the platform's own behaviour, so a change shows up.
+  // Where the platform is known to differ from Windows: named in the output; the test then
+  // checks the platform's own behaviour, so a change shows up.
   void Gap(const std::string& what) {
-    const std::string line = target_->Name() + " differs from Windows: " + what;
-    std::cout << "[ WINE GAP ] " << line << std::endl;
-    // One property per gap, so the XML report keeps them all.
-    RecordProperty(++gaps_ == 1 ? "wine_gap" : "wine_gap_" + std::to_string(gaps_), line);
+    std::cout << "[ WINE GAP ] " << target_->name << " differs from Windows: " << what << std::endl;
   }
 
   std::optional<std::string> ReadValue(HKey parent, const std::string& path,
                                        const std::string& name) {
     UniqueKey key(reg());
-    if (reg().RegOpenKeyExA(parent, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-      return std::nullopt;
-    }
     std::uint32_t size = 0;
-    if (reg().RegQueryValueExA(key.get(), name, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+    if (reg().RegOpenKeyExA(parent, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+        reg().RegQueryValueExA(key.get(), name, nullptr, nullptr, &size) != ERROR_SUCCESS) {
       return std::nullopt;
     }
     std::string data(size, '\0');
-    if (size > 0 && reg().RegQueryValueExA(key.get(), name, nullptr,
-                                           reinterpret_cast<std::uint8_t*>(data.data()),
-                                           &size) != ERROR_SUCCESS) {
+    const auto bytes = reinterpret_cast<std::uint8_t*>(data.data());
+    if (size > 0 && reg().RegQueryValueExA(key.get(), name, nullptr, bytes, &size) != 0) {
       return std::nullopt;
     }
-    data.resize(size);
-    return data;
+    return data.substr(0, size);
   }
 
   bool KeyExists(HKey parent, const std::string& path) {
@@ -158,7 +151,7 @@ class Conformance : public ::testing::Test {
   }
 
   std::string File(const std::string& name) const {  // in the scratch folder
-    return target_->ScratchFolder() + "\\" + name;
+    return target_->scratchFolder + "\\" + name;
   }
 
   void WriteTextFile(const std::string& path, const std::string& line) {
@@ -170,14 +163,15 @@ class Conformance : public ::testing::Test {
 
   std::optional<std::string> ReadFileBytes(const std::string& path) {
     std::int64_t length = 0;
-    if (files().FileLen(path, &length) != RT_OK) return std::nullopt;
     const int number = files().FreeFile();
-    if (files().OpenForBinaryRead(number, path) != RT_OK) return std::nullopt;
+    if (files().FileLen(path, &length) != RT_OK ||
+        files().OpenForBinaryRead(number, path) != RT_OK) {
+      return std::nullopt;
+    }
     std::string bytes(static_cast<std::size_t>(length), '\0');
     const RtError got = files().Get(number, &bytes);
     files().Close(number);
-    if (got != RT_OK) return std::nullopt;
-    return bytes;
+    return got == RT_OK ? std::optional(bytes) : std::nullopt;
   }
 
   // All privileges disabled, then the named ones enabled.
@@ -232,7 +226,7 @@ class Conformance : public ::testing::Test {
 
  private:
   bool When(const std::string& when) {
-    const auto version = target().Version();
+    const auto version = target().version;
     const bool merges =
         !wine() &&
         (!version || (version->platformId == VER_PLATFORM_WIN32_NT && version->major >= 5));
@@ -264,7 +258,7 @@ class Conformance : public ::testing::Test {
   Handle Token(const std::string& word) { return word == "0" ? 0 : tokens_[word]; }
   static std::string Data(const std::string& token) { return token.substr(1); }
   std::string Path(const std::string& token) {
-    return Data(token) == "." ? target().ScratchFolder() : File(Data(token));
+    return Data(token) == "." ? target().scratchFolder : File(Data(token));
   }
   // A call's boolean answer, and the last error after a refusal.
   void Refusal(bool done, const std::vector<std::string>& want) {
@@ -461,7 +455,6 @@ class Conformance : public ::testing::Test {
   std::optional<UniqueKey> scratch_;
   std::map<std::string, UniqueKey> handles_;
   std::map<std::string, Handle> tokens_;
-  int gaps_ = 0;
 };
 
 }  // namespace fixture

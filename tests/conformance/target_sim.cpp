@@ -17,22 +17,19 @@ namespace {
 class SimTarget final : public Target {
  public:
   SimTarget() : machine_(MakeMachine(folder_)) {
-    if (const char* version = std::getenv("DRAVLIN_CONFORMANCE_VERSION")) {
-      machine_->SetVersionPreset(version);
+    if (const char* preset = std::getenv("DRAVLIN_CONFORMANCE_VERSION")) {
+      machine_->SetVersionPreset(preset);
     }
     machine_->CreateFolder(machine_->SystemDirectory());  // there on any installed Windows
     machine_->Boot();
-    machine_->CreateFolder(kScratch);
+    name = "simulated machine";
+    scratchFolder = "C:\\DravlinConformance";
+    machine_->CreateFolder(scratchFolder);
+    const auto& v = machine_->Version();
+    version = ExpectedVersion{v.platformId, v.major, v.minor, v.build};
   }
 
   platform::Services& services() override { return machine_->services(); }
-  std::string Name() const override { return "simulated machine"; }
-  bool IsWine() const override { return false; }
-  std::string ScratchFolder() const override { return kScratch; }
-  std::optional<ExpectedVersion> Version() const override {
-    const auto& v = machine_->Version();
-    return ExpectedVersion{v.platformId, v.major, v.minor, v.build};
-  }
   bool HoldFile(const std::string& path, bool mapped) override {
     if (!machine_->FileExists(path)) return false;
     mapped ? machine_->MarkLoaded(path) : machine_->SetUndeletable(path);
@@ -45,7 +42,6 @@ class SimTarget final : public Target {
   }
 
  private:
-  static constexpr const char* kScratch = "C:\\DravlinConformance";
   static std::unique_ptr<sim::Machine> MakeMachine(const sim::TempFolder& folder) {
     const char* drive = std::getenv("DRAVLIN_CONFORMANCE_DRIVE");
     if (drive != nullptr && std::string_view(drive) == "memory") {

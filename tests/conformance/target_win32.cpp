@@ -35,28 +35,25 @@ class NoWindow final : public platform::Window {
 
 class Win32Target final : public Target {
  public:
-  Win32Target() : platform_(window_), wine_(win32::WineVersion()) {
+  Win32Target() : platform_(window_) {
+    const auto wineVersion = win32::WineVersion();
+    wine = wineVersion.has_value();
+    name = wine ? "Wine " + *wineVersion : "Windows";
+    if (wine) version = ExpectedVersion{2, 5, 1, 2600};  // the test script sets Windows XP
     auto folder = std::filesystem::temp_directory_path() / "DravlinConformance";
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     std::filesystem::create_directories(folder);
-    folder_ = folder.lexically_normal().make_preferred().string();
-    while (folder_.size() > 3 && folder_.back() == '\\') folder_.pop_back();
+    scratchFolder = folder.lexically_normal().make_preferred().string();
+    while (scratchFolder.size() > 3 && scratchFolder.back() == '\\') scratchFolder.pop_back();
   }
   ~Win32Target() override {
     held_.clear();
     std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
+    std::filesystem::remove_all(scratchFolder, ignored);
   }
 
   platform::Services& services() override { return platform_.services(); }
-  std::string Name() const override { return wine_ ? "Wine " + *wine_ : "Windows"; }
-  bool IsWine() const override { return wine_.has_value(); }
-  std::string ScratchFolder() const override { return folder_; }
-  // The test script sets Wine's version to Windows XP.
-  std::optional<ExpectedVersion> Version() const override {
-    return wine_ ? std::optional<ExpectedVersion>({2, 5, 1, 2600}) : std::nullopt;
-  }
   bool HoldFile(const std::string& path, bool mapped) override {
     held_.push_back(os::HoldFile(path, mapped));
     return held_.back() != nullptr;
@@ -68,8 +65,6 @@ class Win32Target final : public Target {
  private:
   NoWindow window_;
   win32::Platform platform_;
-  std::optional<std::string> wine_;
-  std::string folder_;
   std::vector<std::shared_ptr<void>> held_;
 };
 
