@@ -419,6 +419,57 @@ class Conformance : public ::testing::Test {
       std::string bytes(Number(a[2]), static_cast<char>(kFill));
       EXPECT_EQ(files().Get(static_cast<int>(Number(a[1])), &bytes), RT_OK);
       EXPECT_EQ(bytes, Data(want.at(0)));
+    } else if (op == "shortpath") {
+      char buffer[300];
+      const std::string path = Path(a[1]);
+      const std::uint32_t needed = kernel().GetShortPathNameA(path, buffer, 4);
+      EXPECT_EQ(needed > 4, Number(want.at(0)) == 1);
+      if (needed <= 4) {
+        EXPECT_EQ(kernel().GetLastError(), Number(want.at(1)));
+        return;
+      }
+      const std::uint32_t written = kernel().GetShortPathNameA(path, buffer, needed);
+      ASSERT_EQ(written + 1, needed);
+      const std::string shortPath(buffer, written);
+      const std::string last = shortPath.substr(shortPath.rfind('\\') + 1);
+      const auto dot = std::min(last.find('.'), last.size());
+      EXPECT_TRUE(shortPath.find(' ') == std::string::npos && dot <= 8 && last.size() - dot <= 4)
+          << shortPath;
+      EXPECT_TRUE(files().FileExists(shortPath)) << shortPath;
+      if (want.size() > 1) {
+        EXPECT_EQ(last, Data(want[1]));
+      }
+    } else if (op == "groups") {  // the process token's groups, S-1-5-32-544 among them
+      std::uint32_t needed = kSentinel, length = kSentinel;
+      EXPECT_FALSE(sec().GetTokenInformation(Token(a[1]), TokenGroupsClass, nullptr, 0, &needed));
+      EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+      TokenGroups groups;
+      ASSERT_TRUE(
+          sec().GetTokenInformation(Token(a[1]), TokenGroupsClass, &groups, needed, &length));
+      // The 32-bit layout: the count, a SID pointer and attributes per group, then the SIDs.
+      std::uint32_t size = 4;
+      for (const auto& group : groups.Groups) {
+        EXPECT_TRUE(sec().IsValidSid(group.Sid));
+        size += 8 + static_cast<std::uint32_t>(group.Sid.size());
+      }
+      EXPECT_EQ(length, size);
+      SidBytes admins, users;
+      ASSERT_TRUE(sec().AllocateAndInitializeSid({0, 0, 0, 0, 0, 5}, 2, 32, 544, 0, 0, 0, 0, 0, 0,
+                                                 &admins));
+      ASSERT_TRUE(
+          sec().AllocateAndInitializeSid({0, 0, 0, 0, 0, 5}, 2, 32, 545, 0, 0, 0, 0, 0, 0, &users));
+      EXPECT_FALSE(sec().EqualSid(admins, users));
+      const auto admin =
+          std::find_if(groups.Groups.begin(), groups.Groups.end(),
+                       [&](const SidAndAttributes& g) { return sec().EqualSid(g.Sid, admins); });
+      ASSERT_NE(admin, groups.Groups.end());
+      if (!want.empty()) {
+        EXPECT_EQ(admin->Attributes, Number(want[0]));
+      }
+    } else if (op == "threadtoken") {
+      Handle token = kSentinel;
+      Refusal(sec().OpenThreadToken(kernel().GetCurrentThread(), TOKEN_QUERY, true, &token), want);
+      EXPECT_EQ(token, kSentinel);
     } else if (op == "exitwindows") {
       Refusal(ui().ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0), want);
     } else if (op == "message") {
