@@ -9,7 +9,7 @@
 // top-level window titled TITLE (or whose title begins with it) and writes DIR\response:
 // "found" or "missing", then the window and each child control on a line of tab-separated
 // key=value fields, in UTF-8:
-//   window  title=... visible=1 enabled=1 size=W,H client=W,H
+//   window  title=... enabled=1 client=W,H
 //   control class=Button id=112 text=... visible=1 enabled=1 rect=X,Y,W,H at=X,Y
 //           default=0|1 focus=0|1 tabstop=0|1
 // rect is in client pixels; at is the control's centre relative to the window's outer top-left
@@ -104,8 +104,6 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM param) {
 }
 
 std::string Inspect(HWND top) {
-  RECT outer{};
-  GetWindowRect(top, &outer);
   RECT client{};
   GetClientRect(top, &client);
   // The focus belongs to the window's own thread; ask that thread.
@@ -115,10 +113,7 @@ std::string Inspect(HWND top) {
   HWND focus = GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
   Report report{top, focus, {}};
   report.text = "window\ttitle=" + Escaped(WindowText(top)) +
-                "\tvisible=" + (IsWindowVisible(top) ? "1" : "0") +
                 "\tenabled=" + (IsWindowEnabled(top) ? "1" : "0") +
-                "\tsize=" + std::to_string(outer.right - outer.left) + "," +
-                std::to_string(outer.bottom - outer.top) +
                 "\tclient=" + std::to_string(client.right) + "," + std::to_string(client.bottom) +
                 "\n";
   EnumChildWindows(top, &PrintChild, reinterpret_cast<LPARAM>(&report));
