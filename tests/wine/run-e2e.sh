@@ -2,8 +2,7 @@
 # run-e2e.sh BUILD_DIR PREFIX
 # End-to-end suite of dravlin.exe under Wine: runs the cases of scenarios.txt beside it, each in
 # a fresh copy of the finished prefix PREFIX (32-bit for the i686 build, 64-bit for the x86_64
-# one; `wine` must be the loader that fits; its windows unmanaged, or Wine stalls about 2 s on
-# every close without a window manager), headless under Xvfb; drives the window with the
+# one; `wine` must be the loader that fits), headless under Xvfb; drives the window with the
 # pointer and the keyboard (xdotool), reads it with probe.exe, checks the log, the registry and
 # the files. Screenshots go to BUILD_DIR/artifacts/. E2E_CASES="a b" runs only those cases;
 # E2E_KEEP=1 keeps the prefixes. Needs wine, xdotool, imagemagick and a display (scripts/test-wine.sh
@@ -63,6 +62,9 @@ new_prefix() {
   # Wine takes the user's locale from LC_ALL (no host locale needed); only the program gets it
   # (the program that RunOnce starts again inherits it through Wine's restart).
   program_locale=${3:-}
+  # Without a window manager Wine stalls about 2 s on every window close; unmanaged windows do
+  # not, and Wine draws their frames itself.
+  wreg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
   wreg add 'HKCU\Software\Wine' /v Version /d "$2" /f
   drive=$WINEPREFIX/drive_c
   # Wine gap (this Debian build): the prefix's Fonts folder stays empty and Wine's own fonts are
