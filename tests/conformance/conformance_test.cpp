@@ -69,8 +69,6 @@ class Conformance : public ::testing::Test {
   platform::Kernel& kernel() { return target_->services().kernel; }
   platform::Shell& shell() { return target_->services().shell; }
   platform::Files& files() { return target_->services().files; }
-  platform::Regional& regional() { return target_->services().regional; }
-  platform::Ui& ui() { return target_->services().ui; }
   Target& target() { return *target_; }
   bool wine() const { return target_->wine; }
   bool nt() const { return target_->version.value_or(ExpectedVersion{2}).platformId == 2; }
@@ -504,7 +502,7 @@ class Conformance : public ::testing::Test {
                              [](char x, char y) { return std::toupper(x) == std::toupper(y); }))
           << viaShell << " / " << system;
     } else if (op == "exitwindows") {
-      Refusal(ui().ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0), want);
+      Refusal(target_->services().ui.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0), want);
     } else if (op == "message") {
       char buffer[256];
       std::memset(buffer, kFill, sizeof buffer);

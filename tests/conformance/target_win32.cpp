@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "conformance/conformance.h"
-#include "platform/key.h"
 #include "platform/win32/win32.h"
 
 namespace dravlin::conformance {
