@@ -208,13 +208,9 @@ TEST_F(Reg, RenameOfAKeyThatDoesNotOpenIsAResult) {
 
 // What each failure raises: number, the procedure it came from, the text.
 TEST_F(Reg, RenameFailuresRaise) {
-  struct Fault {
+  struct Row {
     const char* call;
     std::uint64_t n;
-    std::uint32_t status;
-  };
-  struct Row {
-    std::vector<Fault> faults;
     std::int32_t number;
     const char* procedure;
     std::string text;
@@ -222,30 +218,25 @@ TEST_F(Reg, RenameFailuresRaise) {
   };
   const char* set = "setBackupAndRestorePriviliges";
   const Row rows[] = {
-      {{{"OpenProcessToken", 1, 5}}, 13801, set, "Opening process token failed.", false},
-      {{{"LookupPrivilegeValueA", 2, 5}}, 13803, set, "Looking up backup privilege failed.", false},
-      {{{"AdjustTokenPrivileges", 1, 5}}, 13804, set, "Adjusting new privileges failed.", false},
-      {{{"AdjustTokenPrivileges", 2, 5}},
-       13805,
-       "resetBackupAndRestorePriviliges",
-       "Resetting new privileges failed.",
-       true},
-      // The innermost procedure stays the source.
-      {{{"RegSaveKeyA", 1, 5}, {"FormatMessageA", 1, platform::ERROR_MR_MID_NOT_FOUND}},
-       13808,
-       "getErrorMessage",
-       "Message '5' could not be found in System Message Table.",
-       false},
-      {{{"RegRestoreKeyA", 1, 1015}}, 1015, "renameKey", ren.getErrorMessage(1015), false},
+      {"OpenProcessToken", 1, 13801, set, "Opening process token failed.", false},
+      {"LookupPrivilegeValueA", 2, 13803, set, "Looking up backup privilege failed.", false},
+      {"AdjustTokenPrivileges", 1, 13804, set, "Adjusting new privileges failed.", false},
+      {"AdjustTokenPrivileges", 2, 13805, "resetBackupAndRestorePriviliges",
+       "Resetting new privileges failed.", true},
+      // A status without a system text: the innermost procedure stays the source.
+      {"RegSaveKeyA", 1, 13808, "getErrorMessage",
+       "Message '1015' could not be found in System Message Table.", false},
+      {"RegRestoreKeyA", 1, 1015, "renameKey", ren.getErrorMessage(1015), false},
   };
   for (const Row& r : rows) {
     m.DeleteKey(HKEY_LOCAL_MACHINE, "S\\New");
-    for (const Fault& f : r.faults) m.FailCall(f.call, f.n, f.status);
+    m.FailCall(r.call, r.n, 1015);
+    if (r.number == 13808) m.FailCall("FormatMessageA", 1, platform::ERROR_MR_MID_NOT_FOUND);
     const RaisedError e = Raised([&] { Rename(); });
-    EXPECT_EQ(e.number(), r.number) << r.faults[0].call;
-    EXPECT_EQ(e.source(), "CCSysRegistry:"s + r.procedure) << r.faults[0].call;
-    EXPECT_EQ(e.description(), r.text) << r.faults[0].call;
-    EXPECT_EQ(Exists("S\\New") && Tree("S\\New") == Tree("S\\Old"), r.done) << r.faults[0].call;
+    EXPECT_EQ(e.number(), r.number) << r.call;
+    EXPECT_EQ(e.source(), "CCSysRegistry:"s + r.procedure) << r.call;
+    EXPECT_EQ(e.description(), r.text) << r.call;
+    EXPECT_EQ(Exists("S\\New") && Tree("S\\New") == Tree("S\\Old"), r.done) << r.call;
     m.ClearFaults();
   }
   EXPECT_TRUE(m.FileExists(kTemp)) << "a failed restore leaves its file";
