@@ -40,25 +40,7 @@ class Sim : public ::testing::Test {
     ASSERT_TRUE(s.security.AdjustTokenPrivileges(token, false, &tp, 0));
     ASSERT_TRUE(s.kernel.CloseHandle(token));
   }
-  // A value as the program reads it (size query, then the data); "<status>" when a call fails.
-  std::string Read(HKey root, const std::string& path, const std::string& name) {
-    UniqueKey k(reg);
-    std::uint32_t cb = 0;
-    Status st = reg.RegOpenKeyExA(root, path, 0, KEY_READ, k.put());
-    if (st == ERROR_SUCCESS) st = reg.RegQueryValueExA(k.get(), name, nullptr, nullptr, &cb);
-    std::string out(cb, '#');
-    if (st == ERROR_SUCCESS) {
-      st = reg.RegQueryValueExA(k.get(), name, nullptr, reinterpret_cast<std::uint8_t*>(out.data()),
-                                &cb);
-    }
-    return st == ERROR_SUCCESS ? out : "<" + std::to_string(st) + ">";
-  }
-  // Saves an HKLM key to a hive file, or restores one into an HKLM key (created if missing).
-  Status Save(const std::string& path, const std::string& file) {
-    UniqueKey k(reg);
-    const Status st = reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, k.put());
-    return st ? st : reg.RegSaveKeyA(k.get(), file);
-  }
+  // Restores a hive file into an HKLM key, created if missing.
   Status Restore(const std::string& path, const std::string& file) {
     UniqueKey k(reg);
     const Status st =
@@ -77,9 +59,15 @@ TEST_F(Sim, NtHijackerBlanksItsValueForEveryQuery) {
     m.Reboot();
     ASSERT_TRUE(m.HijackerLoaded());
     const std::string blanked(dll.size() + 1, blank);
-    EXPECT_EQ(blanked,
-              Read(HKEY_LOCAL_MACHINE, "software\\microsoft\\windows nt\\currentversion\\WINDOWS",
-                   "appinit_dlls"));
+    UniqueKey k(reg);
+    ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                    "software\\microsoft\\windows nt\\currentversion\\WINDOWS", 0,
+                                    KEY_READ, k.put()));
+    std::string data(64, '#');
+    std::uint32_t cb = 64;
+    ASSERT_EQ(0u, reg.RegQueryValueExA(k.get(), "appinit_dlls", nullptr,
+                                       reinterpret_cast<std::uint8_t*>(data.data()), &cb));
+    EXPECT_EQ(blanked, data.substr(0, cb));
     EXPECT_EQ(named + '\0', m.GetValue(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs")->data);
     EXPECT_FALSE(s.kernel.DeleteFileA(dll)) << "a loaded DLL stays";
     EXPECT_EQ(ERROR_ACCESS_DENIED, s.kernel.GetLastError());
@@ -175,7 +163,10 @@ TEST_F(Sim, HiveRestoreRefusesDamagedImagesAndKeepsTheKey) {
   Enable({"SeBackupPrivilege", "SeRestorePrivilege"});
   m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\Sub", "", REG_BINARY, std::string("\0\xff", 2));
   m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "keep", REG_SZ, "x");
-  ASSERT_EQ(0u, Save("SOFTWARE\\Src", "C:\\h.hiv"));
+  UniqueKey src(reg);
+  ASSERT_EQ(0u,
+            reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src", 0, KEY_ALL_ACCESS, src.put()));
+  ASSERT_EQ(0u, reg.RegSaveKeyA(src.get(), "C:\\h.hiv"));
   const std::string image = *m.ReadFile("C:\\h.hiv");
   // One bit of the data, which the image holds verbatim: only the checksum can tell.
   const auto data = image.find(std::string("\0\xff", 2));
