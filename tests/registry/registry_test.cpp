@@ -33,7 +33,6 @@ RaisedError Raised(Call&& call) {
 class Reg : public ::testing::Test {
  protected:
   void SetUp() override {
-    m.Boot();
     m.CreateKey(HKEY_LOCAL_MACHINE, kKey);
     m.CreateKey(HKEY_LOCAL_MACHINE, "S\\Old\\Sub\\Deep");
     m.SetString(HKEY_LOCAL_MACHINE, "S\\Old", "AppInit_DLLs", "C:\\evil.dll");

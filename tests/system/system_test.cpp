@@ -24,7 +24,6 @@ std::vector<SidAndAttributes> Groups(std::size_t count, std::optional<std::size_
 
 class System : public ::testing::Test {
  protected:
-  void SetUp() override { m.Boot(); }
   void TearDown() override { EXPECT_EQ(m.OpenTokenHandles(), 0u) << "a token was left open"; }
   std::vector<std::string> Boxes() {
     std::vector<std::string> texts;
