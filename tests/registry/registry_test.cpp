@@ -6,7 +6,6 @@
 #include "registry/modRegAccess.h"
 #include "registry/modRegKeyRename.h"
 #include "support/windows_names.h"
-#include "workflow/runtime.h"
 
 namespace dravlin {
 namespace {
@@ -248,14 +247,6 @@ TEST_F(Reg, SaveToFileNeverRaisesAndSystemDirectoryFitsAnyLength) {
   const std::string deep = "C:\\" + std::string(280, 'd');
   m.SetSystemDirectory(deep);
   EXPECT_EQ(ren.GetSystemDir(), deep);
-}
-
-// Registry text as the workflow compares it: Windows-1252 capitals fold, but the multiplication
-// sign has no lower case; only blanks are trimmed, NULs are data.
-TEST(RegistryText, FoldsAndTrims) {
-  EXPECT_EQ(rt::LCase("QZ\xC0\xD7\xDE\x8A\x9F"), "qz\xE0\xD7\xFE\x9A\xFF");
-  EXPECT_EQ(rt::Trim(std::string("\0 a.dll \0", 9)), std::string("\0 a.dll \0", 9));
-  EXPECT_EQ(rt::Trim("  a b  "), "a b");
 }
 
 }  // namespace
