@@ -1,26 +1,21 @@
 // Values, keys, key trees and helper-object listings, and renaming keys through a hive file.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <memory>
-
 #include "platform/raised_error.h"
 #include "platform/sim/machine.h"
 #include "registry/modRegAccess.h"
 #include "registry/modRegKeyRename.h"
-#include "workflow/runtime.h"
+#include "support/windows_names.h"
 
 namespace dravlin {
 namespace {
 
-using platform::HKEY_CLASSES_ROOT;
 using platform::HKEY_LOCAL_MACHINE;
 using sim::RegValue;
+using testnames::kBhoKey;
 using namespace std::string_literals;
 
 constexpr const char* kKey = "SOFTWARE\\Test";
-constexpr const char* kBhoKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
 constexpr const char* kTemp = "C:\\RegTemp.txt";
 
 template <typename Call>
@@ -37,29 +32,14 @@ RaisedError Raised(Call&& call) {
 class Reg : public ::testing::Test {
  protected:
   void SetUp() override {
-    m.Boot();
     m.CreateKey(HKEY_LOCAL_MACHINE, kKey);
     m.CreateKey(HKEY_LOCAL_MACHINE, "S\\Old\\Sub\\Deep");
     m.SetString(HKEY_LOCAL_MACHINE, "S\\Old", "AppInit_DLLs", "C:\\evil.dll");
     m.SetValue(HKEY_LOCAL_MACHINE, "S\\Old\\Sub", "Bin", 3, "a\0b\xff"s);
   }
-  void TearDown() override {
-    if (checkHandles) {
-      EXPECT_EQ(m.OpenKeyHandles(), 0u) << "a key was left open";
-    }
-  }
+  void TearDown() override { EXPECT_EQ(m.OpenKeyHandles(), 0u) << "a key was left open"; }
 
-  std::optional<RegValue> Stored(const std::string& name) {
-    return m.GetValue(HKEY_LOCAL_MACHINE, kKey, name);
-  }
   bool Exists(const std::string& path) { return m.KeyExists(HKEY_LOCAL_MACHINE, path); }
-  void Make(std::initializer_list<const char*> paths) {
-    for (const char* p : paths) m.CreateKey(HKEY_LOCAL_MACHINE, p);
-  }
-  void AddBho(const std::string& clsid, const std::optional<std::string>& dll) {
-    m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + clsid);
-    if (dll) m.SetString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", "", *dll);
-  }
   std::string Tree(const std::string& path) {
     std::string out;
     for (const auto& key : m.ExportTree(HKEY_LOCAL_MACHINE, path)) {
@@ -68,7 +48,7 @@ class Reg : public ::testing::Test {
     }
     return out;
   }
-  std::int32_t Rename() { return ren->renameKey(HKEY_LOCAL_MACHINE, "S\\Old", "S\\New"); }
+  std::int32_t Rename() { return ren.renameKey(HKEY_LOCAL_MACHINE, "S\\Old", "S\\New"); }
   bool Privileged() {
     return m.PrivilegeEnabled("SeBackupPrivilege") || m.PrivilegeEnabled("SeRestorePrivilege");
   }
@@ -76,8 +56,7 @@ class Reg : public ::testing::Test {
   sim::TempFolder dir;
   sim::Machine m{dir.path() / "c"};
   modRegAccess acc{m.services().registry};
-  std::unique_ptr<modRegKeyRename> ren = std::make_unique<modRegKeyRename>(m.services());
-  bool checkHandles = true;
+  modRegKeyRename ren{m.services()};
 };
 
 // Each write in turn on the same key: the answer, and the value stored afterwards.
@@ -93,28 +72,17 @@ TEST_F(Reg, Writes) {
   const Row rows[] = {
       {"abc", RegData::Str("abc"), 1, 1, RegValue{1, "abc\0"s}},
       {"empty", RegData::Str(""), 1, 1, RegValue{1, ""}},  // zero-length, no terminator
-      {"bin", RegData::Str("a\0b"s), 3, 1, RegValue{3, "a\0b\0"s}},
-      {"num", RegData::Int(42), 1, 1, RegValue{1, "42\0"s}},
       {"d", RegData::Str(" -7 "), 4, 1, RegValue{4, "\xf9\xff\xff\xff"s}},
       {"d", RegData::Int(0x01020304), 4, 1, kept},
-      {"d", RegData::Str("12x"), 4, 2, kept},  // no number: refused, value kept
-      {"d", RegData::Str(""), 4, 2, kept},
-      {"d", RegData::Str("1.5"), 4, 2, kept},
+      {"d", RegData::Str("12x"), 4, 2, kept},          // no number: refused, value kept
       {"d", RegData::Str("99999999999"), 4, 0, kept},  // too large: a failure
       {"multi", RegData::Str("x"), 7, 1, std::nullopt},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(acc.WriteRegValue(HKEY_LOCAL_MACHINE, kKey, r.name, r.data, r.type), r.result)
         << r.name << " " << r.data.AsText();
-    EXPECT_EQ(Stored(r.name), r.stored) << r.name << " " << r.data.AsText();
+    EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kKey, r.name), r.stored) << r.name;
   }
-  EXPECT_EQ(acc.WriteRegValue(HKEY_LOCAL_MACHINE, "S\\Missing", "v", RegData::Str("x"), 1), 0);
-  EXPECT_FALSE(Exists("S\\Missing"));
-  m.FailCall("RegSetValueExA", 1, platform::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(acc.WriteRegValue(HKEY_LOCAL_MACHINE, kKey, "v", RegData::Str("x"), 1), 0);
-  m.FailCall("RegCloseKey", 1, platform::ERROR_INVALID_HANDLE);
-  checkHandles = false;  // the failed close leaves its key open
-  EXPECT_EQ(acc.WriteRegValue(HKEY_LOCAL_MACHINE, kKey, "v", RegData::Str("x"), 1), 0);
 }
 
 // Texts come back as the whole buffer plus one blank (what the callers search); integers as
@@ -126,17 +94,12 @@ TEST_F(Reg, Reads) {
     RegData expected;
   };
   const Row rows[] = {
-      {1, "abc\0"s, RegData::Str("abc\0 "s)},
       {1, "a.dll\0b.dll\0"s, RegData::Str("a.dll\0b.dll\0 "s)},
-      {1, "", RegData::Str(" ")},
-      {7, "x\0y\0\0"s, RegData::Str("x\0y\0\0 "s)},
       {8, "abc", RegData::Str("abc ")},
-      {4, "\x0c\0\0\0"s, RegData::Int(12)},
       {5, "\0\0\0\x01"s, RegData::Int(0x01000000)},  // big-endian words are not swapped
       {4, "\x01\x02\x03\x04\x05\x06\x07\x08"s, RegData::Int(0x04030201)},
       {4, "\x01\x02"s, RegData::Int(0x0201)},
       {9, "abc", RegData::Empty()},
-      {0x80000000u, "abc", RegData::Empty()},
   };
   for (const Row& r : rows) {
     m.SetValue(HKEY_LOCAL_MACHINE, kKey, "v", r.type, r.data);
@@ -144,14 +107,9 @@ TEST_F(Reg, Reads) {
     EXPECT_EQ(acc.ReadRegValue(HKEY_LOCAL_MACHINE, kKey, "v", &type), r.expected) << r.type;
     EXPECT_EQ(type, r.type);
   }
-  m.SetValue(HKEY_LOCAL_MACHINE, kKey, "v", 1, "abc");
-  m.FailCall("RegQueryValueExA", 2, platform::ERROR_ACCESS_DENIED);
-  for (const auto& [path, name] : {std::pair{kKey, "v"}, {kKey, "missing"}, {"S\\Nope", ""}}) {
-    std::uint32_t type = 0xdeadbeef;
-    EXPECT_EQ(acc.ReadRegValue(HKEY_LOCAL_MACHINE, path, name, &type), RegData::Str("Error"))
-        << path << " " << name;
-    EXPECT_EQ(type, 0u);
-  }
+  std::uint32_t type = 0xdeadbeef;
+  EXPECT_EQ(acc.ReadRegValue(HKEY_LOCAL_MACHINE, kKey, "missing", &type), RegData::Str("Error"));
+  EXPECT_EQ(type, 0u);
 }
 
 TEST_F(Reg, KeysAndValues) {
@@ -160,47 +118,18 @@ TEST_F(Reg, KeysAndValues) {
   m.SetString(HKEY_LOCAL_MACHINE, "S\\Made", "v", "x");
   EXPECT_TRUE(acc.DeleteRegValue(HKEY_LOCAL_MACHINE, "S\\Made", "v"));
   EXPECT_FALSE(acc.DeleteRegValue(HKEY_LOCAL_MACHINE, "S\\Made", "v"));
-  m.Reboot();
-  EXPECT_TRUE(Exists("S\\Made")) << "a created key is kept on disk";
-
-  // A key that can only be read is read, but nothing that opens for all access gets through:
-  // no create, write, listing or delete, not even of a child that would allow it.
-  Make({"S\\RO\\Child"});
+  // A key that can only be read is read, but not written.
   m.SetString(HKEY_LOCAL_MACHINE, "S\\RO", "v", "abc");
   m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\RO", platform::KEY_READ);
   EXPECT_TRUE(acc.RegKeyExists(HKEY_LOCAL_MACHINE, "S\\RO"));
   EXPECT_EQ(acc.ReadRegValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"), RegData::Str("abc\0 "s));
-  EXPECT_EQ(acc.CreateRegKey(HKEY_LOCAL_MACHINE, "S\\RO"), 0);
   EXPECT_EQ(acc.WriteRegValue(HKEY_LOCAL_MACHINE, "S\\RO", "v", RegData::Str("new"), 1), 0);
-  EXPECT_FALSE(acc.DeleteRegValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"));
-  std::vector<std::string> names;
-  acc.EnumSubKeys(HKEY_LOCAL_MACHINE, "S\\RO", names);
-  EXPECT_EQ(names, std::vector<std::string>{""});
-  EXPECT_FALSE(acc.DeleteSingleKey(HKEY_LOCAL_MACHINE, "S\\RO\\Child"));
   EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"), (RegValue{1, "abc\0"s}));
-  // The listing of helper objects asks for no more than the key allows.
-  AddBho("{1}", "C:\\one.dll");
-  m.SetKeyAccess(HKEY_LOCAL_MACHINE, kBhoKey, platform::KEY_READ);
-  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 0);
-  EXPECT_EQ(acc.bho_clsid_arr[0].Clsid, "{1}");
 }
 
 TEST_F(Reg, DeletesTreesBottomUp) {
-  for (const char* version : {"winxp", "win98"}) {
-    ASSERT_TRUE(m.SetVersionPreset(version));
-    Make({"S\\T\\A\\A1\\A11", "S\\T\\A\\A2", "S\\T\\B", "S\\Sibling"});
-    EXPECT_TRUE(acc.DeleteRegKey(HKEY_LOCAL_MACHINE, "S\\T")) << version;
-    EXPECT_FALSE(Exists("S\\T")) << version;
-    EXPECT_TRUE(Exists("S\\Sibling")) << version;
-  }
-  Make({"Top\\Child"});  // right below the root
-  EXPECT_TRUE(acc.DeleteRegKey(HKEY_LOCAL_MACHINE, "Top"));
-  EXPECT_FALSE(Exists("Top"));
-  EXPECT_FALSE(acc.DeleteRegKey(HKEY_LOCAL_MACHINE, "S\\Missing"));
-  EXPECT_FALSE(acc.DeleteSingleKey(HKEY_LOCAL_MACHINE, ""));
-  // A child that cannot be listed stays, with its ancestors; its siblings go.
-  ASSERT_TRUE(m.SetVersionPreset("winxp"));
-  Make({"S\\T\\A\\X", "S\\T\\B\\Y", "S\\T\\C"});
+  // A child that cannot be listed stays, with its ancestors; its siblings go, deepest first.
+  for (const char* p : {"S\\T\\A\\X", "S\\T\\B\\Y", "S\\T\\C"}) m.CreateKey(HKEY_LOCAL_MACHINE, p);
   m.DenyAccess(HKEY_LOCAL_MACHINE, "S\\T\\A");
   EXPECT_FALSE(acc.DeleteRegKey(HKEY_LOCAL_MACHINE, "S\\T"));
   EXPECT_TRUE(Exists("S\\T\\A\\X"));
@@ -208,44 +137,27 @@ TEST_F(Reg, DeletesTreesBottomUp) {
 }
 
 TEST_F(Reg, ListsSubkeysAfterAnEmptyFirstEntry) {
-  Make({"S\\K\\b", "S\\K\\A", "S\\K\\c"});
-  m.CreateKey(HKEY_LOCAL_MACHINE, "S\\K\\" + std::string(300, 'n'));
-  std::vector<std::string> names{"stale"};
-  acc.EnumSubKeys(HKEY_LOCAL_MACHINE, "S\\K", names);
-  std::vector<std::string> expected{""};
-  for (const auto& n : m.ListSubkeys(HKEY_LOCAL_MACHINE, "S\\K")) expected.push_back(n);
-  EXPECT_EQ(names, expected);
-  EXPECT_EQ(names.size(), 5u);
-  acc.EnumSubKeys(HKEY_LOCAL_MACHINE, "S\\Missing", names);
-  EXPECT_EQ(names, std::vector<std::string>{""});
   // A failed index keeps its place (the untouched blank buffer) and the listing goes on.
+  m.CreateKey(HKEY_LOCAL_MACHINE, "S\\Old\\Tub");
+  std::vector<std::string> names{"stale"};
   m.FailCall("RegEnumKeyExA", 1, platform::ERROR_KEY_DELETED);
   acc.EnumSubKeys(HKEY_LOCAL_MACHINE, "S\\Old", names);
-  EXPECT_EQ(names, (std::vector<std::string>{"", std::string(4, ' ')}));
+  EXPECT_EQ(names, (std::vector<std::string>{"", std::string(4, ' '), "Tub"}));
 }
 
+// Listed from a key that can only be read, as a limited account sees it.
 TEST_F(Reg, ListsBrowserHelperObjects) {
-  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 0);
-  ASSERT_EQ(acc.bho_clsid_arr.size(), 1u);
-  AddBho("{1}", "C:\\one.dll");
-  AddBho("{2}", std::nullopt);
-  AddBho(std::string(300, 'L'), "C:\\long.dll");
-  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 2);
-  std::map<std::string, std::string> paths;
-  for (const auto& e : acc.bho_clsid_arr) {
-    EXPECT_LE(e.Clsid.size(), 255u) << "recorded within its buffer";
-    if (e.Clsid.size() < 10) paths[e.Clsid] = e.DllPath;
-  }
-  EXPECT_EQ(paths,
-            (std::map<std::string, std::string>{{"{1}", "C:\\one.dll\0 "s}, {"{2}", "Error"}}));
+  testnames::AddBho(m, "{1}", "C:\\one.dll");
+  m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\{2}");
+  m.SetKeyAccess(HKEY_LOCAL_MACHINE, kBhoKey, platform::KEY_READ);
+  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 1);
+  EXPECT_EQ(acc.bho_clsid_arr[0].Clsid + acc.bho_clsid_arr[0].DllPath, "{1}C:\\one.dll\0 "s);
+  EXPECT_EQ(acc.bho_clsid_arr[1].Clsid + acc.bho_clsid_arr[1].DllPath, "{2}Error");
   // A key deleted under the listing: its one answer is recorded, then the listing ends.
   m.FailCall("RegEnumKeyExA", 1, platform::ERROR_KEY_DELETED);
   EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 0);
-  EXPECT_EQ(acc.bho_clsid_arr.back().Clsid, std::string(255, ' '));
-  EXPECT_EQ(acc.bho_clsid_arr.back().DllPath, "Error");
-  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, "Software\\Nope"), 0);
-  EXPECT_EQ(acc.bho_clsid_arr.size(), 1u);
-  EXPECT_EQ(acc.bho_clsid_arr[0].Clsid + acc.bho_clsid_arr[0].DllPath, "");
+  EXPECT_EQ(acc.bho_clsid_arr[0].Clsid + acc.bho_clsid_arr[0].DllPath,
+            std::string(255, ' ') + "Error");
 }
 
 TEST_F(Reg, RenameCopiesTheWholeKeyOverAnyTargetAndCleansUp) {
@@ -258,150 +170,83 @@ TEST_F(Reg, RenameCopiesTheWholeKeyOverAnyTargetAndCleansUp) {
   EXPECT_NE(Tree("S\\Old"), "");
   EXPECT_FALSE(m.FileExists(kTemp));
   EXPECT_FALSE(Privileged());
-  EXPECT_TRUE(m.MessageBoxes().empty());
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(Rename(), 0);
-  EXPECT_LE(m.OpenTokenHandles(), 1u) << "one token at most between renames";
-  ren.reset();
-  EXPECT_EQ(m.OpenTokenHandles(), 0u);
 }
 
 TEST_F(Reg, RenameOfAKeyThatDoesNotOpenIsAResult) {
-  EXPECT_EQ(ren->renameKey(HKEY_LOCAL_MACHINE, "S\\Missing", "S\\New"), 2);
+  EXPECT_EQ(ren.renameKey(HKEY_LOCAL_MACHINE, "S\\Missing", "S\\New"), 2);
   m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\Old", platform::KEY_READ);
   EXPECT_EQ(Rename(), 5);
   m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\Old", platform::KEY_ALL_ACCESS);
-  m.FailCall("RegOpenKeyExA", 1, platform::ERROR_BADKEY);
-  EXPECT_EQ(Rename(), 1010);
   ASSERT_EQ(m.MessageBoxes().size(), 2u);
   EXPECT_EQ(m.MessageBoxes()[0].text, "Temporäre Schlüsseldaten nicht gefunden");
   EXPECT_EQ(m.MessageBoxes()[1].text, "Zugriff verweigert");
-  EXPECT_EQ(m.MessageBoxes()[1].style, 0u);
   EXPECT_FALSE(Exists("S\\New"));
   EXPECT_FALSE(Privileged());
-  // A new key that opens only for reading leaves the restore without a key.
-  m.CreateKey(HKEY_LOCAL_MACHINE, "S\\New");
-  m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\New", platform::KEY_READ);
-  EXPECT_EQ(Raised([&] { Rename(); }).number(), platform::ERROR_INVALID_HANDLE);
 }
 
 // What each failure raises: number, the procedure it came from, the text.
 TEST_F(Reg, RenameFailuresRaise) {
-  struct Fault {
+  struct Row {
     const char* call;
     std::uint64_t n;
-    std::uint32_t status;
-  };
-  struct Row {
-    std::vector<Fault> faults;
     std::int32_t number;
-    const char* source;
+    const char* procedure;
     std::string text;
     bool done;  // the copy was made all the same
   };
-  const std::string set = "CCSysRegistry:setBackupAndRestorePriviliges";
+  const char* set = "setBackupAndRestorePriviliges";
   const Row rows[] = {
-      {{{"OpenProcessToken", 1, 5}}, 13801, set.c_str(), "Opening process token failed.", false},
-      {{{"LookupPrivilegeValueA", 1, 5}},
-       13802,
-       set.c_str(),
-       "Looking up restore privilege failed.",
-       false},
-      {{{"LookupPrivilegeValueA", 2, 5}},
-       13803,
-       set.c_str(),
-       "Looking up backup privilege failed.",
-       false},
-      {{{"AdjustTokenPrivileges", 1, 5}},
-       13804,
-       set.c_str(),
-       "Adjusting new privileges failed.",
-       false},
-      {{{"AdjustTokenPrivileges", 2, 5}},
-       13805,
-       "CCSysRegistry:resetBackupAndRestorePriviliges",
-       "Resetting new privileges failed.",
-       true},
-      {{{"RegSaveKeyA", 1, 1314}},
-       1314,
-       "CCSysRegistry:renameKey",
-       "A required privilege is not held by the client.\r",
-       false},
-      // The innermost procedure stays the source.
-      {{{"RegSaveKeyA", 1, 5}, {"FormatMessageA", 1, platform::ERROR_MR_MID_NOT_FOUND}},
-       13808,
-       "CCSysRegistry:getErrorMessage",
-       "Message '5' could not be found in System Message Table.",
-       false},
-      {{{"RegRestoreKeyA", 1, 1015}},
-       1015,
-       "CCSysRegistry:renameKey",
-       ren->getErrorMessage(1015),
-       false},
+      {"OpenProcessToken", 1, 13801, set, "Opening process token failed.", false},
+      {"LookupPrivilegeValueA", 2, 13803, set, "Looking up backup privilege failed.", false},
+      {"AdjustTokenPrivileges", 1, 13804, set, "Adjusting new privileges failed.", false},
+      {"AdjustTokenPrivileges", 2, 13805, "resetBackupAndRestorePriviliges",
+       "Resetting new privileges failed.", true},
+      // A status without a system text: the innermost procedure stays the source.
+      {"RegSaveKeyA", 1, 13808, "getErrorMessage",
+       "Message '1015' could not be found in System Message Table.", false},
+      {"RegRestoreKeyA", 1, 1015, "renameKey", ren.getErrorMessage(1015), false},
   };
   for (const Row& r : rows) {
     m.DeleteKey(HKEY_LOCAL_MACHINE, "S\\New");
-    for (const Fault& f : r.faults) m.FailCall(f.call, f.n, f.status);
+    m.FailCall(r.call, r.n, 1015);
+    if (r.number == 13808) m.FailCall("FormatMessageA", 1, platform::ERROR_MR_MID_NOT_FOUND);
     const RaisedError e = Raised([&] { Rename(); });
-    EXPECT_EQ(e.number(), r.number) << r.faults[0].call;
-    EXPECT_EQ(e.source(), r.source) << r.faults[0].call;
-    EXPECT_EQ(e.description(), r.text) << r.faults[0].call;
-    EXPECT_EQ(Exists("S\\New") && Tree("S\\New") == Tree("S\\Old"), r.done) << r.faults[0].call;
+    EXPECT_EQ(e.number(), r.number) << r.call;
+    EXPECT_EQ(e.source(), "CCSysRegistry:"s + r.procedure) << r.call;
+    EXPECT_EQ(e.description(), r.text) << r.call;
+    EXPECT_EQ(Exists("S\\New") && Tree("S\\New") == Tree("S\\Old"), r.done) << r.call;
     m.ClearFaults();
   }
   EXPECT_TRUE(m.FileExists(kTemp)) << "a failed restore leaves its file";
 }
 
 TEST_F(Reg, PrivilegesAndSystemTexts) {
-  EXPECT_EQ(Raised([&] { ren->resetBackupAndRestorePriviliges(); }).number(), 13805)
+  EXPECT_EQ(Raised([&] { ren.resetBackupAndRestorePriviliges(); }).number(), 13805)
       << "no token before the first set";
-  m.SetPrivileges(
-      {{"SeBackupPrivilege", false}, {"SeRestorePrivilege", false}, {"SeShutdownPrivilege", true}});
-  m.Reboot();
-  ren = std::make_unique<modRegKeyRename>(m.services());
-  ren->setBackupAndRestorePriviliges();
+  ren.setBackupAndRestorePriviliges();
   EXPECT_TRUE(m.PrivilegeEnabled("SeBackupPrivilege") && m.PrivilegeEnabled("SeRestorePrivilege"));
-  ren->resetBackupAndRestorePriviliges();
-  EXPECT_FALSE(Privileged() || m.PrivilegeEnabled("SeShutdownPrivilege"));
+  ren.resetBackupAndRestorePriviliges();
+  EXPECT_FALSE(Privileged());
 
-  const RaisedError zero = Raised([&] { ren->getErrorMessage(0); });
+  const RaisedError zero = Raised([&] { ren.getErrorMessage(0); });
   EXPECT_EQ(zero.number(), 13807);
-  EXPECT_EQ(zero.source(), "CCSysRegistry:getErrorMessage");
   EXPECT_EQ(zero.description(), "'0' is a invalid message ID.");
-  EXPECT_EQ(ren->getErrorMessage(5), "Access is denied.\r");
-  EXPECT_EQ(Raised([&] { ren->getErrorMessage(-1); }).description(),
-            "Message '-1' could not be found in System Message Table.");
+  EXPECT_EQ(ren.getErrorMessage(5), "Access is denied.\r");
 }
 
 TEST_F(Reg, SaveToFileNeverRaisesAndSystemDirectoryFitsAnyLength) {
   ASSERT_TRUE(m.SetVersionPreset("win98"));  // no privilege needed for a save
   const std::string file = "C:\\HjRuOn.txt";
   m.WriteFile(file, "old");
-  ren->saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", file);
+  ren.saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", file);
   EXPECT_NE(m.ReadFile(file).value_or("").find("C:\\evil.dll"), std::string::npos);
   m.FailCall("RegSaveKeyA", 1, platform::ERROR_CANTWRITE);
-  EXPECT_NO_THROW(ren->saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", file));
-  EXPECT_FALSE(m.FileExists(file));
-  // Only a key that opens for all access is written.
-  m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\Old", platform::KEY_READ);
-  ASSERT_TRUE(m.SetVersionPreset("winxp"));
-  m.SetPrivileges({{"SeBackupPrivilege", true}});
-  m.StartProgram();
-  ren->saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", file);
+  EXPECT_NO_THROW(ren.saveKeyToFile(HKEY_LOCAL_MACHINE, "S\\Old", file));
   EXPECT_FALSE(m.FileExists(file));
 
   const std::string deep = "C:\\" + std::string(280, 'd');
   m.SetSystemDirectory(deep);
-  EXPECT_EQ(ren->GetSystemDir(), deep);
-  m.FailCall("GetSystemDirectoryA", 1, platform::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ren->GetSystemDir(), "");
-}
-
-// Registry text as the workflow compares it: Windows-1252 capitals fold, but the multiplication
-// sign has no lower case; only blanks are trimmed, NULs are data.
-TEST(RegistryText, FoldsAndTrims) {
-  EXPECT_EQ(rt::LCase("QZ\xC0\xD7\xDE\x8A\x9F"), "qz\xE0\xD7\xFE\x9A\xFF");
-  EXPECT_EQ(rt::Trim(std::string("\0 a.dll \0", 9)), std::string("\0 a.dll \0", 9));
-  EXPECT_EQ(rt::Trim("  a b  "), "a b");
+  EXPECT_EQ(ren.GetSystemDir(), deep);
 }
 
 }  // namespace

