@@ -18,7 +18,6 @@
 #include <string>
 
 #include "platform/sim/machine.h"
-#include "regfile/regfile.h"
 
 namespace {
 
@@ -242,25 +241,6 @@ TEST(Rehearsal, RefusesBadMachinesBeforeRunning) {
   EXPECT_NE(r.err.find("found '"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(tmp.path() / "c"));
   EXPECT_EQ(Read(tmp.path() / "notes.txt"), "mine");
-}
-
-// Wherever a generated export breaks off inside a line, the reader refuses it at that line.
-TEST(Rehearsal, ExportCutShortIsRefusedWhereItEnds) {
-  const std::string text = Utf16Export();
-  for (std::size_t k = 1; k < 400; ++k) {
-    const std::size_t size = text.size() * k / 400;
-    const std::size_t unit = size & ~std::size_t{1};
-    // Cut at a line's end, the text is whole as far as it goes.
-    if (size % 2 == 0 && (text[unit - 2] == '\n' || text[unit] == '\r' || text[unit] == '\n')) {
-      continue;
-    }
-    try {
-      dravlin::regfile::ParseRegFile(text.substr(0, size), "r.reg");
-      ADD_FAILURE() << "accepted the first " << size << " bytes";
-    } catch (const dravlin::regfile::FormatError& e) {
-      EXPECT_EQ(e.line(), LastLine(text, size)) << e.what();
-    }
-  }
 }
 
 // Progress is shown on err only; the transcript stays the same.
