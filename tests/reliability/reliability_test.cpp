@@ -562,18 +562,6 @@ TEST(HostileContents, FiveMegabytesOfBlanksInTheAutoLoadValue) {
             (sim::RegValue{platform::REG_SZ, ""}));
 }
 
-TEST(HostileContents, WindowsKeyNestedDeeperThanAHiveImageHolds) {
-  Rig rig(Road::XpInfected);
-  std::string deepest = kLiveKey;
-  for (int i = 0; i < 600; ++i) deepest += "\\Nest";
-  rig.machine().SetString(HKEY_LOCAL_MACHINE, deepest, "Bottom", "kept");
-  // The copy through a hive file cannot carry it: the failure is logged, nothing moves.
-  EXPECT_TRUE(Drive(rig, {Outcome::Restart})[0].logged);
-  EXPECT_TRUE(rig.LiveKeyComplete());
-  EXPECT_EQ(rig.machine().GetValue(HKEY_LOCAL_MACHINE, deepest, "Bottom"),
-            (sim::RegValue{platform::REG_SZ, std::string("kept\0", 5)}));
-}
-
 // Ten thousand objects, names longer than Windows allows, and megabyte pages of percent runs:
 // exactly the matching objects and the hijacked pages go.
 TEST(HostileContents, HugeObjectListsLongNamesAndMegabytePages) {
