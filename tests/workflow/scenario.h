@@ -61,7 +61,7 @@ class Scenario {
     return started.empty() ? Start() : *sessions_.back();
   }
 
- private:
+ protected:
   sim::TempFolder folder_;
   sim::Machine machine_;
   std::vector<std::unique_ptr<simrun::Session>> sessions_;
