@@ -1,5 +1,7 @@
 // The platform calls the modules rely on, one test per section of calls.txt: the fixture, the
-// interpreter of that table, and the tests.
+// interpreter of that table, and the tests. Longer than our other files on purpose: the
+// interpreter's verbs are one class sharing the fixture's handles, and splitting it would only
+// scatter that state.
 #include <gtest/gtest.h>
 
 #include <algorithm>
