@@ -181,6 +181,7 @@ TEST(Rehearsal, RefusesBadMachinesBeforeRunning) {
       {"machine.json", "{\n\"language\": \"x\",\n\"colour\": 1}",
        "machine.json:3: \"colour\": unknown field"},
       {"machine.json", "{\n\"language\": \"x\"\n\"clock\": 1}", "machine.json:3: syntax error"},
+      {"machine.json", std::string(1u << 20, '['), "machine.json:1: syntax error"},  // no recursion
       {"machine.json", "{\n\"clock\": \"2026-02-30T00:00:00\"}", "YYYY-MM-DDTHH:MM:SS"},
       {"machine.json", R"({"administrator": true, "groups": []})", "not both"},
       {"machine.json", R"({"groups": [{"sid": "S-1-x"}]})", "expected a SID"},
