@@ -64,11 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   image += payload;
 
   // DOS-based: restoring needs no privilege there.
-  fuzz::FuzzMachine machine("win98");
+  fuzz::FuzzMachine machine("win98", [](sim::Machine& m) {
+    m.SetString(HKEY_LOCAL_MACHINE, "Target", "Before", "restore");
+    m.SetString(HKEY_LOCAL_MACHINE, "Target\\Sub", "Deep", "value");
+    m.CreateKey(HKEY_LOCAL_MACHINE, "Copy");
+  });
   sim::Machine& m = machine.m();
-  m.SetString(HKEY_LOCAL_MACHINE, "Target", "Before", "restore");
-  m.SetString(HKEY_LOCAL_MACHINE, "Target\\Sub", "Deep", "value");
-  m.CreateKey(HKEY_LOCAL_MACHINE, "Copy");
   m.WriteFile("C:\\hive.bin", image);
   m.Boot();
   const auto before = Tree(m, "Target");

@@ -53,9 +53,8 @@ std::string ExpectedPath(const std::string& text, const std::string& systemDir) 
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string image(reinterpret_cast<const char*>(data), size);
-  fuzz::FuzzMachine machine("win98");
+  fuzz::FuzzMachine machine("win98", [](sim::Machine& m) { m.WriteFile(kDll, "MZ"); });
   sim::Machine& m = machine.m();
-  m.WriteFile(kDll, "MZ");
   m.WriteFile(kKeyFile, image);
   m.Boot();
 

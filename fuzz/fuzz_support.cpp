@@ -4,16 +4,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string_view>
+#include <utility>
 
 namespace dravlin::fuzz {
 
 namespace {
-constexpr const char* kProgram = "C:\\Program Files\\Dravlin\\dravlin.exe";
-}  // namespace
 
-FuzzMachine::FuzzMachine(const char* preset) {
-  machine_.SetVersionPreset(preset);
+constexpr const char* kProgram = "C:\\Program Files\\Dravlin\\dravlin.exe";
+
+sim::Machine& Prepared(const char* preset, void (*setup)(sim::Machine&)) {
+  // One per preset and set-up, made when first asked for and kept for the process.
+  static std::map<std::pair<std::string, void (*)(sim::Machine&)>, std::unique_ptr<sim::Machine>>
+      machines;
+  auto& slot = machines[{preset, setup}];
+  if (slot) return *slot;
+  slot = std::make_unique<sim::Machine>();
+  sim::Machine& m = *slot;
+  m.SetVersionPreset(preset);
   platform::SystemTime t;
   t.wYear = 2004;
   t.wMonth = 5;
@@ -21,18 +31,32 @@ FuzzMachine::FuzzMachine(const char* preset) {
   t.wHour = 14;
   t.wMinute = 33;
   t.wSecond = 12;
-  machine_.SetClock(t);
+  m.SetClock(t);
   // Folders top down: each is made at once, without the search for missing parents.
-  const std::string system = machine_.SystemDirectory();
+  const std::string system = m.SystemDirectory();
   for (const std::string& folder :
        {std::string("C:\\Program Files"), std::string("C:\\Program Files\\Dravlin"),
         system.substr(0, system.rfind('\\')), system}) {
-    machine_.CreateFolder(folder);
+    m.CreateFolder(folder);
   }
-  machine_.WriteFile(kProgram, "MZ");
-  machine_.CreateKey(platform::HKEY_LOCAL_MACHINE,
-                     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
-  machine_.CreateKey(platform::HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\Main");
+  m.WriteFile(kProgram, "MZ");
+  m.CreateKey(platform::HKEY_LOCAL_MACHINE,
+              "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
+  m.CreateKey(platform::HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\Main");
+  if (setup != nullptr) setup(m);
+  m.SaveSnapshot();
+  return m;
+}
+
+}  // namespace
+
+FuzzMachine::FuzzMachine(const char* preset, void (*setup)(sim::Machine&))
+    : machine_(Prepared(preset, setup)) {}
+
+// At the end, not the start, of an input: what the input made is freed within it, so libFuzzer
+// sees as many frees as allocations and its leak search stays quiet unless something leaks.
+FuzzMachine::~FuzzMachine() {
+  machine_.RestoreSnapshot();
 }
 
 void Fail(const std::string& what) {

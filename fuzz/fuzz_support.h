@@ -11,15 +11,19 @@
 namespace dravlin::fuzz {
 
 // A machine of the given version with the program installed, its system folder and the keys
-// every Windows has; not yet booted. Its drive C: is held in memory: an input sees nothing an
-// earlier one left, and no host file is touched.
+// every Windows has, and what `setup` adds for every input of a target; not yet booted. It is
+// set up once per process (drive C: in memory, no host file touched) and put back to that
+// state when this object ends: an input sees nothing an earlier one left.
 class FuzzMachine {
  public:
-  explicit FuzzMachine(const char* preset);
+  explicit FuzzMachine(const char* preset, void (*setup)(sim::Machine&) = nullptr);
+  ~FuzzMachine();
+  FuzzMachine(const FuzzMachine&) = delete;
+  FuzzMachine& operator=(const FuzzMachine&) = delete;
   sim::Machine& m() { return machine_; }
 
  private:
-  sim::Machine machine_;
+  sim::Machine& machine_;
 };
 
 [[noreturn]] void Fail(const std::string& what);
