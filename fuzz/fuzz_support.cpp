@@ -4,10 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string_view>
-#include <utility>
 
 namespace dravlin::fuzz {
 
@@ -16,22 +14,13 @@ namespace {
 constexpr const char* kProgram = "C:\\Program Files\\Dravlin\\dravlin.exe";
 
 sim::Machine& Prepared(const char* preset, void (*setup)(sim::Machine&)) {
-  // One per preset and set-up, made when first asked for and kept for the process.
-  static std::map<std::pair<std::string, void (*)(sim::Machine&)>, std::unique_ptr<sim::Machine>>
-      machines;
-  auto& slot = machines[{preset, setup}];
-  if (slot) return *slot;
-  slot = std::make_unique<sim::Machine>();
-  sim::Machine& m = *slot;
+  // Made when first asked for and kept for the process; each target asks for one kind only.
+  static std::unique_ptr<sim::Machine> machine;
+  if (machine) return *machine;
+  machine = std::make_unique<sim::Machine>();
+  sim::Machine& m = *machine;
   m.SetVersionPreset(preset);
-  platform::SystemTime t;
-  t.wYear = 2004;
-  t.wMonth = 5;
-  t.wDay = 20;
-  t.wHour = 14;
-  t.wMinute = 33;
-  t.wSecond = 12;
-  m.SetClock(t);
+  m.SetClock({2004, 5, 0, 20, 14, 33, 12, 0});
   // Folders top down: each is made at once, without the search for missing parents.
   const std::string system = m.SystemDirectory();
   for (const std::string& folder :

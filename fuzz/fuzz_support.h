@@ -11,9 +11,9 @@
 namespace dravlin::fuzz {
 
 // A machine of the given version with the program installed, its system folder and the keys
-// every Windows has, and what `setup` adds for every input of a target; not yet booted. It is
-// set up once per process (drive C: in memory, no host file touched) and put back to that
-// state when this object ends: an input sees nothing an earlier one left.
+// every Windows has, and what `setup` adds for every input; not yet booted. It is set up once
+// per process (drive C: in memory) and put back to that state when this object ends: an input
+// sees nothing an earlier one left.
 class FuzzMachine {
  public:
   explicit FuzzMachine(const char* preset, void (*setup)(sim::Machine&) = nullptr);
