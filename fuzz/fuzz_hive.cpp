@@ -3,7 +3,6 @@
 // byte chooses whether the rest is taken as it is or wrapped in a correct header and checksum,
 // so that the payload reader sees inputs that get past the checksum.
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>

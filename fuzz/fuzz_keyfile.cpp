@@ -17,14 +17,11 @@ namespace {
 constexpr const char* kKeyFile = "C:\\HjRuOn.txt";
 constexpr const char* kDll = "C:\\WINDOWS\\SYSTEM\\QZHOOK.DLL";
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
 // 0-based position of an ASCII pattern, ignoring the case of ASCII letters, or npos.
 std::size_t FindNoCase(const std::string& text, const std::string& pattern) {
+  const auto Lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
   const auto at = std::search(text.begin(), text.end(), pattern.begin(), pattern.end(),
-                              [](char a, char b) { return Lower(a) == Lower(b); });
+                              [&](char a, char b) { return Lower(a) == Lower(b); });
   return at == text.end() && !pattern.empty() ? std::string::npos : at - text.begin();
 }
 

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace dravlin::fuzz {
 
@@ -14,21 +16,17 @@ namespace {
 constexpr const char* kProgram = "C:\\Program Files\\Dravlin\\dravlin.exe";
 
 sim::Machine& Prepared(const char* preset, void (*setup)(sim::Machine&)) {
-  // Made when first asked for and kept for the process; each target asks for one kind only.
-  static std::unique_ptr<sim::Machine> machine;
+  // One of each kind, made when first asked for and kept for the process.
+  static std::map<std::pair<std::string, void (*)(sim::Machine&)>, std::unique_ptr<sim::Machine>>
+      machines;
+  auto& machine = machines[{preset, setup}];
   if (machine) return *machine;
   machine = std::make_unique<sim::Machine>();
   sim::Machine& m = *machine;
   m.SetVersionPreset(preset);
   m.SetClock({2004, 5, 0, 20, 14, 33, 12, 0});
-  // Folders top down: each is made at once, without the search for missing parents.
-  const std::string system = m.SystemDirectory();
-  for (const std::string& folder :
-       {std::string("C:\\Program Files"), std::string("C:\\Program Files\\Dravlin"),
-        system.substr(0, system.rfind('\\')), system}) {
-    m.CreateFolder(folder);
-  }
-  m.WriteFile(kProgram, "MZ");
+  m.WriteFile(kProgram, "MZ");  // with its folders
+  m.CreateFolder(m.SystemDirectory());
   m.CreateKey(platform::HKEY_LOCAL_MACHINE,
               "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
   m.CreateKey(platform::HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\Main");
@@ -42,8 +40,7 @@ sim::Machine& Prepared(const char* preset, void (*setup)(sim::Machine&)) {
 FuzzMachine::FuzzMachine(const char* preset, void (*setup)(sim::Machine&))
     : machine_(Prepared(preset, setup)) {}
 
-// At the end, not the start, of an input: what the input made is freed within it, so libFuzzer
-// sees as many frees as allocations and its leak search stays quiet unless something leaks.
+// At the end of an input, so that libFuzzer counts as many frees as allocations in it.
 FuzzMachine::~FuzzMachine() {
   machine_.RestoreSnapshot();
 }
