@@ -1,5 +1,6 @@
-// One input of each machine-level fuzz target, run as the fuzzer runs it (a fresh machine, the
-// program, the checks), without the sanitizers: what an execution costs before instrumentation.
+// One input of each machine-level fuzz target, run as the fuzzer runs it (the machine put back to
+// its set-up state, the program, the checks), without the sanitizers: what an execution costs
+// before instrumentation.
 // The fuzz build (scripts/fuzz.sh) aims at 5,000 executions per second of each target.
 //
 //   build/<dir>/bench/dravlin_bench --benchmark_filter=Fuzz

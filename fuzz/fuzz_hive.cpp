@@ -2,7 +2,7 @@
 // nothing, or restored into a tree that saves and restores again to the same tree. The first
 // byte chooses whether the rest is taken as it is or wrapped in a correct header and checksum,
 // so that the payload reader sees inputs that get past the checksum.
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,23 +28,14 @@ void PutU32(std::string& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFFu));
 }
 
-// A tree as (path, values) pairs, paths below the walked key.
-std::vector<sim::KeySnapshot> Tree(const sim::Machine& m, const std::string& path) {
-  return m.ExportTree(HKEY_LOCAL_MACHINE, path);
-}
-
 bool SameTrees(const std::vector<sim::KeySnapshot>& a, const std::vector<sim::KeySnapshot>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].path != b[i].path || a[i].values.size() != b[i].values.size()) return false;
-    for (std::size_t j = 0; j < a[i].values.size(); ++j) {
-      if (a[i].values[j].name != b[i].values[j].name ||
-          !(a[i].values[j].value == b[i].values[j].value)) {
-        return false;
-      }
-    }
-  }
-  return true;
+  const auto sameValue = [](const sim::NamedValue& x, const sim::NamedValue& y) {
+    return x.name == y.name && x.value == y.value;
+  };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](const auto& x, const auto& y) {
+    return x.path == y.path && std::equal(x.values.begin(), x.values.end(), y.values.begin(),
+                                          y.values.end(), sameValue);
+  });
 }
 
 }  // namespace
@@ -64,14 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   image += payload;
 
   // DOS-based: restoring needs no privilege there.
-  fuzz::FuzzMachine machine("win98");
+  fuzz::FuzzMachine machine("win98", [](sim::Machine& m) {
+    m.SetString(HKEY_LOCAL_MACHINE, "Target", "Before", "restore");
+    m.SetString(HKEY_LOCAL_MACHINE, "Target\\Sub", "Deep", "value");
+    m.CreateKey(HKEY_LOCAL_MACHINE, "Copy");
+  });
   sim::Machine& m = machine.m();
-  m.SetString(HKEY_LOCAL_MACHINE, "Target", "Before", "restore");
-  m.SetString(HKEY_LOCAL_MACHINE, "Target\\Sub", "Deep", "value");
-  m.CreateKey(HKEY_LOCAL_MACHINE, "Copy");
   m.WriteFile("C:\\hive.bin", image);
   m.Boot();
-  const auto before = Tree(m, "Target");
+  const auto before = m.ExportTree(HKEY_LOCAL_MACHINE, "Target");
 
   platform::Registry& reg = m.services().registry;
   platform::UniqueKey target(reg);
@@ -82,10 +74,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (restored != 0) {
     fuzz::Check(restored == platform::ERROR_REGISTRY_CORRUPT,
                 "a refused image gives 1015, not " + std::to_string(restored));
-    fuzz::Check(SameTrees(before, Tree(m, "Target")), "a refused image changed the key");
+    fuzz::Check(SameTrees(before, m.ExportTree(HKEY_LOCAL_MACHINE, "Target")),
+                "a refused image changed the key");
     return 0;
   }
-  const auto after = Tree(m, "Target");
+  const auto after = m.ExportTree(HKEY_LOCAL_MACHINE, "Target");
   fuzz::Check(reg.RegSaveKeyA(target.get(), "C:\\again.bin") == 0, "save the restored key");
   platform::UniqueKey copy(reg);
   fuzz::Check(
@@ -93,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       "open the copy");
   fuzz::Check(reg.RegRestoreKeyA(copy.get(), "C:\\again.bin", platform::REG_FORCE_RESTORE) == 0,
               "a saved image is restored");
-  fuzz::Check(SameTrees(after, Tree(m, "Copy")), "save and restore changed the tree");
+  fuzz::Check(SameTrees(after, m.ExportTree(HKEY_LOCAL_MACHINE, "Copy")),
+              "save and restore changed the tree");
   return 0;
 }

@@ -3,6 +3,7 @@
 // characters after the next dot, trimmed of blanks, or nothing when either is missing or the
 // span is negative. The key file is gone afterwards unless what that path names (up to its first
 // NUL) is still on disk: while it is, the file is the only record of the path.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -16,20 +17,12 @@ namespace {
 constexpr const char* kKeyFile = "C:\\HjRuOn.txt";
 constexpr const char* kDll = "C:\\WINDOWS\\SYSTEM\\QZHOOK.DLL";
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
 // 0-based position of an ASCII pattern, ignoring the case of ASCII letters, or npos.
 std::size_t FindNoCase(const std::string& text, const std::string& pattern) {
-  if (pattern.size() > text.size()) return std::string::npos;
-  for (std::size_t at = 0; at + pattern.size() <= text.size(); ++at) {
-    bool same = true;
-    for (std::size_t i = 0; same && i < pattern.size(); ++i)
-      same = Lower(text[at + i]) == Lower(pattern[i]);
-    if (same) return at;
-  }
-  return std::string::npos;
+  const auto Lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  const auto at = std::search(text.begin(), text.end(), pattern.begin(), pattern.end(),
+                              [&](char a, char b) { return Lower(a) == Lower(b); });
+  return at == text.end() && !pattern.empty() ? std::string::npos : at - text.begin();
 }
 
 std::string TrimBlanks(const std::string& s) {
@@ -53,9 +46,8 @@ std::string ExpectedPath(const std::string& text, const std::string& systemDir) 
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string image(reinterpret_cast<const char*>(data), size);
-  fuzz::FuzzMachine machine("win98");
+  fuzz::FuzzMachine machine("win98", [](sim::Machine& m) { m.WriteFile(kDll, "MZ"); });
   sim::Machine& m = machine.m();
-  m.WriteFile(kDll, "MZ");
   m.WriteFile(kKeyFile, image);
   m.Boot();
 

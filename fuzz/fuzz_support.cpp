@@ -4,35 +4,45 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string_view>
+#include <utility>
 
 namespace dravlin::fuzz {
 
 namespace {
+
 constexpr const char* kProgram = "C:\\Program Files\\Dravlin\\dravlin.exe";
+
+sim::Machine& Prepared(const char* preset, void (*setup)(sim::Machine&)) {
+  // One of each kind, made when first asked for and kept for the process.
+  static std::map<std::pair<std::string, void (*)(sim::Machine&)>, std::unique_ptr<sim::Machine>>
+      machines;
+  auto& machine = machines[{preset, setup}];
+  if (machine) return *machine;
+  machine = std::make_unique<sim::Machine>();
+  sim::Machine& m = *machine;
+  m.SetVersionPreset(preset);
+  m.SetClock({2004, 5, 0, 20, 14, 33, 12, 0});
+  m.WriteFile(kProgram, "MZ");  // with its folders
+  m.CreateFolder(m.SystemDirectory());
+  m.CreateKey(platform::HKEY_LOCAL_MACHINE,
+              "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
+  m.CreateKey(platform::HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\Main");
+  if (setup != nullptr) setup(m);
+  m.SaveSnapshot();
+  return m;
+}
+
 }  // namespace
 
-FuzzMachine::FuzzMachine(const char* preset) {
-  machine_.SetVersionPreset(preset);
-  platform::SystemTime t;
-  t.wYear = 2004;
-  t.wMonth = 5;
-  t.wDay = 20;
-  t.wHour = 14;
-  t.wMinute = 33;
-  t.wSecond = 12;
-  machine_.SetClock(t);
-  // Folders top down: each is made at once, without the search for missing parents.
-  const std::string system = machine_.SystemDirectory();
-  for (const std::string& folder :
-       {std::string("C:\\Program Files"), std::string("C:\\Program Files\\Dravlin"),
-        system.substr(0, system.rfind('\\')), system}) {
-    machine_.CreateFolder(folder);
-  }
-  machine_.WriteFile(kProgram, "MZ");
-  machine_.CreateKey(platform::HKEY_LOCAL_MACHINE,
-                     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
-  machine_.CreateKey(platform::HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\Main");
+FuzzMachine::FuzzMachine(const char* preset, void (*setup)(sim::Machine&))
+    : machine_(Prepared(preset, setup)) {}
+
+// At the end of an input, so that libFuzzer counts as many frees as allocations in it.
+FuzzMachine::~FuzzMachine() {
+  machine_.RestoreSnapshot();
 }
 
 void Fail(const std::string& what) {

@@ -1,4 +1,4 @@
-// Shared by the fuzz targets: a fresh simulated machine per input, and checks that turn a
+// Shared by the fuzz targets: a simulated machine as new for each input, and checks that turn a
 // broken property into a finding (an abort that libFuzzer reports with the input).
 #pragma once
 
@@ -10,16 +10,18 @@
 
 namespace dravlin::fuzz {
 
-// A machine of the given version with the program installed, its system folder and the keys
-// every Windows has; not yet booted. Its drive C: is held in memory: an input sees nothing an
-// earlier one left, and no host file is touched.
+// A machine of the version with the program, its system folder, the keys every Windows has and
+// what `setup` adds; not booted. Set up once per process (drive C: in memory), it is put back
+// when this object ends: an input sees nothing an earlier one left.
 class FuzzMachine {
  public:
-  explicit FuzzMachine(const char* preset);
+  explicit FuzzMachine(const char* preset, void (*setup)(sim::Machine&) = nullptr);
+  ~FuzzMachine();
+  FuzzMachine(const FuzzMachine&) = delete;
   sim::Machine& m() { return machine_; }
 
  private:
-  sim::Machine machine_;
+  sim::Machine& machine_;
 };
 
 [[noreturn]] void Fail(const std::string& what);

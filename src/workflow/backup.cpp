@@ -27,6 +27,7 @@ constexpr int kFolderAttempts = 9;
 // UTF-8 source text to Windows-1252, the code page Notepad and regedit read these files in.
 std::string ToAnsi(std::string_view utf8) {
   std::string out;
+  out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     const auto b = static_cast<unsigned char>(utf8[i]);
     if (b < 0x80 || i + 1 >= utf8.size()) {

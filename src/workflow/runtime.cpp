@@ -1,6 +1,7 @@
 #include "workflow/runtime.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace dravlin::rt {
@@ -69,20 +70,29 @@ std::string Trim(const std::string& text) {
 
 namespace {
 
-// First occurrence of pattern in text at or after `from` (Knuth-Morris-Pratt: linear in both
-// lengths, so hostile texts of megabytes cannot make a search take quadratic time).
-std::size_t Search(const std::string& text, const std::string& pattern, std::size_t from) {
+// First occurrence of pattern in text at or after `from`, comparing letters as LowerChar gives
+// them when fold is set (Knuth-Morris-Pratt: linear in both lengths, so hostile texts of
+// megabytes cannot make a search take quadratic time).
+std::size_t Search(const std::string& text, const std::string& pattern, std::size_t from,
+                   bool fold) {
   const std::size_t m = pattern.size();
   if (m == 0) return from <= text.size() ? from : std::string::npos;
-  std::vector<std::size_t> border(m, 0);
+  const auto at = [fold](const std::string& s, std::size_t i) {
+    return fold ? LowerChar(s[i]) : s[i];
+  };
+  // The table of a short pattern, as the program's own patterns are, needs no allocation.
+  std::array<std::size_t, 64> small{};
+  std::vector<std::size_t> large;
+  if (m > small.size()) large.assign(m, 0);
+  std::size_t* border = m > small.size() ? large.data() : small.data();
   for (std::size_t i = 1, k = 0; i < m; ++i) {
-    while (k > 0 && pattern[i] != pattern[k]) k = border[k - 1];
-    if (pattern[i] == pattern[k]) ++k;
+    while (k > 0 && at(pattern, i) != at(pattern, k)) k = border[k - 1];
+    if (at(pattern, i) == at(pattern, k)) ++k;
     border[i] = k;
   }
   for (std::size_t i = from, k = 0; i < text.size(); ++i) {
-    while (k > 0 && text[i] != pattern[k]) k = border[k - 1];
-    if (text[i] == pattern[k]) ++k;
+    while (k > 0 && at(text, i) != at(pattern, k)) k = border[k - 1];
+    if (at(text, i) == at(pattern, k)) ++k;
     if (k == m) return i + 1 - m;
   }
   return std::string::npos;
@@ -96,9 +106,7 @@ std::int64_t InStr(std::int64_t start, const std::string& text, const std::strin
   const auto length = static_cast<std::int64_t>(text.size());
   if (start > length) return 0;
   if (pattern.empty()) return start;
-  const std::size_t at =
-      ignoreCase ? Search(LCase(text), LCase(pattern), static_cast<std::size_t>(start - 1))
-                 : Search(text, pattern, static_cast<std::size_t>(start - 1));
+  const std::size_t at = Search(text, pattern, static_cast<std::size_t>(start - 1), ignoreCase);
   return at == std::string::npos ? 0 : static_cast<std::int64_t>(at) + 1;
 }
 
@@ -113,15 +121,9 @@ std::int64_t InStrRev(const std::string& text, const std::string& pattern, std::
   if (length == 0 || start > length) return 0;
   if (pattern.empty()) return start;
   // The occurrence must lie within the first `start` characters: search the reversed prefix.
-  std::string prefix = text.substr(0, static_cast<std::size_t>(start));
-  std::string reversed = pattern;
-  if (ignoreCase) {
-    prefix = LCase(prefix);
-    reversed = LCase(reversed);
-  }
-  std::reverse(prefix.begin(), prefix.end());
-  std::reverse(reversed.begin(), reversed.end());
-  const std::size_t at = Search(prefix, reversed, 0);
+  const std::string prefix(text.rend() - static_cast<std::ptrdiff_t>(start), text.rend());
+  const std::string reversed(pattern.rbegin(), pattern.rend());
+  const std::size_t at = Search(prefix, reversed, 0, ignoreCase);
   if (at == std::string::npos) return 0;
   return start - static_cast<std::int64_t>(at) - static_cast<std::int64_t>(pattern.size()) + 1;
 }

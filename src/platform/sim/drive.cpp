@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool ValidChars(const std::string& part) {
+bool ValidChars(std::string_view part) {
   for (char c : part) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 32 || std::string_view("<>:\"|?*/\\").find(c) != std::string_view::npos) return false;
@@ -160,13 +160,21 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
     r.error = PathError::NotOnDrive;
     return r;
   }
-  std::vector<std::string> parts = SplitPath(p.substr(2));
+  // Views into p, which outlives them: no part is copied.
+  const std::string_view all = std::string_view(p).substr(2);
+  std::vector<std::string_view> parts;
+  parts.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\\')) + 1);
+  for (std::size_t start = 0; start <= all.size();) {
+    const std::size_t end = std::min(all.find('\\', start), all.size());
+    if (end > start) parts.push_back(all.substr(start, end - start));
+    start = end + 1;
+  }
   std::size_t kept = 0;  // parts[0, kept) are the path so far
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    std::string& part = parts[i];
+    std::string_view& part = parts[i];
     while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
       if (part == "." || part == "..") break;
-      part.pop_back();
+      part.remove_suffix(1);
     }
     if (part.empty() || part == ".") continue;
     if (part == "..") {
@@ -181,8 +189,12 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
     ++kept;
   }
   parts.resize(kept);
+  // Room for the names as given (long names standing for short ones may need more).
+  r.host.reserve(rootText_.size() + p.size());
   r.host = rootText_;
+  r.canonical.reserve(p.size());
   r.canonical = "C:";
+  r.onDisk.reserve(p.size());
   r.onDisk = "C:";
   r.isFolder = true;
   for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -197,11 +209,11 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
         if (SameName(ShortNameKnown(r.host, n.name), parts[i])) match = &n;
       }
     }
-    const std::string& name = match ? match->name : parts[i];
+    const std::string_view name = match ? std::string_view(match->name) : parts[i];
     if (!r.host.empty()) r.host += '/';
     r.host += name;
     r.canonical += '\\';
-    r.canonical += Fold(name);
+    AppendFolded(r.canonical, name);
     r.onDisk += '\\';
     r.onDisk += name;
     const bool isDir = match && match->folder;

@@ -78,7 +78,7 @@ std::uint32_t Program::GetFileAttributesA(const std::string& path) {
 bool Program::CreateDirectoryA(const std::string& path) {
   std::uint32_t injected = 0;
   if (m_.Enter("CreateDirectoryA", false, &injected) == Gate::Fail) return Fail(injected);
-  const Resolved r = m_.drive.Resolve(UpToNul(path));
+  const Resolved r = m_.drive.Resolve(path);
   if (r.error == PathError::None) return Fail(platform::ERROR_ALREADY_EXISTS);
   if (r.error != PathError::FileMissing) return Fail(PathStatus(r.error));
   if (!m_.drive.MakeFolder(r.host)) return Fail(platform::ERROR_ACCESS_DENIED);
@@ -89,10 +89,10 @@ bool Program::CreateDirectoryA(const std::string& path) {
 bool Program::CopyFileA(const std::string& existing, const std::string& target, bool failIfExists) {
   std::uint32_t injected = 0;
   if (m_.Enter("CopyFileA", false, &injected) == Gate::Fail) return Fail(injected);
-  const Resolved from = m_.drive.Resolve(UpToNul(existing));
+  const Resolved from = m_.drive.Resolve(existing);
   if (from.error != PathError::None) return Fail(PathStatus(from.error));
   if (from.isFolder) return Fail(platform::ERROR_ACCESS_DENIED);
-  const Resolved to = m_.drive.Resolve(UpToNul(target));
+  const Resolved to = m_.drive.Resolve(target);
   if (to.error != PathError::None && to.error != PathError::FileMissing)
     return Fail(PathStatus(to.error));
   if (to.error == PathError::None) {
@@ -105,7 +105,7 @@ bool Program::CopyFileA(const std::string& existing, const std::string& target, 
   if (!bytes) return Fail(platform::ERROR_ACCESS_DENIED);
   if (!m_.drive.Write(to.host, *bytes)) return Fail(platform::ERROR_ACCESS_DENIED);
   // The copy carries the original's attributes; it needs the resolved form of its new name.
-  const Resolved made = m_.drive.Resolve(UpToNul(target));
+  const Resolved made = m_.drive.Resolve(target);
   m_.drive.SetAttributes(made, m_.drive.Attributes(from));
   return true;
 }

@@ -21,6 +21,10 @@ std::string Fold(std::string_view s);
 bool SameName(std::string_view a, std::string_view b);
 // The part of a C string argument that the C API sees.
 std::string UpToNul(const std::string& s);
+// The same without a copy when no NUL cuts it short: s itself, or `cut` holding the part.
+const std::string& UpToNul(const std::string& s, std::string& cut);
+// Appends the folded form of s.
+void AppendFolded(std::string& out, std::string_view s);
 
 // ----- registry
 
@@ -46,6 +50,13 @@ struct Key {
 class RegistryStore {
  public:
   RegistryStore();
+  // A copy holds a tree of its own, key for key.
+  RegistryStore(const RegistryStore& other);
+  RegistryStore& operator=(const RegistryStore& other);
+  RegistryStore(RegistryStore&&) = default;
+  RegistryStore& operator=(RegistryStore&&) = default;
+  // The key of this store at the place `key` has in `other` (null when it is not in there).
+  std::shared_ptr<Key> Counterpart(const RegistryStore& other, const Key& key);
   // HKCR resolves to HKLM\SOFTWARE\Classes (created when missing). Null for other values.
   std::shared_ptr<Key> Root(platform::HKey root);
   std::shared_ptr<Key> Lookup(platform::HKey root, const std::string& path);
@@ -64,7 +75,7 @@ class RegistryStore {
   std::vector<std::size_t> recentEnds_;
 };
 
-std::vector<std::string> SplitPath(const std::string& path);  // empty components dropped
+std::vector<std::string> SplitPath(std::string_view path);  // empty components dropped
 
 // ----- hive images
 

@@ -77,6 +77,33 @@ bool Machine::Impl::Hidden(const detail::Key& key, const std::string& valueName)
          detail::SameName(valueName, hijackValueName);
 }
 
+namespace {
+// Keys the system holds, which a copy of the state still finds in the tree it came from.
+void PointInto(MachineState& to, const MachineState& from) {
+  for (auto& held : to.heldOpen) held = to.reg.Counterpart(from.reg, *held);
+  std::erase(to.heldOpen, nullptr);
+  for (auto& weak : to.volatileKeys) {
+    const auto k = weak.lock();
+    weak = k ? to.reg.Counterpart(from.reg, *k) : std::shared_ptr<detail::Key>();
+  }
+}
+}  // namespace
+
+std::unique_ptr<MachineState> Machine::Impl::Save() const {
+  auto saved = std::make_unique<MachineState>(*this);
+  PointInto(*saved, *this);
+  saved->keys.clear();
+  return saved;
+}
+
+void Machine::Impl::Restore(const MachineState& saved) {
+  // A new copy moved in, so that all the memory of the state it replaces is given back (an
+  // assignment would keep the capacity of strings and lists).
+  MachineState::operator=(MachineState(saved));
+  PointInto(*this, saved);
+  EndProgram();
+}
+
 void Machine::Impl::StartProgram() {
   keys.clear();
   tokens.clear();
@@ -316,6 +343,15 @@ void Machine::ClearFaults() {
   impl_->faults.clear();
   impl_->crashRemaining = 0;
 }
+void Machine::SaveSnapshot() {
+  impl_->snapshot = impl_->Save();
+}
+bool Machine::RestoreSnapshot() {
+  if (!impl_->snapshot) return false;
+  impl_->Restore(*impl_->snapshot);
+  return true;
+}
+
 bool Machine::ProgramDead() const {
   return impl_->dead;
 }

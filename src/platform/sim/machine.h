@@ -269,6 +269,13 @@ class Machine {
   void ClearFaults();
   bool ProgramDead() const;
 
+  // ----- snapshot. Keeps everything the machine holds now (settings, registry, a drive held in
+  // memory, boot state, records, faults); restoring ends the program and puts all of it back as
+  // it was, so that one machine can be set up once and serve many runs. A drive on a host
+  // folder is not kept. False when nothing was kept.
+  void SaveSnapshot();
+  bool RestoreSnapshot();
+
   struct Impl;
 
  private:

@@ -17,11 +17,8 @@ namespace detail {
 class Program;
 }
 
-struct Machine::Impl {
-  explicit Impl(std::filesystem::path driveC);
-  Impl();  // drive C: in memory
-  ~Impl();
-
+// Everything the machine holds, copied whole by a snapshot (the registry tree deeply).
+struct MachineState {
   // settings
   VersionSettings version;
   LocaleSettings locale;
@@ -93,7 +90,19 @@ struct Machine::Impl {
   std::vector<Fault> faults;
   std::uint64_t crashRemaining = 0;  // 0: none armed
   bool dead = false;
+};
 
+struct Machine::Impl : MachineState {
+  explicit Impl(std::filesystem::path driveC);
+  Impl();  // drive C: in memory
+  ~Impl();
+
+  // A snapshot, and the machine put back to it: the keys held open by the system point into
+  // the tree they were copied with, and a program that was running has ended.
+  std::unique_ptr<MachineState> Save() const;
+  void Restore(const MachineState& saved);
+
+  std::unique_ptr<MachineState> snapshot;
   std::unique_ptr<detail::Program> program;
   std::unique_ptr<platform::Services> services;
 

@@ -160,7 +160,8 @@ Status Program::OpenKey(HKey key, const std::string& subKey, std::uint32_t acces
   std::shared_ptr<Key> parent;
   if (Status st = KeyOf(key, 0, &parent)) return st;
   if (result == nullptr) return platform::ERROR_INVALID_PARAMETER;
-  const std::string sub = UpToNul(subKey);
+  std::string subCut;
+  const std::string& sub = UpToNul(subKey, subCut);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
   auto classes = ClassesOf(key);
   if (classes) classes = JoinPath(*classes, sub);
@@ -276,7 +277,8 @@ Status Program::RegQueryValueExA(HKey key, const std::string& valueName, std::ui
   std::shared_ptr<Key> k;
   if (Status st = KeyOf(key, KEY_QUERY_VALUE, &k)) return st;
   if (data != nullptr && cbData == nullptr) return platform::ERROR_INVALID_PARAMETER;
-  const std::string name = UpToNul(valueName);
+  std::string nameCut;
+  const std::string& name = UpToNul(valueName, nameCut);
   const NamedValue* v = k->FindValue(name);
   if (v == nullptr) return platform::ERROR_FILE_NOT_FOUND;
   std::string bytes = v->value.data;
@@ -303,7 +305,8 @@ Status Program::RegSetValueExA(HKey key, const std::string& valueName, std::uint
   std::shared_ptr<Key> k;
   if (Status st = KeyOf(key, KEY_SET_VALUE, &k)) return st;
   if (data == nullptr && cbData > 0) return platform::ERROR_INVALID_PARAMETER;
-  const std::string name = UpToNul(valueName);
+  std::string nameCut;
+  const std::string& name = UpToNul(valueName, nameCut);
   if (name.size() > kMaxValueName) return platform::ERROR_INVALID_PARAMETER;
   // NT adds the terminator that a string written without one left out, when it follows the
   // data in the caller's memory (NT reads that byte too; our callers' buffers hold it).
@@ -325,7 +328,8 @@ Status Program::RegDeleteValueA(HKey key, const std::string& valueName) {
   if (m_.Enter("RegDeleteValueA", false, &injected) == Gate::Fail) return injected;
   std::shared_ptr<Key> k;
   if (Status st = KeyOf(key, KEY_SET_VALUE, &k)) return st;
-  const std::string name = UpToNul(valueName);
+  std::string nameCut;
+  const std::string& name = UpToNul(valueName, nameCut);
   auto it = std::find_if(k->values.begin(), k->values.end(),
                          [&](const NamedValue& v) { return SameName(v.name, name); });
   if (it == k->values.end()) return platform::ERROR_FILE_NOT_FOUND;
@@ -338,7 +342,8 @@ Status Program::RegDeleteKeyA(HKey key, const std::string& subKey) {
   if (m_.Enter("RegDeleteKeyA", false, &injected) == Gate::Fail) return injected;
   std::shared_ptr<Key> parent;
   if (Status st = KeyOf(key, 0, &parent)) return st;
-  const std::string sub = UpToNul(subKey);
+  std::string subCut;
+  const std::string& sub = UpToNul(subKey, subCut);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
   const auto classes = ClassesOf(key);
   auto target = classes ? ClassesLookup(JoinPath(*classes, sub)) : m_.reg.LookupFrom(parent, sub);

@@ -23,6 +23,10 @@ std::string Fold(std::string_view s) {
   return out;
 }
 
+void AppendFolded(std::string& out, std::string_view s) {
+  for (char c : s) out += FoldChar(c);
+}
+
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -35,7 +39,14 @@ std::string UpToNul(const std::string& s) {
   return s.substr(0, s.find('\0'));
 }
 
-std::vector<std::string> SplitPath(const std::string& path) {
+const std::string& UpToNul(const std::string& s, std::string& cut) {
+  const auto nul = s.find('\0');
+  if (nul == std::string::npos) return s;
+  cut = s.substr(0, nul);
+  return cut;
+}
+
+std::vector<std::string> SplitPath(std::string_view path) {
   // Sized first and cut whole: every path of every call goes through here.
   std::vector<std::string> parts;
   parts.reserve(static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\')) + 1);
@@ -141,6 +152,44 @@ RegistryStore::RegistryStore()
   hkcu_->name = "HKEY_CURRENT_USER";
   hku_->name = "HKEY_USERS";
   hklm_->Add("SOFTWARE")->Add("Classes");
+}
+
+namespace {
+std::shared_ptr<Key> Copy(const Key& from, Key* parent) {
+  auto to = std::make_shared<Key>();
+  to->name = from.name;
+  to->parent = parent;
+  to->values = from.values;
+  to->deleted = from.deleted;
+  to->allowed = from.allowed;
+  to->isVolatile = from.isVolatile;
+  to->subkeys.reserve(from.subkeys.size());
+  for (const auto& sub : from.subkeys) to->subkeys.push_back(Copy(*sub, to.get()));
+  return to;
+}
+}  // namespace
+
+RegistryStore::RegistryStore(const RegistryStore& other)
+    : hklm_(Copy(*other.hklm_, nullptr)),
+      hkcu_(Copy(*other.hkcu_, nullptr)),
+      hku_(Copy(*other.hku_, nullptr)) {}
+
+RegistryStore& RegistryStore::operator=(const RegistryStore& other) {
+  if (this != &other) {
+    hklm_ = Copy(*other.hklm_, nullptr);
+    hkcu_ = Copy(*other.hkcu_, nullptr);
+    hku_ = Copy(*other.hku_, nullptr);
+    recentPath_.clear();
+    recent_.clear();
+    recentEnds_.clear();
+  }
+  return *this;
+}
+
+std::shared_ptr<Key> RegistryStore::Counterpart(const RegistryStore& other, const Key& key) {
+  if (key.deleted) return nullptr;
+  const platform::HKey root = other.RootOf(key);
+  return root == 0 ? nullptr : Lookup(root, key.Path());
 }
 
 std::shared_ptr<Key> RegistryStore::Root(platform::HKey root) {

@@ -171,7 +171,8 @@ std::uint32_t Program::GetShortPathNameA(const std::string& longPath, char* buff
                                          std::uint32_t size) {
   std::uint32_t injected = 0;
   if (m_.Enter("GetShortPathNameA", false, &injected) == Gate::Fail) return Fail(injected), 0;
-  const std::string path = UpToNul(longPath);
+  std::string pathCut;
+  const std::string& path = UpToNul(longPath, pathCut);
   const Resolved r = m_.drive.Resolve(path);
   if (r.error != PathError::None) return Fail(PathStatus(r.error)), 0;
   std::string out = *m_.drive.ShortPath(path);
