@@ -50,9 +50,9 @@ struct Key {
 class RegistryStore {
  public:
   RegistryStore();
-  // A copy holds a tree of its own, key for key.
+  // A copy holds a tree of its own, key for key (a snapshot is taken and put back by copying).
   RegistryStore(const RegistryStore& other);
-  RegistryStore& operator=(const RegistryStore& other);
+  RegistryStore& operator=(const RegistryStore& other) = delete;
   RegistryStore(RegistryStore&&) = default;
   RegistryStore& operator=(RegistryStore&&) = default;
   // The key of this store at the place `key` has in `other` (null when it is not in there).

@@ -174,18 +174,6 @@ RegistryStore::RegistryStore(const RegistryStore& other)
       hkcu_(Copy(*other.hkcu_, nullptr)),
       hku_(Copy(*other.hku_, nullptr)) {}
 
-RegistryStore& RegistryStore::operator=(const RegistryStore& other) {
-  if (this != &other) {
-    hklm_ = Copy(*other.hklm_, nullptr);
-    hkcu_ = Copy(*other.hkcu_, nullptr);
-    hku_ = Copy(*other.hku_, nullptr);
-    recentPath_.clear();
-    recent_.clear();
-    recentEnds_.clear();
-  }
-  return *this;
-}
-
 std::shared_ptr<Key> RegistryStore::Counterpart(const RegistryStore& other, const Key& key) {
   if (key.deleted) return nullptr;
   const platform::HKey root = other.RootOf(key);
