@@ -58,9 +58,7 @@ void frmGetAll::RepairIePages(bool deleteBad) {
     const std::size_t base = (k - 1) * 13;
     for (std::size_t r = 1; r <= 13; ++r) {
       const IePageEntry& row = IePages_[r];
-      std::string keyPath;
-      keyPath.reserve(std::char_traits<char>::length(names::kIeKey) + row.SubKey.size());
-      keyPath.append(names::kIeKey).append(row.SubKey);
+      const std::string& keyPath = row.KeyPath;
       const std::string value =
           UrlDecode(reg_.ReadRegValue(IeRoots_[k], keyPath, row.ValueName).AsText());
       if (!deleteBad) {

@@ -45,14 +45,28 @@ RaisedError Error(std::int32_t number) {
   return RaisedError(number, kDefaultErrorSource, ErrorDescription(number));
 }
 
-char LowerChar(char c) {
-  const auto u = static_cast<unsigned char>(c);
+namespace {
+
+constexpr char LowerOf(unsigned char u) {
   if (u >= 'A' && u <= 'Z') return static_cast<char>(u + 32);
   // Windows-1252 capitals: À..Þ except ×, and Š Œ Ž Ÿ.
   if (u >= 0xC0 && u <= 0xDE && u != 0xD7) return static_cast<char>(u + 32);
   if (u == 0x8A || u == 0x8C || u == 0x8E) return static_cast<char>(u + 16);
   if (u == 0x9F) return static_cast<char>(0xFF);
-  return c;
+  return static_cast<char>(u);
+}
+
+// Looked up, not computed: every character of every case-blind search passes through here.
+constexpr std::array<char, 256> kLower = [] {
+  std::array<char, 256> table{};
+  for (unsigned u = 0; u < 256; ++u) table[u] = LowerOf(static_cast<unsigned char>(u));
+  return table;
+}();
+
+}  // namespace
+
+char LowerChar(char c) {
+  return kLower[static_cast<unsigned char>(c)];
 }
 
 std::string LCase(const std::string& text) {
@@ -70,29 +84,27 @@ std::string Trim(const std::string& text) {
 
 namespace {
 
-// First occurrence of pattern in text at or after `from`, comparing letters as LowerChar gives
-// them when fold is set (Knuth-Morris-Pratt: linear in both lengths, so hostile texts of
-// megabytes cannot make a search take quadratic time).
-std::size_t Search(const std::string& text, const std::string& pattern, std::size_t from,
-                   bool fold) {
-  const std::size_t m = pattern.size();
-  if (m == 0) return from <= text.size() ? from : std::string::npos;
-  const auto at = [fold](const std::string& s, std::size_t i) {
-    return fold ? LowerChar(s[i]) : s[i];
-  };
+// First occurrence of the pattern [p, p + m) in the text [t, t + n) at or after `from`,
+// comparing letters as LowerChar gives them when fold is set (Knuth-Morris-Pratt: linear in both
+// lengths, so hostile texts of megabytes cannot make a search take quadratic time). Iterators, so
+// that a search from the end walks both texts backwards without copying them.
+template <typename It>
+std::size_t Search(It t, std::size_t n, It p, std::size_t m, std::size_t from, bool fold) {
+  if (m == 0) return from <= n ? from : std::string::npos;
+  const auto at = [fold](It s, std::size_t i) { return fold ? LowerChar(s[i]) : s[i]; };
   // The table of a short pattern, as the program's own patterns are, needs no allocation.
   std::array<std::size_t, 64> small{};
   std::vector<std::size_t> large;
   if (m > small.size()) large.assign(m, 0);
   std::size_t* border = m > small.size() ? large.data() : small.data();
   for (std::size_t i = 1, k = 0; i < m; ++i) {
-    while (k > 0 && at(pattern, i) != at(pattern, k)) k = border[k - 1];
-    if (at(pattern, i) == at(pattern, k)) ++k;
+    while (k > 0 && at(p, i) != at(p, k)) k = border[k - 1];
+    if (at(p, i) == at(p, k)) ++k;
     border[i] = k;
   }
-  for (std::size_t i = from, k = 0; i < text.size(); ++i) {
-    while (k > 0 && at(text, i) != at(pattern, k)) k = border[k - 1];
-    if (at(text, i) == at(pattern, k)) ++k;
+  for (std::size_t i = from, k = 0; i < n; ++i) {
+    while (k > 0 && at(t, i) != at(p, k)) k = border[k - 1];
+    if (at(t, i) == at(p, k)) ++k;
     if (k == m) return i + 1 - m;
   }
   return std::string::npos;
@@ -106,7 +118,8 @@ std::int64_t InStr(std::int64_t start, const std::string& text, const std::strin
   const auto length = static_cast<std::int64_t>(text.size());
   if (start > length) return 0;
   if (pattern.empty()) return start;
-  const std::size_t at = Search(text, pattern, static_cast<std::size_t>(start - 1), ignoreCase);
+  const std::size_t at = Search(text.begin(), text.size(), pattern.begin(), pattern.size(),
+                                static_cast<std::size_t>(start - 1), ignoreCase);
   return at == std::string::npos ? 0 : static_cast<std::int64_t>(at) + 1;
 }
 
@@ -120,10 +133,10 @@ std::int64_t InStrRev(const std::string& text, const std::string& pattern, std::
   if (start < 1) throw Error(kInvalidCall);
   if (length == 0 || start > length) return 0;
   if (pattern.empty()) return start;
-  // The occurrence must lie within the first `start` characters: search the reversed prefix.
-  const std::string prefix(text.rend() - static_cast<std::ptrdiff_t>(start), text.rend());
-  const std::string reversed(pattern.rbegin(), pattern.rend());
-  const std::size_t at = Search(prefix, reversed, 0, ignoreCase);
+  // The occurrence must lie within the first `start` characters: search that prefix backwards.
+  const std::size_t at =
+      Search(text.rend() - static_cast<std::ptrdiff_t>(start), static_cast<std::size_t>(start),
+             pattern.rbegin(), pattern.size(), 0, ignoreCase);
   if (at == std::string::npos) return 0;
   return start - static_cast<std::int64_t>(at) - static_cast<std::int64_t>(pattern.size()) + 1;
 }

@@ -1,6 +1,7 @@
 // Drive C: on a host folder: Windows path rules (either slash, any case, "." and "..",
 // trailing dots and blanks dropped), attributes the host cannot hold, and 8.3 short names.
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -16,8 +17,20 @@ namespace {
 
 bool ValidChars(std::string_view part) {
   for (char c : part) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 32 || std::string_view("<>:\"|?*/\\").find(c) != std::string_view::npos) return false;
+    switch (c) {
+      case '<':
+      case '>':
+      case ':':
+      case '"':
+      case '|':
+      case '?':
+      case '*':
+      case '/':
+      case '\\':
+        return false;
+      default:
+        if (static_cast<unsigned char>(c) < 32) return false;
+    }
   }
   return true;
 }
@@ -143,35 +156,49 @@ Resolved Drive::Resolve(const std::string& winPath) const {
 
 Resolved Drive::ResolveKnown(const std::string& winPath) const {
   Resolved r;
-  std::string p = UpToNul(winPath);
-  std::replace(p.begin(), p.end(), '/', '\\');
-  // Relative to the current folder, or to its drive's root for a leading backslash.
-  const bool hasDrive = p.size() >= 2 && p[1] == ':';
-  if (!p.empty() && !hasDrive && p[0] != '\\') {
-    p = currentFolder + "\\" + p;
-  } else if (p.size() >= 2 && !hasDrive && p[0] == '\\' && p[1] != '\\') {
-    p = currentFolder.substr(0, 2) + p;
-  } else if (hasDrive && p.size() > 2 && p[2] != '\\' &&
-             SameName(p.substr(0, 2), currentFolder.substr(0, 2))) {
-    p = currentFolder + "\\" + p.substr(2);
+  // The path as given is taken without a copy unless it must be rewritten.
+  std::string cut;
+  const std::string* given = &UpToNul(winPath, cut);
+  std::string p;
+  if (given->find('/') != std::string::npos) {
+    p = *given;
+    std::replace(p.begin(), p.end(), '/', '\\');
+    given = &p;
   }
-  if (p.size() < 2 || (p[0] != 'C' && p[0] != 'c') || p[1] != ':' ||
-      (p.size() > 2 && p[2] != '\\')) {
+  // Relative to the current folder, or to its drive's root for a leading backslash.
+  const std::string& g = *given;
+  const bool hasDrive = g.size() >= 2 && g[1] == ':';
+  if (!g.empty() && !hasDrive && g[0] != '\\') {
+    p = currentFolder + "\\" + g;
+    given = &p;
+  } else if (g.size() >= 2 && !hasDrive && g[0] == '\\' && g[1] != '\\') {
+    p = currentFolder.substr(0, 2) + g;
+    given = &p;
+  } else if (hasDrive && g.size() > 2 && g[2] != '\\' &&
+             SameName(std::string_view(g).substr(0, 2),
+                      std::string_view(currentFolder).substr(0, 2))) {
+    p = currentFolder + "\\" + g.substr(2);
+    given = &p;
+  }
+  const std::string& path = *given;
+  if (path.size() < 2 || (path[0] != 'C' && path[0] != 'c') || path[1] != ':' ||
+      (path.size() > 2 && path[2] != '\\')) {
     r.error = PathError::NotOnDrive;
     return r;
   }
-  // Views into p, which outlives them: no part is copied.
-  const std::string_view all = std::string_view(p).substr(2);
-  std::vector<std::string_view> parts;
-  parts.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\\')) + 1);
+  // Views into the path, which outlives them: no part is copied. Paths of up to 32 parts, as
+  // nearly all are, need no list on the heap.
+  const std::string_view all = std::string_view(path).substr(2);
+  std::array<std::string_view, 32> few;
+  std::vector<std::string_view> many;
+  const auto count = static_cast<std::size_t>(std::count(all.begin(), all.end(), '\\')) + 1;
+  if (count > few.size()) many.resize(count);
+  std::string_view* parts = count > few.size() ? many.data() : few.data();
+  std::size_t kept = 0;  // parts[0, kept) are the path so far
   for (std::size_t start = 0; start <= all.size();) {
     const std::size_t end = std::min(all.find('\\', start), all.size());
-    if (end > start) parts.push_back(all.substr(start, end - start));
+    std::string_view part = all.substr(start, end - start);
     start = end + 1;
-  }
-  std::size_t kept = 0;  // parts[0, kept) are the path so far
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    std::string_view& part = parts[i];
     while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
       if (part == "." || part == "..") break;
       part.remove_suffix(1);
@@ -185,20 +212,16 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
       r.error = PathError::BadName;
       return r;
     }
-    if (kept != i) parts[kept] = std::move(part);
-    ++kept;
+    parts[kept++] = part;
   }
-  parts.resize(kept);
   // Room for the names as given (long names standing for short ones may need more).
-  r.host.reserve(rootText_.size() + p.size());
+  r.host.reserve(rootText_.size() + path.size());
   r.host = rootText_;
-  r.canonical.reserve(p.size());
+  r.canonical.reserve(path.size());
   r.canonical = "C:";
-  r.onDisk.reserve(p.size());
-  r.onDisk = "C:";
   r.isFolder = true;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    const bool last = i + 1 == parts.size();
+  for (std::size_t i = 0; i < kept; ++i) {
+    const bool last = i + 1 == kept;
     const auto& names = Listing(r.host);
     const Entry* match = nullptr;
     for (const auto& n : names) {
@@ -214,8 +237,6 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
     r.host += name;
     r.canonical += '\\';
     AppendFolded(r.canonical, name);
-    r.onDisk += '\\';
-    r.onDisk += name;
     const bool isDir = match && match->folder;
     if (!match) {
       r.error = last ? PathError::FileMissing : PathError::PathMissing;
@@ -228,7 +249,6 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
     }
     r.isFolder = isDir;
   }
-  if (parts.empty()) r.onDisk += "\\";
   return r;
 }
 
@@ -238,7 +258,10 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   if (r.error != PathError::None) return std::nullopt;
   std::string out = "C:";
   std::string folder = rootText_;
-  const auto parts = SplitPath(r.onDisk.substr(2));
+  // The names as stored, in their case: the host path below the root.
+  std::string stored = r.host.substr(std::min(rootText_.size(), r.host.size()));
+  std::replace(stored.begin(), stored.end(), '/', '\\');
+  const auto parts = SplitPath(stored);
   // A part the caller already wrote in 8.3 form is copied as written (its case included).
   std::string given = UpToNul(winPath);
   std::replace(given.begin(), given.end(), '/', '\\');

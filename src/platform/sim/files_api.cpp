@@ -149,7 +149,7 @@ RtError Program::OpenForAppend(int fileNumber, const std::string& path) {
     return static_cast<RtError>(injected);
   if (fileNumber < 1 || fileNumber > kMaxFileNumber) return platform::RT_BAD_FILE_NAME_OR_NUMBER;
   if (m_.files.count(fileNumber)) return platform::RT_FILE_ALREADY_OPEN;
-  const Resolved r = m_.drive.Resolve(path);
+  Resolved r = m_.drive.Resolve(path);
   if (r.error != PathError::None && r.error != PathError::FileMissing) return FileError(r);
   if (r.error == PathError::None) {
     if (r.isFolder || (m_.drive.Attributes(r) & platform::FILE_ATTRIBUTE_READONLY))
@@ -163,7 +163,7 @@ RtError Program::OpenForAppend(int fileNumber, const std::string& path) {
   if (!m_.drive.Append(r.host, {}, r.error == PathError::FileMissing))
     return platform::RT_PATH_FILE_ACCESS_ERROR;
   if (r.error == PathError::FileMissing) m_.drive.Forget(r);
-  m_.files[fileNumber] = {r.host, r.canonical, true, 0};
+  m_.files[fileNumber] = {std::move(r.host), std::move(r.canonical), true, 0};
   return platform::RT_OK;
 }
 
@@ -173,10 +173,10 @@ RtError Program::OpenForBinaryRead(int fileNumber, const std::string& path) {
     return static_cast<RtError>(injected);
   if (fileNumber < 1 || fileNumber > kMaxFileNumber) return platform::RT_BAD_FILE_NAME_OR_NUMBER;
   if (m_.files.count(fileNumber)) return platform::RT_FILE_ALREADY_OPEN;
-  const Resolved r = m_.drive.Resolve(path);
+  Resolved r = m_.drive.Resolve(path);
   if (r.error != PathError::None) return FileError(r);
   if (r.isFolder) return platform::RT_PATH_FILE_ACCESS_ERROR;
-  m_.files[fileNumber] = {r.host, r.canonical, false, 0};
+  m_.files[fileNumber] = {std::move(r.host), std::move(r.canonical), false, 0};
   return platform::RT_OK;
 }
 

@@ -93,7 +93,6 @@ struct Resolved {
   PathError error = PathError::None;
   std::string host;       // of the item (valid also when only the last part is missing)
   std::string canonical;  // "C:\DIR\FILE" folded, the key of the attribute tables
-  std::string onDisk;     // "C:\Dir\File" with the case as stored
   bool isFolder = false;
 };
 

@@ -141,6 +141,8 @@ Machine::Impl::Gate Machine::Impl::Enter(const char* operation, bool isClose,
     throw ProgramCrash{};
   }
   ++callCount;
+  // A run makes a few hundred calls: room for them at once rather than by doubling.
+  if (calls.capacity() < 256) calls.reserve(256);
   calls.push_back(operation);
   if (crashRemaining > 0 && --crashRemaining == 0) {
     dead = true;

@@ -52,7 +52,9 @@ struct MachineState {
     // Opened through the merged HKEY_CLASSES_ROOT: the path below it.
     std::optional<std::string> classes;
   };
-  std::map<platform::HKey, KeyHandle> keys;
+  // The open handles, in the order they were made: handles only grow, so the list stays sorted,
+  // and a program holds few at once.
+  std::vector<std::pair<platform::HKey, KeyHandle>> keys;
   platform::HKey nextKey = 0x100;
   std::map<platform::Handle, std::uint32_t> tokens;  // handle -> access
   platform::Handle nextToken = 0x200;
@@ -269,7 +271,10 @@ class Program final : public platform::Registry,
   // the path below it of a root or handle that sees that view, nullopt for any other.
   std::optional<std::string> ClassesOf(platform::HKey key) const;
   std::shared_ptr<Key> ClassesLookup(const std::string& path);
-  std::vector<std::shared_ptr<Key>> Subkeys(platform::HKey key, const std::shared_ptr<Key>& k);
+  // The subkeys a handle lists: the key's own, or those of the merged view, gathered in `merged`.
+  const std::vector<std::shared_ptr<Key>>& Subkeys(platform::HKey key,
+                                                   const std::shared_ptr<Key>& k,
+                                                   std::vector<std::shared_ptr<Key>>& merged);
   // The common part of the two open calls, after their own checkpoint.
   platform::Status OpenKey(platform::HKey key, const std::string& subKey, std::uint32_t access,
                            platform::HKey* result);

@@ -41,6 +41,13 @@ std::uint32_t MapKeyAccess(std::uint32_t sam) {
 }
 
 namespace {
+template <typename Handles>
+auto FindHandle(Handles& keys, HKey h) {
+  const auto it = std::lower_bound(keys.begin(), keys.end(), h,
+                                   [](const auto& open, HKey x) { return open.first < x; });
+  return it != keys.end() && it->first == h ? it : keys.end();
+}
+
 // What an open asking for `sam` is granted by the key's security; nullopt when refused.
 // MAXIMUM_ALLOWED takes whatever the security grants, and fails only when it grants nothing.
 std::optional<std::uint32_t> Grant(const Key& k, std::uint32_t sam) {
@@ -59,7 +66,7 @@ Status Program::KeyOf(HKey key, std::uint32_t access, std::shared_ptr<Key>* out,
     *out = m_.reg.Root(key);
     if (!*out) return platform::ERROR_INVALID_HANDLE;
   } else {
-    auto it = m_.keys.find(key);
+    const auto it = FindHandle(m_.keys, key);
     if (it == m_.keys.end()) return platform::ERROR_INVALID_HANDLE;
     if (it->second.key->deleted) return platform::ERROR_KEY_DELETED;
     *out = it->second.key;
@@ -75,7 +82,7 @@ HKey Program::NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access,
                            std::optional<std::string> classes) {
   const HKey h = m_.nextKey;
   m_.nextKey += 4;
-  m_.keys[h] = {std::move(key), access, std::move(classes)};
+  m_.keys.push_back({h, {std::move(key), access, std::move(classes)}});
   return h;
 }
 
@@ -106,7 +113,7 @@ std::string JoinPath(const std::string& a, const std::string& b) {
 std::optional<std::string> Program::ClassesOf(HKey key) const {
   if (!m_.IsNt() || m_.version.major < 5) return std::nullopt;
   if (key == platform::HKEY_CLASSES_ROOT) return std::string();
-  const auto it = m_.keys.find(key);
+  const auto it = FindHandle(m_.keys, key);
   return it == m_.keys.end() ? std::nullopt : it->second.classes;
 }
 
@@ -118,22 +125,23 @@ std::shared_ptr<Key> Program::ClassesLookup(const std::string& path) {
   return m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, JoinPath(kMachineClasses, path));
 }
 
-std::vector<std::shared_ptr<Key>> Program::Subkeys(HKey key, const std::shared_ptr<Key>& k) {
+const std::vector<std::shared_ptr<Key>>& Program::Subkeys(
+    HKey key, const std::shared_ptr<Key>& k, std::vector<std::shared_ptr<Key>>& merged) {
   const auto classes = ClassesOf(key);
   if (!classes) return k->subkeys;
   const auto user = m_.reg.Lookup(platform::HKEY_CURRENT_USER, JoinPath(kUserClasses, *classes));
   const auto machine =
       m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, JoinPath(kMachineClasses, *classes));
-  std::vector<std::shared_ptr<Key>> out;
-  if (user) out = user->subkeys;
+  merged.clear();
+  if (user) merged = user->subkeys;
   if (machine) {
     for (const auto& s : machine->subkeys) {
-      if (!user || !user->Find(s->name)) out.push_back(s);
+      if (!user || !user->Find(s->name)) merged.push_back(s);
     }
   }
-  std::stable_sort(out.begin(), out.end(),
+  std::stable_sort(merged.begin(), merged.end(),
                    [](const auto& a, const auto& b) { return Fold(a->name) < Fold(b->name); });
-  return out;
+  return merged;
 }
 
 namespace {
@@ -260,7 +268,10 @@ Status Program::RegCloseKey(HKey key) {
   if (gate == Gate::Skip) return platform::ERROR_SUCCESS;
   if (gate == Gate::Fail) return injected;
   if (platform::IsPredefinedKey(key)) return platform::ERROR_SUCCESS;
-  return m_.keys.erase(key) == 1 ? platform::ERROR_SUCCESS : platform::ERROR_INVALID_HANDLE;
+  const auto it = FindHandle(m_.keys, key);
+  if (it == m_.keys.end()) return platform::ERROR_INVALID_HANDLE;
+  m_.keys.erase(it);
+  return platform::ERROR_SUCCESS;
 }
 
 Status Program::RegFlushKey(HKey key) {
@@ -366,7 +377,8 @@ Status Program::RegEnumKeyExA(HKey key, std::uint32_t index, char* name, std::ui
   std::shared_ptr<Key> k;
   if (Status st = KeyOf(key, KEY_ENUMERATE_SUB_KEYS, &k)) return st;
   if (name == nullptr || cchName == nullptr) return platform::ERROR_INVALID_PARAMETER;
-  const auto subkeys = Subkeys(key, k);
+  std::vector<std::shared_ptr<Key>> merged;
+  const auto& subkeys = Subkeys(key, k, merged);
   if (index >= subkeys.size()) return platform::ERROR_NO_MORE_ITEMS;
   const std::string& n = subkeys[index]->name;
   if (*cchName <= n.size()) return platform::ERROR_MORE_DATA;
@@ -413,7 +425,8 @@ Status Program::RegQueryInfoKeyA(HKey key, std::uint32_t* subKeys, std::uint32_t
   std::shared_ptr<Key> k;
   if (Status st = KeyOf(key, KEY_QUERY_VALUE, &k)) return st;
   std::size_t maxSub = 0, maxName = 0, maxData = 0;
-  const auto subkeys = Subkeys(key, k);
+  std::vector<std::shared_ptr<Key>> merged;
+  const auto& subkeys = Subkeys(key, k, merged);
   for (const auto& s : subkeys) maxSub = std::max(maxSub, s->name.size());
   for (const auto& v : k->values) {
     maxName = std::max(maxName, v.name.size());

@@ -24,7 +24,9 @@ std::string Fold(std::string_view s) {
 }
 
 void AppendFolded(std::string& out, std::string_view s) {
-  for (char c : s) out += FoldChar(c);
+  const std::size_t at = out.size();
+  out += s;
+  for (std::size_t i = at; i < out.size(); ++i) out[i] = FoldChar(out[i]);
 }
 
 bool SameName(std::string_view a, std::string_view b) {
