@@ -47,10 +47,36 @@ constexpr std::array<const char*, 2> kClsids = {"{DEADBEEF-0000-4000-8000-000000
 
 struct Slot {
   platform::HKey root;
-  std::string key;
-  std::string name;
+  const std::string* key;
+  const char* name;
   std::string data;
 };
+
+const std::string& PagePath(std::size_t row) {
+  static const std::array<std::string, 13> paths = [] {
+    std::array<std::string, 13> out;
+    for (std::size_t i = 0; i < 13; ++i) out[i] = std::string(kIe) + kPages[i].subKey;
+    return out;
+  }();
+  return paths[row];
+}
+
+std::string ObjectKey(std::size_t i) {
+  return std::string(kBho) + "\\" + kClsids[i];
+}
+std::string ClassKey(std::size_t i) {
+  return std::string("CLSID\\") + kClsids[i] + "\\InprocServer32";
+}
+constexpr std::array<const char*, 2> kObjectPaths = {"C:\\Program Files\\QzBar\\qzhook.dll",
+                                                     "C:\\Program Files\\Good\\good.dll"};
+
+// Both objects are registered on every machine; an input may change the DLL paths.
+void RegisterObjects(sim::Machine& m) {
+  for (std::size_t i = 0; i < 2; ++i) {
+    m.CreateKey(HKEY_LOCAL_MACHINE, ObjectKey(i));
+    m.SetValue(HKEY_CLASSES_ROOT, ClassKey(i), "", platform::REG_SZ, kObjectPaths[i]);
+  }
+}
 
 }  // namespace
 
@@ -58,24 +84,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data), size);
   const std::vector<std::string> parts = fuzz::Split(input, '\n', 28);
 
-  fuzz::FuzzMachine machine("winxp");
+  fuzz::FuzzMachine machine("winxp", RegisterObjects);
   sim::Machine& m = machine.m();
   std::vector<Slot> slots;
+  slots.reserve(26);
   for (std::size_t i = 0; i < parts.size() && i < 26; ++i) {
     if (parts[i].empty()) continue;
-    const Page& page = kPages[i % 13];
-    Slot slot{i < 13 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, std::string(kIe) + page.subKey,
-              page.name, parts[i]};
-    m.SetValue(slot.root, slot.key, slot.name, platform::REG_SZ, slot.data);
+    Slot slot{i < 13 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, &PagePath(i % 13),
+              kPages[i % 13].name, parts[i]};
+    m.SetValue(slot.root, *slot.key, slot.name, platform::REG_SZ, slot.data);
     slots.push_back(std::move(slot));
   }
-  std::array<std::string, 2> objectPaths = {"C:\\Program Files\\QzBar\\qzhook.dll",
-                                            "C:\\Program Files\\Good\\good.dll"};
+  std::array<std::string, 2> objectPaths = {kObjectPaths[0], kObjectPaths[1]};
   for (std::size_t i = 0; i < 2; ++i) {
-    if (parts.size() > 26 + i) objectPaths[i] = parts[26 + i];
-    m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBho) + "\\" + kClsids[i]);
-    m.SetValue(HKEY_CLASSES_ROOT, std::string("CLSID\\") + kClsids[i] + "\\InprocServer32", "",
-               platform::REG_SZ, objectPaths[i]);
+    if (parts.size() <= 26 + i) continue;
+    objectPaths[i] = parts[26 + i];
+    m.SetValue(HKEY_CLASSES_ROOT, ClassKey(i), "", platform::REG_SZ, objectPaths[i]);
   }
   m.Boot();
 
@@ -87,14 +111,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   session.Close();
 
   bool nameFromAPage = dllName.empty();
+  const std::string namedPage = "\\" + dllName + "/qz.html";
   for (const Slot& slot : slots) {
     const std::string decoded = frmGetAll::UrlDecode(fuzz::ReadForm(platform::REG_SZ, slot.data));
     fuzz::Check(decoded.size() <= slot.data.size() + 1, "decoding never lengthens a text");
     const bool bad = frmGetAll::FindText(decoded, "/qz.html", false) > 0;
-    fuzz::Check(m.GetValue(slot.root, slot.key, slot.name).has_value() == !bad,
-                bad ? "a hijacked page was kept: " + slot.name
-                    : "a harmless page was deleted: " + slot.name);
-    if (!dllName.empty() && frmGetAll::FindText(decoded, "\\" + dllName + "/qz.html", false) > 0) {
+    fuzz::Check(m.GetValue(slot.root, *slot.key, slot.name).has_value() == !bad,
+                bad ? std::string("a hijacked page was kept: ") + slot.name
+                    : std::string("a harmless page was deleted: ") + slot.name);
+    if (!dllName.empty() && frmGetAll::FindText(decoded, namedPage, false) > 0) {
       nameFromAPage = true;
     }
   }
@@ -104,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < 2; ++i) {
     const std::string read = fuzz::ReadForm(platform::REG_SZ, objectPaths[i]);
     const bool match = !dllName.empty() && frmGetAll::FindText(read, dllName, false) > 0;
-    fuzz::Check(m.KeyExists(HKEY_LOCAL_MACHINE, std::string(kBho) + "\\" + kClsids[i]) == !match,
+    fuzz::Check(m.KeyExists(HKEY_LOCAL_MACHINE, ObjectKey(i)) == !match,
                 match ? "a matching object was kept" : "an object that does not match was removed");
   }
   return 0;

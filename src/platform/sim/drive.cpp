@@ -313,11 +313,13 @@ bool Drive::Write(const std::string& item, const std::string& bytes) {
   return true;
 }
 
-bool Drive::Append(const std::string& item, std::string_view text, bool created) {
+bool Drive::Append(const std::string& item, std::string_view text, bool created,
+                   std::string_view ending) {
   if (!inMemory_) {
     std::ofstream out(fs::path(item), std::ios::binary | std::ios::app);
     if (created) Changed(item);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.write(ending.data(), static_cast<std::streamsize>(ending.size()));
     out.flush();
     return static_cast<bool>(out);
   }
@@ -326,7 +328,7 @@ bool Drive::Append(const std::string& item, std::string_view text, bool created)
     if (memoryFolders_.count(item) || !MemoryAdd(item, false)) return false;
     found = memoryFiles_.emplace(item, std::string()).first;
   }
-  found->second.append(text);
+  found->second.append(text).append(ending);
   return true;
 }
 

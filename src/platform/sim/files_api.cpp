@@ -190,8 +190,8 @@ RtError Program::PrintLine(int fileNumber, const std::string& text) {
   // Written through at once, so that a crash later keeps every line written before it.
   // Opening for append makes the file again if something removed it meanwhile.
   const bool gone = !m_.drive.Exists(it->second.host);
-  return m_.drive.Append(it->second.host, text + "\r\n", gone) ? platform::RT_OK
-                                                               : platform::RT_DEVICE_IO_ERROR;
+  return m_.drive.Append(it->second.host, text, gone, "\r\n") ? platform::RT_OK
+                                                              : platform::RT_DEVICE_IO_ERROR;
 }
 
 RtError Program::Get(int fileNumber, std::string* buffer) {

@@ -19,6 +19,8 @@ namespace dravlin::sim::detail {
 // system compare names.
 std::string Fold(std::string_view s);
 bool SameName(std::string_view a, std::string_view b);
+// Orders names as the subkey lists keep them (by their folded bytes), without folded copies.
+int CompareFolded(std::string_view a, std::string_view b);
 // The part of a C string argument that the C API sees.
 std::string UpToNul(const std::string& s);
 // The same without a copy when no NUL cuts it short: s itself, or `cut` holding the part.
@@ -59,8 +61,8 @@ class RegistryStore {
   std::shared_ptr<Key> Counterpart(const RegistryStore& other, const Key& key);
   // HKCR resolves to HKLM\SOFTWARE\Classes (created when missing). Null for other values.
   std::shared_ptr<Key> Root(platform::HKey root);
-  std::shared_ptr<Key> Lookup(platform::HKey root, const std::string& path);
-  std::shared_ptr<Key> LookupFrom(const std::shared_ptr<Key>& from, const std::string& path);
+  std::shared_ptr<Key> Lookup(platform::HKey root, std::string_view path);
+  std::shared_ptr<Key> LookupFrom(const std::shared_ptr<Key>& from, std::string_view path);
   std::shared_ptr<Key> Create(platform::HKey root, const std::string& path);
   // Detaches a key (and its subtree) from its parent; false for a root.
   bool Detach(const std::shared_ptr<Key>& key);
@@ -123,7 +125,9 @@ class Drive {
   // its folder. Append: created marks an item the call makes (or makes again).
   std::optional<std::string> Read(const std::string& item) const;
   bool Write(const std::string& item, const std::string& bytes);  // creates or truncates
-  bool Append(const std::string& item, std::string_view text, bool created);
+  // The ending follows the text in the same write (a line and its line break).
+  bool Append(const std::string& item, std::string_view text, bool created,
+              std::string_view ending = {});
   bool Remove(const std::string& item);  // a file or an empty folder
   bool MakeFolder(const std::string& item);
   std::optional<std::uint64_t> Size(const std::string& item) const;

@@ -270,7 +270,7 @@ class Program final : public platform::Registry,
   // From Windows 2000 on, HKEY_CLASSES_ROOT merges the user's classes over the machine's:
   // the path below it of a root or handle that sees that view, nullopt for any other.
   std::optional<std::string> ClassesOf(platform::HKey key) const;
-  std::shared_ptr<Key> ClassesLookup(const std::string& path);
+  std::shared_ptr<Key> ClassesLookup(std::string_view path);
   // The subkeys a handle lists: the key's own, or those of the merged view, gathered in `merged`.
   const std::vector<std::shared_ptr<Key>>& Subkeys(platform::HKey key,
                                                    const std::shared_ptr<Key>& k,

@@ -118,20 +118,22 @@ std::optional<std::string> Program::ClassesOf(HKey key) const {
 }
 
 // The user's key wins where both have one.
-std::shared_ptr<Key> Program::ClassesLookup(const std::string& path) {
-  if (auto user = m_.reg.Lookup(platform::HKEY_CURRENT_USER, JoinPath(kUserClasses, path))) {
-    return user;
+std::shared_ptr<Key> Program::ClassesLookup(std::string_view path) {
+  if (const auto user = m_.reg.Lookup(platform::HKEY_CURRENT_USER, kUserClasses)) {
+    if (auto found = m_.reg.LookupFrom(user, path)) return found;
   }
-  return m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, JoinPath(kMachineClasses, path));
+  const auto machine = m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, kMachineClasses);
+  return machine ? m_.reg.LookupFrom(machine, path) : nullptr;
 }
 
 const std::vector<std::shared_ptr<Key>>& Program::Subkeys(
     HKey key, const std::shared_ptr<Key>& k, std::vector<std::shared_ptr<Key>>& merged) {
   const auto classes = ClassesOf(key);
   if (!classes) return k->subkeys;
-  const auto user = m_.reg.Lookup(platform::HKEY_CURRENT_USER, JoinPath(kUserClasses, *classes));
-  const auto machine =
-      m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, JoinPath(kMachineClasses, *classes));
+  const auto userRoot = m_.reg.Lookup(platform::HKEY_CURRENT_USER, kUserClasses);
+  const auto machineRoot = m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, kMachineClasses);
+  const auto user = userRoot ? m_.reg.LookupFrom(userRoot, *classes) : nullptr;
+  const auto machine = machineRoot ? m_.reg.LookupFrom(machineRoot, *classes) : nullptr;
   merged.clear();
   if (user) merged = user->subkeys;
   if (machine) {
@@ -139,8 +141,9 @@ const std::vector<std::shared_ptr<Key>>& Program::Subkeys(
       if (!user || !user->Find(s->name)) merged.push_back(s);
     }
   }
-  std::stable_sort(merged.begin(), merged.end(),
-                   [](const auto& a, const auto& b) { return Fold(a->name) < Fold(b->name); });
+  std::stable_sort(merged.begin(), merged.end(), [](const auto& a, const auto& b) {
+    return CompareFolded(a->name, b->name) < 0;
+  });
   return merged;
 }
 
@@ -292,8 +295,11 @@ Status Program::RegQueryValueExA(HKey key, const std::string& valueName, std::ui
   const std::string& name = UpToNul(valueName, nameCut);
   const NamedValue* v = k->FindValue(name);
   if (v == nullptr) return platform::ERROR_FILE_NOT_FOUND;
-  std::string bytes = v->value.data;
-  if (m_.Hidden(*k, name)) std::fill(bytes.begin(), bytes.end(), m_.hijacker->blank);
+  // A loaded hijacker shows its value as blanks; any other is read where it is stored.
+  std::string blanks;
+  const bool hidden = m_.Hidden(*k, name);
+  if (hidden) blanks.assign(v->value.data.size(), m_.hijacker->blank);
+  const std::string& bytes = hidden ? blanks : v->value.data;
   const auto size = static_cast<std::uint32_t>(bytes.size());
   if (type != nullptr) *type = v->value.type;
   if (data == nullptr) {
@@ -401,8 +407,10 @@ Status Program::RegEnumValueA(HKey key, std::uint32_t index, char* valueName,
   const NamedValue& v = k->values[index];
   if (*cchValueName <= v.name.size()) return platform::ERROR_MORE_DATA;
   // Enumeration reads the value as a query does, so a loaded hijacker hides it here too.
-  std::string bytes = v.value.data;
-  if (m_.Hidden(*k, v.name)) std::fill(bytes.begin(), bytes.end(), m_.hijacker->blank);
+  std::string blanks;
+  const bool hidden = m_.Hidden(*k, v.name);
+  if (hidden) blanks.assign(v.value.data.size(), m_.hijacker->blank);
+  const std::string& bytes = hidden ? blanks : v.value.data;
   const auto size = static_cast<std::uint32_t>(bytes.size());
   if (data != nullptr && *cbData < size) {
     *cbData = size;

@@ -61,8 +61,6 @@ std::vector<std::string> SplitPath(std::string_view path) {
   return parts;
 }
 
-namespace {
-// Orders names as the subkey lists keep them, without building folded copies.
 int CompareFolded(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
@@ -73,6 +71,7 @@ int CompareFolded(std::string_view a, std::string_view b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+namespace {
 // Where `child` is or belongs. Exports list siblings in order, so the last place is tried first.
 std::vector<std::shared_ptr<Key>>::const_iterator Place(
     const std::vector<std::shared_ptr<Key>>& subkeys, std::string_view child) {
@@ -198,7 +197,7 @@ std::shared_ptr<Key> RegistryStore::Root(platform::HKey root) {
 }
 
 std::shared_ptr<Key> RegistryStore::LookupFrom(const std::shared_ptr<Key>& from,
-                                               const std::string& path) {
+                                               std::string_view path) {
   std::shared_ptr<Key> k = from;
   std::size_t pos = 0;
   for (std::string_view part = NextPart(path, &pos); !part.empty() && k;
@@ -208,7 +207,7 @@ std::shared_ptr<Key> RegistryStore::LookupFrom(const std::shared_ptr<Key>& from,
   return k;
 }
 
-std::shared_ptr<Key> RegistryStore::Lookup(platform::HKey root, const std::string& path) {
+std::shared_ptr<Key> RegistryStore::Lookup(platform::HKey root, std::string_view path) {
   auto r = Root(root);
   return r ? LookupFrom(r, path) : nullptr;
 }
