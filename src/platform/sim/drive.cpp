@@ -149,6 +149,20 @@ std::string Drive::ShortNameKnown(const std::string& folder, const std::string& 
   return out;
 }
 
+std::string Resolved::Canonical() const {
+  std::string out = "C:";
+  const std::string_view names = std::string_view(host).substr(std::min(namesAt, host.size()));
+  for (std::size_t start = 0; start < names.size();) {
+    const std::size_t end = std::min(names.find('/', start), names.size());
+    if (end > start) {
+      out += '\\';
+      AppendFolded(out, names.substr(start, end - start));
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
 Resolved Drive::Resolve(const std::string& winPath) const {
   StartCall();
   return ResolveKnown(winPath);
@@ -217,8 +231,7 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
   // Room for the names as given (long names standing for short ones may need more).
   r.host.reserve(rootText_.size() + path.size());
   r.host = rootText_;
-  r.canonical.reserve(path.size());
-  r.canonical = "C:";
+  r.namesAt = r.host.size();
   r.isFolder = true;
   for (std::size_t i = 0; i < kept; ++i) {
     const bool last = i + 1 == kept;
@@ -235,8 +248,6 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
     const std::string_view name = match ? std::string_view(match->name) : parts[i];
     if (!r.host.empty()) r.host += '/';
     r.host += name;
-    r.canonical += '\\';
-    AppendFolded(r.canonical, name);
     const bool isDir = match && match->folder;
     if (!match) {
       r.error = last ? PathError::FileMissing : PathError::PathMissing;
@@ -398,7 +409,7 @@ std::vector<std::string> Drive::Files() const {
 }
 
 std::uint32_t Drive::Attributes(const Resolved& r) const {
-  auto it = attributes_.find(r.canonical);
+  auto it = attributes_.find(r.host);
   std::uint32_t bits = it != attributes_.end() ? it->second
                        : r.isFolder            ? 0
                                                : platform::FILE_ATTRIBUTE_ARCHIVE;
@@ -408,13 +419,15 @@ std::uint32_t Drive::Attributes(const Resolved& r) const {
 
 void Drive::SetAttributes(const Resolved& r, std::uint32_t attributes) {
   // Read-only, hidden, system, archive, temporary, not indexed: what SetFileAttributes may set.
-  attributes_[r.canonical] = attributes & 0x2127u;
+  attributes_[r.host] = attributes & 0x2127u;
 }
 
 void Drive::Forget(const Resolved& r) {
-  attributes_.erase(r.canonical);
-  undeletable.erase(r.canonical);
-  busy.erase(r.canonical);
+  attributes_.erase(r.host);
+  if (undeletable.empty() && busy.empty()) return;
+  const std::string canonical = r.Canonical();
+  undeletable.erase(canonical);
+  busy.erase(canonical);
 }
 
 }  // namespace dravlin::sim::detail

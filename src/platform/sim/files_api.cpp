@@ -41,11 +41,10 @@ bool Program::DeleteFileA(const std::string& path) {
   if (m_.drive.Attributes(r) & platform::FILE_ATTRIBUTE_READONLY)
     return Fail(platform::ERROR_ACCESS_DENIED);
   // NT refuses to delete the image of a loaded DLL as it refuses any mapped file.
-  if (m_.drive.busy.count(r.canonical) && m_.IsNt()) return Fail(platform::ERROR_ACCESS_DENIED);
-  if (m_.drive.undeletable.count(r.canonical) || m_.drive.busy.count(r.canonical))
-    return Fail(platform::ERROR_SHARING_VIOLATION);
+  if (m_.drive.Busy(r) && m_.IsNt()) return Fail(platform::ERROR_ACCESS_DENIED);
+  if (m_.drive.Undeletable(r) || m_.drive.Busy(r)) return Fail(platform::ERROR_SHARING_VIOLATION);
   for (const auto& [n, f] : m_.files) {
-    if (f.canonical == r.canonical) return Fail(platform::ERROR_SHARING_VIOLATION);
+    if (f.host == r.host) return Fail(platform::ERROR_SHARING_VIOLATION);
   }
   if (!m_.drive.Remove(r.host)) return Fail(platform::ERROR_ACCESS_DENIED);
   m_.drive.Forget(r);
@@ -154,16 +153,15 @@ RtError Program::OpenForAppend(int fileNumber, const std::string& path) {
   if (r.error == PathError::None) {
     if (r.isFolder || (m_.drive.Attributes(r) & platform::FILE_ATTRIBUTE_READONLY))
       return platform::RT_PATH_FILE_ACCESS_ERROR;
-    if (m_.drive.undeletable.count(r.canonical) || m_.drive.busy.count(r.canonical))
-      return platform::RT_PERMISSION_DENIED;
+    if (m_.drive.Undeletable(r) || m_.drive.Busy(r)) return platform::RT_PERMISSION_DENIED;
     for (const auto& [n, f] : m_.files) {
-      if (f.canonical == r.canonical) return platform::RT_FILE_ALREADY_OPEN;
+      if (f.host == r.host) return platform::RT_FILE_ALREADY_OPEN;
     }
   }
   if (!m_.drive.Append(r.host, {}, r.error == PathError::FileMissing))
     return platform::RT_PATH_FILE_ACCESS_ERROR;
   if (r.error == PathError::FileMissing) m_.drive.Forget(r);
-  m_.files[fileNumber] = {std::move(r.host), std::move(r.canonical), true, 0};
+  m_.files[fileNumber] = {std::move(r.host), true, 0};
   return platform::RT_OK;
 }
 
@@ -176,7 +174,7 @@ RtError Program::OpenForBinaryRead(int fileNumber, const std::string& path) {
   Resolved r = m_.drive.Resolve(path);
   if (r.error != PathError::None) return FileError(r);
   if (r.isFolder) return platform::RT_PATH_FILE_ACCESS_ERROR;
-  m_.files[fileNumber] = {std::move(r.host), std::move(r.canonical), false, 0};
+  m_.files[fileNumber] = {std::move(r.host), false, 0};
   return platform::RT_OK;
 }
 
@@ -247,15 +245,14 @@ RtError Program::Kill(const std::string& path) {
   if (r.error != PathError::None) return FileError(r);
   if (r.isFolder) return platform::RT_FILE_NOT_FOUND;
   for (const auto& [n, f] : m_.files) {
-    if (f.canonical == r.canonical) return platform::RT_FILE_ALREADY_OPEN;
+    if (f.host == r.host) return platform::RT_FILE_ALREADY_OPEN;
   }
   // The runtime's numbers for what DeleteFileA answers: access denied (a read-only file, a
   // loaded DLL on NT) is 75, a file in use elsewhere 70.
-  const bool loadedOnNt = m_.drive.busy.count(r.canonical) && m_.IsNt();
+  const bool loadedOnNt = m_.drive.Busy(r) && m_.IsNt();
   if ((m_.drive.Attributes(r) & platform::FILE_ATTRIBUTE_READONLY) || loadedOnNt)
     return platform::RT_PATH_FILE_ACCESS_ERROR;
-  if (m_.drive.undeletable.count(r.canonical) || m_.drive.busy.count(r.canonical))
-    return platform::RT_PERMISSION_DENIED;
+  if (m_.drive.Undeletable(r) || m_.drive.Busy(r)) return platform::RT_PERMISSION_DENIED;
   if (!m_.drive.Remove(r.host)) return platform::RT_PATH_FILE_ACCESS_ERROR;
   m_.drive.Forget(r);
   return platform::RT_OK;

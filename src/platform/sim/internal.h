@@ -93,8 +93,10 @@ enum class PathError { None, NotOnDrive, BadName, PathMissing, FileMissing };
 
 struct Resolved {
   PathError error = PathError::None;
-  std::string host;       // of the item (valid also when only the last part is missing)
-  std::string canonical;  // "C:\DIR\FILE" folded, the key of the attribute tables
+  std::string host;         // of the item (valid also when only the last part is missing)
+  std::size_t namesAt = 0;  // where the names below the drive's root begin in host
+  // "C:\DIR\FILE" folded: the same for every spelling of the item, present or not.
+  std::string Canonical() const;
   bool isFolder = false;
 };
 
@@ -136,9 +138,13 @@ class Drive {
 
   std::uint32_t Attributes(const Resolved& r) const;
   void SetAttributes(const Resolved& r, std::uint32_t attributes);
-  void Forget(const Resolved& r);      // a deleted item keeps no attributes or locks
-  std::set<std::string> undeletable;   // canonical paths
-  std::set<std::string> busy;          // canonical paths in use for this boot (loaded DLLs)
+  void Forget(const Resolved& r);     // a deleted item keeps no attributes or locks
+  std::set<std::string> undeletable;  // canonical paths
+  std::set<std::string> busy;         // canonical paths in use for this boot (loaded DLLs)
+  bool Undeletable(const Resolved& r) const {
+    return !undeletable.empty() && undeletable.count(r.Canonical()) != 0;
+  }
+  bool Busy(const Resolved& r) const { return !busy.empty() && busy.count(r.Canonical()) != 0; }
   std::string currentFolder = "C:\\";  // what relative paths start from
 
  private:
@@ -159,7 +165,9 @@ class Drive {
   bool MemoryAdd(const std::string& item, bool folder);
 
   std::filesystem::path root_;
-  std::map<std::string, std::uint32_t> attributes_;  // canonical path -> stored bits
+  // Host path -> stored bits: only items that exist have attributes, and the host path of an
+  // existing item is one spelling, its names as stored.
+  std::map<std::string, std::uint32_t> attributes_;
   bool inMemory_ = false;
   std::string rootText_;
   mutable std::map<std::string, std::vector<Entry>, std::less<>> listings_;

@@ -217,7 +217,7 @@ std::vector<std::string> Machine::Impl::Boot() {
       hijackValueName = own->name;
     }
   }
-  if (hijackLoaded) drive.busy.insert(drive.Resolve(hijacker->dllPath).canonical);
+  if (hijackLoaded) drive.busy.insert(drive.Resolve(hijacker->dllPath).Canonical());
 
   // RunOnce: the machine's entries, then the user's; each is removed as it runs.
   for (platform::HKey root : {hklm, platform::HKEY_CURRENT_USER}) {
@@ -331,7 +331,7 @@ bool Machine::NamesProgram(const std::string& commandLine) const {
   const auto a = impl_->drive.Resolve(first);
   const auto b = impl_->drive.Resolve(impl_->exePath);
   return a.error == detail::PathError::None && b.error == detail::PathError::None &&
-         a.canonical == b.canonical;
+         a.host == b.host;
 }
 
 void Machine::FailCall(const std::string& operation, std::uint64_t n, std::uint32_t status) {

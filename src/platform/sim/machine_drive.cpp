@@ -77,18 +77,18 @@ bool Machine::SetFileAttributes(const std::string& winPath, std::uint32_t attrib
   return true;
 }
 void Machine::MarkLoaded(const std::string& winPath) {
-  impl_->drive.busy.insert(impl_->drive.Resolve(winPath).canonical);
+  impl_->drive.busy.insert(impl_->drive.Resolve(winPath).Canonical());
 }
 void Machine::SetUndeletable(const std::string& winPath, bool undeletable) {
   const auto r = impl_->drive.Resolve(winPath);
   if (undeletable)
-    impl_->drive.undeletable.insert(r.canonical);
+    impl_->drive.undeletable.insert(r.Canonical());
   else
-    impl_->drive.undeletable.erase(r.canonical);
+    impl_->drive.undeletable.erase(r.Canonical());
 }
 bool Machine::IsUndeletable(const std::string& winPath) const {
   const auto r = impl_->drive.Resolve(winPath);
-  return impl_->drive.undeletable.count(r.canonical) > 0;
+  return impl_->drive.undeletable.count(r.Canonical()) > 0;
 }
 std::vector<std::string> Machine::ListFiles() const {
   std::vector<std::string> out;

@@ -62,7 +62,6 @@ struct MachineState {
   platform::Status lastError = 0;
   struct OpenFile {
     std::string host;
-    std::string canonical;
     bool append = false;
     std::uint64_t position = 0;
   };
