@@ -85,13 +85,13 @@ std::string Trim(const std::string& text) {
 namespace {
 
 // First occurrence of the pattern [p, p + m) in the text [t, t + n) at or after `from`,
-// comparing letters as LowerChar gives them when fold is set (Knuth-Morris-Pratt: linear in both
+// comparing letters as LowerChar gives them when Fold is set (Knuth-Morris-Pratt: linear in both
 // lengths, so hostile texts of megabytes cannot make a search take quadratic time). Iterators, so
 // that a search from the end walks both texts backwards without copying them.
-template <typename It>
-std::size_t Search(It t, std::size_t n, It p, std::size_t m, std::size_t from, bool fold) {
+template <bool Fold, typename It>
+std::size_t Search(It t, std::size_t n, It p, std::size_t m, std::size_t from) {
   if (m == 0) return from <= n ? from : std::string::npos;
-  const auto at = [fold](It s, std::size_t i) { return fold ? LowerChar(s[i]) : s[i]; };
+  const auto at = [](It s, std::size_t i) { return Fold ? LowerChar(s[i]) : s[i]; };
   // The table of a short pattern, as the program's own patterns are, needs no allocation.
   std::array<std::size_t, 64> small{};
   std::vector<std::size_t> large;
@@ -102,12 +102,23 @@ std::size_t Search(It t, std::size_t n, It p, std::size_t m, std::size_t from, b
     if (at(p, i) == at(p, k)) ++k;
     border[i] = k;
   }
+  const char first = at(p, 0);
   for (std::size_t i = from, k = 0; i < n; ++i) {
+    // With nothing matched, only a character that can begin a match needs the table.
+    if (k == 0) {
+      while (i < n && at(t, i) != first) ++i;
+      if (i == n) break;
+    }
     while (k > 0 && at(t, i) != at(p, k)) k = border[k - 1];
     if (at(t, i) == at(p, k)) ++k;
     if (k == m) return i + 1 - m;
   }
   return std::string::npos;
+}
+
+template <typename It>
+std::size_t Search(It t, std::size_t n, It p, std::size_t m, std::size_t from, bool fold) {
+  return fold ? Search<true>(t, n, p, m, from) : Search<false>(t, n, p, m, from);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The registry tree: keys with case-insensitive, case-preserving names and raw values.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -8,12 +9,22 @@
 namespace dravlin::sim::detail {
 
 namespace {
-char FoldChar(char c) {
-  const auto u = static_cast<unsigned char>(c);
+constexpr char FoldOf(unsigned char u) {
   if (u >= 'a' && u <= 'z') return static_cast<char>(u - 32);
   // Latin-1 small letters (except the division sign) and their capitals differ by 0x20.
   if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 32);
-  return c;
+  return static_cast<char>(u);
+}
+
+// Looked up: every name of every path of every call is compared through here.
+constexpr std::array<char, 256> kFold = [] {
+  std::array<char, 256> table{};
+  for (unsigned u = 0; u < 256; ++u) table[u] = FoldOf(static_cast<unsigned char>(u));
+  return table;
+}();
+
+char FoldChar(char c) {
+  return kFold[static_cast<unsigned char>(c)];
 }
 }  // namespace
 
@@ -64,6 +75,7 @@ std::vector<std::string> SplitPath(std::string_view path) {
 int CompareFolded(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
     const auto x = static_cast<unsigned char>(FoldChar(a[i]));
     const auto y = static_cast<unsigned char>(FoldChar(b[i]));
     if (x != y) return x < y ? -1 : 1;
@@ -198,13 +210,17 @@ std::shared_ptr<Key> RegistryStore::Root(platform::HKey root) {
 
 std::shared_ptr<Key> RegistryStore::LookupFrom(const std::shared_ptr<Key>& from,
                                                std::string_view path) {
-  std::shared_ptr<Key> k = from;
+  // Down the tree by the places in the lists, so that only the key found is shared.
+  const std::shared_ptr<Key>* k = &from;
   std::size_t pos = 0;
-  for (std::string_view part = NextPart(path, &pos); !part.empty() && k;
+  for (std::string_view part = NextPart(path, &pos); !part.empty() && *k;
        part = NextPart(path, &pos)) {
-    k = k->Find(part);
+    const auto& subkeys = (*k)->subkeys;
+    const auto it = Place(subkeys, part);
+    if (it == subkeys.end() || CompareFolded((*it)->name, part) != 0) return nullptr;
+    k = &*it;
   }
-  return k;
+  return *k;
 }
 
 std::shared_ptr<Key> RegistryStore::Lookup(platform::HKey root, std::string_view path) {
