@@ -21,7 +21,6 @@ namespace dravlin {
 struct IePageEntry {
   std::string SubKey;
   std::string ValueName;
-  std::string KeyPath;  // the Internet Explorer key followed by SubKey, read at every repair
 };
 
 class frmGetAll {

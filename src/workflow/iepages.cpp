@@ -54,11 +54,13 @@ std::int64_t frmGetAll::FindText(const std::string& text, const std::string& pat
 
 void frmGetAll::RepairIePages(bool deleteBad) {
   if (deleteBad) Log(" Bad IE-pages found:");
+  // One buffer for the 26 key paths: built in place, it is allocated once per repair.
+  std::string keyPath;
   for (std::size_t k = 1; k <= 2; ++k) {
     const std::size_t base = (k - 1) * 13;
     for (std::size_t r = 1; r <= 13; ++r) {
       const IePageEntry& row = IePages_[r];
-      const std::string& keyPath = row.KeyPath;
+      keyPath.assign(names::kIeKey).append(row.SubKey);
       const std::string value =
           UrlDecode(reg_.ReadRegValue(IeRoots_[k], keyPath, row.ValueName).AsText());
       if (!deleteBad) {

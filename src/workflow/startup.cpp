@@ -27,22 +27,19 @@ void frmGetAll::FillTables() {
   IeRoots_ = {};
   IePageValues_ = {};
   const std::string quotes = "\"\"";
-  const auto row = [](const char* subKey, const std::string& valueName) {
-    return IePageEntry{subKey, valueName, std::string(names::kIeKey) + subKey};
-  };
-  IePages_[1] = row("\\Main", "Search Bar");
-  IePages_[2] = row("\\Main", "Search Page");
-  IePages_[3] = row("\\Main", "SearchAssistant");
-  IePages_[4] = row("\\Main", "Start Page");
-  IePages_[5] = row("\\Main", "Default_Page_URL");
-  IePages_[6] = row("\\Main", "Default_Search_URL");
-  IePages_[7] = row("\\Main", "HomeOldQZ");
-  IePages_[8] = row("", "SearchURL");
-  IePages_[9] = row("\\Search", "SearchAssistant");
-  IePages_[10] = row("\\Search", "CustomizeSearch");
-  IePages_[11] = row("\\SearchURL", quotes);
-  IePages_[12] = row("", "SearchAssistant");
-  IePages_[13] = row("", "CustomizeSearch");
+  IePages_[1] = {"\\Main", "Search Bar"};
+  IePages_[2] = {"\\Main", "Search Page"};
+  IePages_[3] = {"\\Main", "SearchAssistant"};
+  IePages_[4] = {"\\Main", "Start Page"};
+  IePages_[5] = {"\\Main", "Default_Page_URL"};
+  IePages_[6] = {"\\Main", "Default_Search_URL"};
+  IePages_[7] = {"\\Main", "HomeOldQZ"};
+  IePages_[8] = {"", "SearchURL"};
+  IePages_[9] = {"\\Search", "SearchAssistant"};
+  IePages_[10] = {"\\Search", "CustomizeSearch"};
+  IePages_[11] = {"\\SearchURL", quotes};
+  IePages_[12] = {"", "SearchAssistant"};
+  IePages_[13] = {"", "CustomizeSearch"};
   IeRoots_[1] = HKEY_CURRENT_USER;
   IeRoots_[2] = HKEY_LOCAL_MACHINE;
 }

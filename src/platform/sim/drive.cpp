@@ -102,9 +102,9 @@ std::string Drive::Join(const std::string& folder, std::string_view name) {
   return out;
 }
 
-std::string Drive::Parent(const std::string& item) {
+std::string_view Drive::Parent(std::string_view item) {
   const auto slash = item.rfind('/');
-  return slash == std::string::npos ? std::string() : item.substr(0, slash);
+  return slash == std::string_view::npos ? std::string_view() : item.substr(0, slash);
 }
 
 Drive::Drive() : inMemory_(true) {
@@ -287,7 +287,7 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   return out;
 }
 
-std::vector<Drive::Entry>* Drive::MemoryFolder(const std::string& folder) {
+std::vector<Drive::Entry>* Drive::MemoryFolder(std::string_view folder) {
   const auto found = memoryFolders_.find(folder);
   return found != memoryFolders_.end() ? &found->second : nullptr;
 }
@@ -339,6 +339,8 @@ bool Drive::Append(const std::string& item, std::string_view text, bool created,
     if (memoryFolders_.count(item) || !MemoryAdd(item, false)) return false;
     found = memoryFiles_.emplace(item, std::string()).first;
   }
+  // Logs grow a line at a time: room for a few lines rather than growth by doubling.
+  if (found->second.empty()) found->second.reserve(std::max<std::size_t>(512, text.size() + 2));
   found->second.append(text).append(ending);
   return true;
 }

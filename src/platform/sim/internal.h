@@ -119,7 +119,7 @@ class Drive {
   // calls (a test or the user arranges it).
   // Every creation or removal of an item on the host drops what was read of its folder.
   void Changed(const std::string& item) const {
-    listings_.erase(Parent(item));
+    listings_.erase(std::string(Parent(item)));
     listings_.erase(item);
   }
 
@@ -154,14 +154,14 @@ class Drive {
   };
   // Host paths are kept as text, parts joined by '/': every call resolves one or two.
   static std::string Join(const std::string& folder, std::string_view name);
-  static std::string Parent(const std::string& item);
+  static std::string_view Parent(std::string_view item);
   const std::vector<Entry>& Listing(const std::string& folder) const;
   void StartCall() const { listings_.clear(); }
   Resolved ResolveKnown(const std::string& winPath) const;
   std::string ShortNameKnown(const std::string& folder, const std::string& longName) const;
 
   // In memory: folders by host path with their entries, files by host path with their bytes.
-  std::vector<Entry>* MemoryFolder(const std::string& folder);
+  std::vector<Entry>* MemoryFolder(std::string_view folder);
   bool MemoryAdd(const std::string& item, bool folder);
 
   std::filesystem::path root_;
