@@ -7,6 +7,8 @@
 #   scripts/fuzz.sh --campaign [minutes-per-target] [target...]
 #
 # Seconds default to $FUZZ_SECONDS or 60. Targets: regfile hive census keyfile pages.
+# Each target runs as $FUZZ_WORKERS processes at once (default: one per processor) that share
+# its corpus; the executions printed are theirs together.
 # A campaign (minutes default to 2) keeps its corpus in build/fuzz/campaign/<target>/ from one
 # campaign to the next and writes its summary to build/fuzz/campaign/summary.txt.
 # Findings (the input that broke a property or tripped a sanitizer) are kept in
@@ -45,6 +47,7 @@ cmake --build "$build" -j"$(nproc)"
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+workers="${FUZZ_WORKERS:-$(nproc)}"
 failed=()
 summary=()
 for t in "${targets[@]}"; do
@@ -52,17 +55,30 @@ for t in "${targets[@]}"; do
   artifacts="$build/artifacts/$t"
   mkdir -p "$corpus" "$artifacts"
   cp -n tests/fuzz-corpus/"$t"/* "$corpus"/ 2>/dev/null || true
-  log="$build/$t.log"
-  echo "== fuzz_$t: ${seconds}s"
+  echo "== fuzz_$t: ${seconds}s, $workers worker(s)"
+  # The workers pick up each other's new inputs from the shared corpus as they go.
+  pids=()
+  for ((w = 1; w <= workers; w++)); do
+    "$build/fuzz_$t" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+      -artifact_prefix="$artifacts/" "$corpus" >"$build/$t.$w.log" 2>&1 &
+    pids+=($!)
+  done
+  runs=0
   status=0
-  "$build/fuzz_$t" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
-    -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 || status=$?
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-  summary+=("fuzz_$t: ${runs:-?} executions in ${seconds}s (${rate:-?}/s), exit $status")
+  for ((w = 1; w <= workers; w++)); do
+    worker=0
+    wait "${pids[w - 1]}" || worker=$?
+    log="$build/$t.$w.log"
+    n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    runs=$((runs + ${n:-0}))
+    if ((worker != 0)); then
+      status=$worker
+      grep -aE "FINDING|ERROR|SUMMARY|Test unit written" "$log" | head -20 || true
+    fi
+  done
+  summary+=("fuzz_$t: $runs executions in ${seconds}s ($((runs / seconds))/s; $workers worker(s), $((runs / seconds / workers))/s each), exit $status")
   if ((status != 0)); then
     failed+=("$t")
-    grep -aE "FINDING|ERROR|SUMMARY|Test unit written" "$log" | head -20 || true
   fi
 done
 
