@@ -49,7 +49,7 @@ struct Slot {
   platform::HKey root;
   const std::string* key;
   const char* name;
-  std::string data;
+  const std::string* data;  // the input's part
 };
 
 const std::string& PagePath(std::size_t row) {
@@ -91,9 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < parts.size() && i < 26; ++i) {
     if (parts[i].empty()) continue;
     Slot slot{i < 13 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, &PagePath(i % 13),
-              kPages[i % 13].name, parts[i]};
-    m.SetValue(slot.root, *slot.key, slot.name, platform::REG_SZ, slot.data);
-    slots.push_back(std::move(slot));
+              kPages[i % 13].name, &parts[i]};
+    m.SetValue(slot.root, *slot.key, slot.name, platform::REG_SZ, *slot.data);
+    slots.push_back(slot);
   }
   std::array<std::string, 2> objectPaths = {kObjectPaths[0], kObjectPaths[1]};
   for (std::size_t i = 0; i < 2; ++i) {
@@ -113,8 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool nameFromAPage = dllName.empty();
   const std::string namedPage = "\\" + dllName + "/qz.html";
   for (const Slot& slot : slots) {
-    const std::string decoded = frmGetAll::UrlDecode(fuzz::ReadForm(platform::REG_SZ, slot.data));
-    fuzz::Check(decoded.size() <= slot.data.size() + 1, "decoding never lengthens a text");
+    const std::string decoded = frmGetAll::UrlDecode(fuzz::ReadForm(platform::REG_SZ, *slot.data));
+    fuzz::Check(decoded.size() <= slot.data->size() + 1, "decoding never lengthens a text");
     const bool bad = frmGetAll::FindText(decoded, "/qz.html", false) > 0;
     fuzz::Check(m.GetValue(slot.root, *slot.key, slot.name).has_value() == !bad,
                 bad ? std::string("a hijacked page was kept: ") + slot.name

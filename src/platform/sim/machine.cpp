@@ -106,6 +106,7 @@ void Machine::Impl::Restore(const MachineState& saved) {
 
 void Machine::Impl::StartProgram() {
   keys.clear();
+  keys.reserve(16);  // a run holds a few keys open at once
   tokens.clear();
   files.clear();
   itemLists.clear();

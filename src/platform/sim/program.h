@@ -267,8 +267,8 @@ class Program final : public platform::Registry,
   platform::HKey NewKeyHandle(std::shared_ptr<Key> key, std::uint32_t access,
                               std::optional<std::string> classes = std::nullopt);
   // From Windows 2000 on, HKEY_CLASSES_ROOT merges the user's classes over the machine's:
-  // the path below it of a root or handle that sees that view, nullopt for any other.
-  std::optional<std::string> ClassesOf(platform::HKey key) const;
+  // the path below it of a root or handle that sees that view, null for any other.
+  const std::string* ClassesOf(platform::HKey key) const;
   std::shared_ptr<Key> ClassesLookup(std::string_view path);
   // The subkeys a handle lists: the key's own, or those of the merged view, gathered in `merged`.
   const std::vector<std::shared_ptr<Key>>& Subkeys(platform::HKey key,

@@ -110,11 +110,12 @@ std::string JoinPath(const std::string& a, const std::string& b) {
 }
 }  // namespace
 
-std::optional<std::string> Program::ClassesOf(HKey key) const {
-  if (!m_.IsNt() || m_.version.major < 5) return std::nullopt;
-  if (key == platform::HKEY_CLASSES_ROOT) return std::string();
+const std::string* Program::ClassesOf(HKey key) const {
+  static const std::string top;
+  if (!m_.IsNt() || m_.version.major < 5) return nullptr;
+  if (key == platform::HKEY_CLASSES_ROOT) return &top;
   const auto it = FindHandle(m_.keys, key);
-  return it == m_.keys.end() ? std::nullopt : it->second.classes;
+  return it == m_.keys.end() || !it->second.classes ? nullptr : &*it->second.classes;
 }
 
 // The user's key wins where both have one.
@@ -128,8 +129,8 @@ std::shared_ptr<Key> Program::ClassesLookup(std::string_view path) {
 
 const std::vector<std::shared_ptr<Key>>& Program::Subkeys(
     HKey key, const std::shared_ptr<Key>& k, std::vector<std::shared_ptr<Key>>& merged) {
-  const auto classes = ClassesOf(key);
-  if (!classes) return k->subkeys;
+  const std::string* classes = ClassesOf(key);
+  if (classes == nullptr) return k->subkeys;
   const auto userRoot = m_.reg.Lookup(platform::HKEY_CURRENT_USER, kUserClasses);
   const auto machineRoot = m_.reg.Lookup(platform::HKEY_LOCAL_MACHINE, kMachineClasses);
   const auto user = userRoot ? m_.reg.LookupFrom(userRoot, *classes) : nullptr;
@@ -174,8 +175,8 @@ Status Program::OpenKey(HKey key, const std::string& subKey, std::uint32_t acces
   std::string subCut;
   const std::string& sub = UpToNul(subKey, subCut);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
-  auto classes = ClassesOf(key);
-  if (classes) classes = JoinPath(*classes, sub);
+  std::optional<std::string> classes;
+  if (const std::string* base = ClassesOf(key)) classes = JoinPath(*base, sub);
   auto target = classes ? ClassesLookup(*classes) : m_.reg.LookupFrom(parent, sub);
   if (!target) return platform::ERROR_FILE_NOT_FOUND;
   // DOS-based Windows has no registry security: every handle may do everything.
@@ -214,9 +215,9 @@ Status Program::RegCreateKeyExA(HKey key, const std::string& subKey, std::uint32
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
   // Through the merged classes view an existing key opens where it is (the user's first);
   // a new one is made below the machine's classes.
-  auto classes = ClassesOf(key);
-  if (classes) {
-    classes = JoinPath(*classes, sub);
+  std::optional<std::string> classes;
+  if (const std::string* base = ClassesOf(key)) {
+    classes = JoinPath(*base, sub);
     if (auto found = ClassesLookup(*classes)) {
       parent = std::move(found);
       sub.clear();
@@ -362,7 +363,7 @@ Status Program::RegDeleteKeyA(HKey key, const std::string& subKey) {
   std::string subCut;
   const std::string& sub = UpToNul(subKey, subCut);
   if (Status st = CheckSubKey(m_.IsNt(), sub)) return st;
-  const auto classes = ClassesOf(key);
+  const std::string* classes = ClassesOf(key);
   auto target = classes ? ClassesLookup(JoinPath(*classes, sub)) : m_.reg.LookupFrom(parent, sub);
   if (!target) return platform::ERROR_FILE_NOT_FOUND;
   if (target->parent == nullptr) return platform::ERROR_ACCESS_DENIED;  // a root
