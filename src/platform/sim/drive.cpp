@@ -270,7 +270,7 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   std::string out = "C:";
   std::string folder = rootText_;
   // The names as stored, in their case: the host path below the root.
-  std::string stored = r.host.substr(std::min(rootText_.size(), r.host.size()));
+  std::string stored = r.host.substr(r.namesAt);
   std::replace(stored.begin(), stored.end(), '/', '\\');
   const auto parts = SplitPath(stored);
   // A part the caller already wrote in 8.3 form is copied as written (its case included).
@@ -340,7 +340,9 @@ bool Drive::Append(const std::string& item, std::string_view text, bool created,
     found = memoryFiles_.emplace(item, std::string()).first;
   }
   // Logs grow a line at a time: room for a few lines rather than growth by doubling.
-  if (found->second.empty()) found->second.reserve(std::max<std::size_t>(512, text.size() + 2));
+  if (found->second.empty()) {
+    found->second.reserve(std::max<std::size_t>(512, text.size() + ending.size()));
+  }
   found->second.append(text).append(ending);
   return true;
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <array>
-#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -74,7 +73,9 @@ struct MachineState {
 
   // records
   std::vector<MessageBoxRecord> boxes;
-  std::deque<int> answers;
+  // Scripted answers, taken from the front (a list: a deque allocates even when empty, and every
+  // snapshot copies the state).
+  std::vector<int> answers;
   std::vector<std::uint32_t> exits;
   bool exitFails = false;
   // The names are literals: a pointer per call, made into strings only when asked for.

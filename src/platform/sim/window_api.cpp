@@ -21,7 +21,7 @@ int Program::MessageBox(const std::string& text, std::uint32_t style,
   m_.boxes.push_back({text, style, title.value_or(platform::kApplicationTitle)});
   if (m_.answers.empty()) return platform::IDOK;
   const int answer = m_.answers.front();
-  m_.answers.pop_front();
+  m_.answers.erase(m_.answers.begin());
   return answer;
 }
 
