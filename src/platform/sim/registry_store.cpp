@@ -26,6 +26,21 @@ constexpr std::array<char, 256> kFold = [] {
 char FoldChar(char c) {
   return kFold[static_cast<unsigned char>(c)];
 }
+
+// How many leading bytes two texts share; word by word, as paths share long beginnings.
+std::size_t CommonPrefix(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
 }  // namespace
 
 std::string Fold(std::string_view s) {
@@ -42,7 +57,7 @@ void AppendFolded(std::string& out, std::string_view s) {
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
+  for (std::size_t i = CommonPrefix(a, b); i < a.size(); ++i) {
     if (FoldChar(a[i]) != FoldChar(b[i])) return false;
   }
   return true;
@@ -74,7 +89,8 @@ std::vector<std::string> SplitPath(std::string_view path) {
 
 int CompareFolded(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
+  // Names met on the way down a path usually agree byte for byte: equal words are skipped.
+  for (std::size_t i = CommonPrefix(a, b); i < n; ++i) {
     if (a[i] == b[i]) continue;
     const auto x = static_cast<unsigned char>(FoldChar(a[i]));
     const auto y = static_cast<unsigned char>(FoldChar(b[i]));
@@ -92,21 +108,6 @@ std::vector<std::shared_ptr<Key>>::const_iterator Place(
                           [](const std::shared_ptr<Key>& k, std::string_view c) {
                             return CompareFolded(k->name, c) < 0;
                           });
-}
-
-// How many leading bytes two texts share; word by word, as paths share long beginnings.
-std::size_t CommonPrefix(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t x = 0;
-    std::uint64_t y = 0;
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y) break;
-  }
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
 }
 
 // The next non-empty component of a "A\B" path, from *pos on; empty at the end.
