@@ -149,7 +149,7 @@ class Parser {
     }
     if (inner.size() > 0 && inner.back() == '\\')
       Fail(LineNo(), "expected a key name between backslashes");
-    const std::string rootName = RootName(root);
+    const std::string rootName(RootName(root));
     if (inner.substr(0, inner.find('\\')) == rootName) {
       key.path.assign(inner);  // spelled as regedit spells it
     } else {

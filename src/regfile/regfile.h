@@ -91,7 +91,7 @@ struct RegFile {
 // Returns false for an unknown root.
 bool SplitRootPath(std::string_view path, platform::HKey* root, std::string* subPath);
 // The long name of a root handle ("HKEY_LOCAL_MACHINE"), empty for others.
-std::string RootName(platform::HKey root);
+std::string_view RootName(platform::HKey root);
 
 // Told now and then how far a long read has come: `done` of `total` units of a stage
 // ("reading": bytes of the file, "loading": keys into the machine).

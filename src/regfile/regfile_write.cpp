@@ -17,14 +17,13 @@ constexpr std::array<char16_t, 32> kHigh = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-std::string QuoteName(std::string_view s) {
-  std::string out = "\"";
+void AppendQuoted(std::string* out, std::string_view s) {
+  out->push_back('"');
   for (const char c : s) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
+    if (c == '\\' || c == '"') out->push_back('\\');
+    out->push_back(c);
   }
-  out.push_back('"');
-  return out;
+  out->push_back('"');
 }
 
 void CheckName(std::string_view name, const char* what) {
@@ -138,7 +137,7 @@ bool SplitRootPath(std::string_view path, platform::HKey* root, std::string* sub
   return false;
 }
 
-std::string RootName(platform::HKey root) {
+std::string_view RootName(platform::HKey root) {
   switch (root) {
     case platform::HKEY_LOCAL_MACHINE:
       return "HKEY_LOCAL_MACHINE";
@@ -154,7 +153,15 @@ std::string RootName(platform::HKey root) {
 }
 
 std::string WriteRegedit4(const RegFile& file) {
-  std::string out = "REGEDIT4\r\n\r\n";
+  // Room for the usual text at once (data in hex takes three characters a byte).
+  std::size_t room = 16;
+  for (const RegKeyEntry& key : file.keys) {
+    room += key.path.size() + 8;
+    for (const RegValueEntry& v : key.values) room += v.name.size() + 3 * v.data.size() + 16;
+  }
+  std::string out;
+  out.reserve(room);
+  out += "REGEDIT4\r\n\r\n";
   for (const RegKeyEntry& key : file.keys) {
     platform::HKey root = 0;
     std::string sub;
@@ -162,24 +169,29 @@ std::string WriteRegedit4(const RegFile& file) {
       throw WriteError("unknown root key in '" + key.path + "'");
     }
     CheckName(key.path, "a key path");
-    const std::string path = sub.empty() ? RootName(root) : RootName(root) + "\\" + sub;
+    if (key.remove && !key.values.empty()) {
+      throw WriteError("values below the key deletion of '" + key.path + "'");
+    }
+    out.append(key.remove ? "[-" : "[").append(RootName(root));
+    if (!sub.empty()) out.append("\\").append(sub);
     if (key.remove) {
-      if (!key.values.empty()) {
-        throw WriteError("values below the key deletion of '" + key.path + "'");
-      }
-      out += "[-" + path + "]\r\n\r\n";
+      out += "]\r\n\r\n";
       continue;
     }
-    out += "[" + path + "]\r\n";
+    out += "]\r\n";
     for (const RegValueEntry& v : key.values) {
       CheckName(v.name, "a value name");
       const std::size_t lineStart = out.size();
-      out += v.name.empty() ? std::string("@") : QuoteName(v.name);
+      if (v.name.empty()) {
+        out += '@';
+      } else {
+        AppendQuoted(&out, v.name);
+      }
       out += '=';
       if (v.remove) {
         out += '-';
       } else if (v.type == platform::REG_SZ && IsPlainString(v.data)) {
-        out += QuoteName(std::string_view(v.data).substr(0, v.data.size() - 1));
+        AppendQuoted(&out, std::string_view(v.data).substr(0, v.data.size() - 1));
       } else if (v.type == platform::REG_DWORD && v.data.size() == 4) {
         std::uint32_t d = 0;
         for (int i = 3; i >= 0; --i) d = (d << 8) | static_cast<unsigned char>(v.data[i]);

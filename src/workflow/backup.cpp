@@ -90,7 +90,9 @@ std::string ShortRoot(HKey root) {
 }
 
 std::string RegPath(HKey root, const std::string& path) {
-  return path.empty() ? regfile::RootName(root) : regfile::RootName(root) + "\\" + path;
+  std::string out(regfile::RootName(root));
+  if (!path.empty()) out.append("\\").append(path);
+  return out;
 }
 
 // Every value of an open key, with the bytes as stored.

@@ -199,7 +199,7 @@ template <class Visit>
 void VisitRegistry(const Machine& machine, Visit&& visit) {
   std::string full;
   for (const platform::HKey root : kRootsInOrder) {
-    const std::string name = RootName(root);
+    const std::string name(RootName(root));
     machine.VisitTree(root, "", [&](std::string_view path, const std::vector<NamedValue>& values) {
       full.assign(name);
       if (!path.empty()) full.append("\\").append(path);

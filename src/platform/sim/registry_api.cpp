@@ -136,11 +136,11 @@ const std::vector<std::shared_ptr<Key>>& Program::Subkeys(
   const auto user = userRoot ? m_.reg.LookupFrom(userRoot, *classes) : nullptr;
   const auto machine = machineRoot ? m_.reg.LookupFrom(machineRoot, *classes) : nullptr;
   merged.clear();
-  if (user) merged = user->subkeys;
-  if (machine) {
-    for (const auto& s : machine->subkeys) {
-      if (!user || !user->Find(s->name)) merged.push_back(s);
-    }
+  // Each side's list is in order already: only two of them need merging.
+  if (!user || !machine) return user ? user->subkeys : machine ? machine->subkeys : merged;
+  merged = user->subkeys;
+  for (const auto& s : machine->subkeys) {
+    if (!user->Find(s->name)) merged.push_back(s);
   }
   std::stable_sort(merged.begin(), merged.end(), [](const auto& a, const auto& b) {
     return CompareFolded(a->name, b->name) < 0;

@@ -461,7 +461,9 @@ std::string WriteMachineJson(const Machine& machine) {
   if (!machine.HeldKeys().empty()) {
     OrderedJson held = OrderedJson::array();
     for (const auto& [root, path] : machine.HeldKeys()) {
-      held.push_back(path.empty() ? RootName(root) : RootName(root) + "\\" + path);
+      std::string name(RootName(root));
+      if (!path.empty()) name.append("\\").append(path);
+      held.push_back(name);
     }
     j["heldKeys"] = held;
   }
