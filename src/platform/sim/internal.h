@@ -42,6 +42,9 @@ struct Key {
   bool isVolatile = false;
 
   std::shared_ptr<Key> Find(std::string_view child) const;
+  // The child's place in the list (null when missing): a lookup that only passes through it
+  // shares nothing.
+  const std::shared_ptr<Key>* Slot(std::string_view child) const;
   std::shared_ptr<Key> Add(std::string_view child);  // inserts in sorted place
   NamedValue* FindValue(std::string_view valueName);
   void MarkDeleted();        // this key and everything below it

@@ -119,10 +119,14 @@ std::string_view NextPart(std::string_view path, std::size_t* pos) {
 }
 }  // namespace
 
-std::shared_ptr<Key> Key::Find(std::string_view child) const {
+const std::shared_ptr<Key>* Key::Slot(std::string_view child) const {
   const auto it = Place(subkeys, child);
-  if (it != subkeys.end() && CompareFolded((*it)->name, child) == 0) return *it;
-  return nullptr;
+  return it != subkeys.end() && CompareFolded((*it)->name, child) == 0 ? &*it : nullptr;
+}
+
+std::shared_ptr<Key> Key::Find(std::string_view child) const {
+  const std::shared_ptr<Key>* slot = Slot(child);
+  return slot != nullptr ? *slot : nullptr;
 }
 
 std::shared_ptr<Key> Key::Add(std::string_view child) {
@@ -216,10 +220,8 @@ std::shared_ptr<Key> RegistryStore::LookupFrom(const std::shared_ptr<Key>& from,
   std::size_t pos = 0;
   for (std::string_view part = NextPart(path, &pos); !part.empty() && *k;
        part = NextPart(path, &pos)) {
-    const auto& subkeys = (*k)->subkeys;
-    const auto it = Place(subkeys, part);
-    if (it == subkeys.end() || CompareFolded((*it)->name, part) != 0) return nullptr;
-    k = &*it;
+    k = (*k)->Slot(part);
+    if (k == nullptr) return nullptr;
   }
   return *k;
 }
