@@ -123,6 +123,8 @@ Status ReadValues(platform::Registry& reg, HKey key, std::vector<regfile::RegVal
   }
 }
 
+}  // namespace
+
 // The key and everything below it, parents before their subkeys. A subkey that cannot be read
 // is passed over, so that the rest is kept all the same; the first failure is returned.
 Status ReadTree(platform::Registry& reg, HKey root, const std::string& path,
@@ -159,8 +161,6 @@ Status ReadTree(platform::Registry& reg, HKey root, const std::string& path,
   }
   return first;
 }
-
-}  // namespace
 
 bool Backup::EnsureFolder() {
   if (folder_.empty()) {

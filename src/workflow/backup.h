@@ -7,10 +7,20 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/services.h"
 
 namespace dravlin {
+
+namespace regfile {
+struct RegKeyEntry;
+}
+
+// The key and everything below it, parents before their subkeys, each path with its long root
+// name. A subkey that cannot be read is passed over; the first failure is returned.
+platform::Status ReadTree(platform::Registry& reg, platform::HKey root, const std::string& path,
+                          std::vector<regfile::RegKeyEntry>* out);
 
 class Backup {
  public:

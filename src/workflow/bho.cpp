@@ -1,23 +1,54 @@
-// Removal of the Browser Helper Objects that load the hijacker's DLL.
+// Removal of the Browser Helper Objects that load the hijacker's DLL, and the check that none is
+// left.
 #include <string>
+#include <vector>
 
+#include "platform/key.h"
 #include "platform/types.h"
 #include "workflow/frmGetAll.h"
 #include "workflow/names.h"
 #include "workflow/runtime.h"
+#include "workflow/texts.h"
 
 namespace dravlin {
 
 using platform::HKEY_CLASSES_ROOT;
 using platform::HKEY_LOCAL_MACHINE;
 
-void frmGetAll::RemoveBhos() {
+namespace {
+
+std::string Registration(const std::string& clsid) {
+  return std::string(names::kBhoKey) + "\\" + clsid;
+}
+
+}  // namespace
+
+bool frmGetAll::ListObjects() {
+  (void)reg_.EnumBhoClsids(HKEY_LOCAL_MACHINE, names::kBhoKey);
+  // An object whose class went in a run cut short is still known by the path its registration
+  // key kept.
+  for (BhoEntry& entry : reg_.bho_clsid_arr) {
+    const std::string clsid = rt::Trim(entry.Clsid);
+    if (clsid.empty() || entry.DllPath != names::kUnreadable) continue;
+    const RegData kept =
+        reg_.ReadRegValue(HKEY_LOCAL_MACHINE, Registration(clsid), names::kPendingDll);
+    if (kept.AsText() != names::kUnreadable) entry.DllPath = kept.AsText();
+  }
+  // Only a key that is not there means no objects; any other failure leaves the list unknown.
+  platform::UniqueKey key(sv_.registry);
+  const platform::Status status = sv_.registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, names::kBhoKey, 0,
+                                                             platform::KEY_READ, key.put());
+  return status == platform::ERROR_SUCCESS || status == platform::ERROR_FILE_NOT_FOUND;
+}
+
+bool frmGetAll::RemoveBhos() {
   RepairIePages(false);
   GetPageDllName();
-  (void)reg_.EnumBhoClsids(HKEY_LOCAL_MACHINE, names::kBhoKey);
+  (void)ListObjects();
+  std::vector<RemovedObject> removed;
   if (PageDllName_.empty()) {
     Log(" BHO-DLL: (not found)");
-    return;
+    return ObjectsGone(removed);
   }
   // A copy: the list is the module's, and nothing here should change under the loop.
   const std::vector<BhoEntry> objects = reg_.bho_clsid_arr;
@@ -28,36 +59,71 @@ void frmGetAll::RemoveBhos() {
     if (clsid.empty()) continue;
     Log(" BHO: " + entry.Clsid + " " + entry.DllPath);
 
-    const std::string registration = std::string(names::kBhoKey) + "\\" + clsid;
+    const std::string registration = Registration(clsid);
+    const std::string classKey = "CLSID\\" + clsid;
     BackUpKey(HKEY_LOCAL_MACHINE, registration);
-    (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, registration);
+    BackUpKey(HKEY_CLASSES_ROOT, classKey);
+    // An unreadable path ("Error") is not a file name; it is reported as a missing file.
+    const bool unreadable = entry.DllPath == names::kUnreadable;
+    const std::string file = unreadable ? std::string() : rt::AnsiPath(rt::Trim(entry.DllPath));
+
+    // The class key names the DLL, and the DLL is how the object is recognised: the
+    // registration key keeps the path until it goes itself, last, so that a run cut short
+    // after the class key still finds the object. Without that copy the class key stays.
+    const bool recorded =
+        unreadable || reg_.WriteRegValue(HKEY_LOCAL_MACHINE, registration, names::kPendingDll,
+                                         RegData::Str(file), platform::REG_SZ) == 1;
+    std::string fileLine = " Error while deleting: " + entry.DllPath;
+    if (!unreadable && sv_.shell.PathFileExistsA(file)) {
+      BackUpFile(file);
+      (void)sv_.kernel.DeleteFileA(file);
+      if (!sv_.shell.PathFileExistsA(file)) fileLine = " BHO-DLL: " + entry.DllPath + " (deleted)";
+    }
+    if (recorded) (void)reg_.DeleteRegKey(HKEY_CLASSES_ROOT, classKey);
+    const bool classLeft = reg_.RegKeyExists(HKEY_CLASSES_ROOT, classKey);
+    if (!classLeft) (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, registration);
     Log(reg_.RegKeyExists(HKEY_LOCAL_MACHINE, registration) ? " Error while deleting BHO"
                                                             : " BHO-deleted");
-
-    const std::string classKey = "CLSID\\" + clsid;
-    BackUpKey(HKEY_CLASSES_ROOT, classKey);
-    (void)reg_.DeleteRegKey(HKEY_CLASSES_ROOT, classKey);
-    if (reg_.RegKeyExists(HKEY_CLASSES_ROOT, classKey)) {
+    if (classLeft) {
       WriteLog("Error while deleting BHO-CLSID-Key");
     } else {
       Log(" BHO-CLSID-Key deleted");
     }
-
-    // An unreadable path ("Error") is not a file name; it is reported as a missing file.
-    const std::string file = rt::AnsiPath(rt::Trim(entry.DllPath));
-    const bool unreadable = entry.DllPath == names::kUnreadable;
-    if (!unreadable && sv_.shell.PathFileExistsA(file)) {
-      BackUpFile(file);
-      (void)sv_.kernel.DeleteFileA(file);
-      if (sv_.shell.PathFileExistsA(file)) {
-        Log(" Error while deleting: " + entry.DllPath);
-      } else {
-        Log(" BHO-DLL: " + entry.DllPath + " (deleted)");
-      }
-    } else {
-      Log(" Error while deleting: " + entry.DllPath);
-    }
+    Log(fileLine);
+    removed.push_back({registration, classKey, file});
   }
+  return ObjectsGone(removed);
+}
+
+bool frmGetAll::ObjectsGone(const std::vector<RemovedObject>& removed) {
+  // Asked again, from the start: a page, a list or a path that could not be read on the way
+  // shows now.
+  bool gone = true;
+  const auto left = [&](const std::string& item) {
+    Log(texts::LeftOverLogLine(German(), item));
+    gone = false;
+  };
+  for (const RemovedObject& object : removed) {
+    if (KeyPresence(HKEY_LOCAL_MACHINE, object.registration) != Presence::Gone)
+      left("HKLM\\" + object.registration);
+    if (KeyPresence(HKEY_CLASSES_ROOT, object.classKey) != Presence::Gone)
+      left("HKCR\\" + object.classKey);
+    if (!object.file.empty() && !FileGone(object.file)) left(object.file);
+  }
+  RepairIePages(false);
+  GetPageDllName();
+  if (!ListObjects()) left("HKLM\\" + std::string(names::kBhoKey));
+  if (PageDllName_.empty()) return gone;
+  for (const BhoEntry& entry : reg_.bho_clsid_arr) {
+    if (rt::Trim(entry.Clsid).empty() || FindText(entry.DllPath, PageDllName_, false) == 0)
+      continue;
+    const std::string registration = "HKLM\\" + Registration(rt::Trim(entry.Clsid));
+    bool listed = false;
+    for (const RemovedObject& object : removed)
+      listed = listed || "HKLM\\" + object.registration == registration;
+    if (!listed) left(registration);
+  }
+  return gone;
 }
 
 }  // namespace dravlin

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/regional.h"
 #include "platform/services.h"
@@ -65,8 +66,10 @@ class frmGetAll {
   void LocalizeTexts();
   void SetCompleteCaption();
 
-  void RemoveBhos();
-  void RepairIePages(bool deleteBad);
+  // True when no object that loads the page DLL is left (asked again after the removal).
+  bool RemoveBhos();
+  // With deleteBad: true when no hijacked page value is left (asked again after the deletion).
+  bool RepairIePages(bool deleteBad);
   void GetPageDllName();
 
   // Character census of the first `count` characters: NUL and space are blank, the rest valid.
@@ -104,9 +107,26 @@ class frmGetAll {
   void CloseWindow() { Form_Unload(); }
   void FillTables();
   // The recovery of the NT procedure from an earlier run cut short (go_nt.cpp).
-  bool PutKeyBack();
+  bool PutKeyBack(bool dropParked);
   bool LiveKeyCutShort();
   bool DropEmptyLiveKey();
+  bool ParkedCopyDone();
+  bool TidyParkedCopy();
+  bool ParkedCopyReplaceable();
+  // The objects, then the pages, which name the objects' DLL and so stay while one is left.
+  bool CleanUpBrowser(class ProcedureGuard& guard);
+  // What the second step's clean-up left, asked so that a failed question counts as left.
+  enum class Presence { Gone, There, Unknown };
+  struct RemovedObject {
+    std::string registration, classKey, file;
+  };
+  Presence KeyPresence(platform::HKey root, const std::string& path);
+  Presence ValuePresence(platform::HKey root, const std::string& path,
+                         const std::string& valueName);
+  // Lists the objects; false when the list could not be read.
+  bool ListObjects();
+  bool ObjectsGone(const std::vector<RemovedObject>& removed);
+  bool PagesGone();
   // Whether the DOS procedure's key file may go: the DLL it names is gone (go_9x.cpp).
   bool KeyFileSpent(bool keyFileRead);
   bool FileGone(const std::string& path);

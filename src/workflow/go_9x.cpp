@@ -144,14 +144,16 @@ void frmGetAll::go_9x() {
   }
 
   guard.Step([&] { Log(" 2nd Step "); });
+  // The key file is the only record of the DLL's path and of an unfinished clean-up, and with
+  // the service key back the next run would take the first step: both wait until the DLL, the
+  // objects and the pages are gone.
   if (guard.Test([&] { return !sv_.shell.PathFileExistsA(names::kKeyFile); })) {
+    guard.Step([&] { Log(" Hijack-DLL Path not found (not deleted)"); });
+    const bool cleaned = CleanUpBrowser(guard);
     // A key file that is there after all must not meet a first step on the next run.
-    if (guard.Test([&] { return FileGone(names::kKeyFile); })) {
+    if (cleaned && guard.Test([&] { return FileGone(names::kKeyFile); })) {
       guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
     }
-    guard.Step([&] { Log(" Hijack-DLL Path not found (not deleted)"); });
-    guard.Step([&] { RemoveBhos(); });
-    guard.Step([&] { RepairIePages(true); });
     guard.Step([&] { ReportCleanupError(); });
     return;
   }
@@ -159,8 +161,6 @@ void frmGetAll::go_9x() {
   // Neither position is tested here: a missing system directory fails the next two steps.
   guard.Step([&] { pos1 = rt::InStr(pos, text, ".", false); });
   takeDllPath();
-  // The key file is the only record of the DLL's path, and with the service key back the next
-  // run would take the first step and overwrite it: both wait until the DLL is gone.
   const auto finish = [&] {
     bool spent = false;
     guard.Step([&] { spent = KeyFileSpent(keyFileRead); });
@@ -169,7 +169,9 @@ void frmGetAll::go_9x() {
     deleteKeyFile();
     guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
   };
+  bool dllFound = false;
   if (guard.Test(dllExists)) {
+    dllFound = true;
     guard.Step([&] { BackUpFile(rt::AnsiPath(HijackDllPath_)); });
     guard.Step([&] { (void)sv_.kernel.DeleteFileA(rt::AnsiPath(HijackDllPath_)); });
     if (guard.Test(dllExists)) {
@@ -177,15 +179,14 @@ void frmGetAll::go_9x() {
     } else {
       guard.Step([&] { Log(" Hijack-DLL: " + rt::Trim(HijackDllPath_) + " (deleted)"); });
     }
-    finish();
-    guard.Step([&] { RemoveBhos(); });
-    guard.Step([&] { RepairIePages(true); });
+  } else {
+    guard.Step([&] { Log(" Hijack-DLL Path not found  (not deleted)"); });
+  }
+  const bool cleaned = CleanUpBrowser(guard);
+  if (cleaned) finish();
+  if (cleaned && dllFound) {
     guard.Step([&] { ReportDisinfected(); });
   } else {
-    finish();
-    guard.Step([&] { Log(" Hijack-DLL Path not found  (not deleted)"); });
-    guard.Step([&] { RemoveBhos(); });
-    guard.Step([&] { RepairIePages(true); });
     guard.Step([&] { ReportCleanupError(); });
   }
 }

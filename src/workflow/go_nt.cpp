@@ -1,10 +1,15 @@
 // The disinfection procedure for NT-based Windows: park the auto-load key and restart in
 // the first step; delete the DLL, clean up and bring the key back in the second.
+#include <algorithm>
+#include <exception>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/key.h"
 #include "platform/ui.h"
+#include "regfile/regfile.h"
 #include "workflow/frmGetAll.h"
 #include "workflow/guard.h"
 #include "workflow/names.h"
@@ -44,64 +49,138 @@ bool frmGetAll::MoveRegKey(platform::HKey root, const std::string& fromPath,
   return result == 0;
 }
 
-bool frmGetAll::PutKeyBack() {
-  // The parked copy goes only once the live key holds it with AppInit_DLLs empty: cut short
-  // anywhere before that, the copy is still there for a later run.
+bool frmGetAll::PutKeyBack(bool dropParked) {
+  // The parked copy is the record of an unfinished second step. Its AppInit_DLLs is emptied
+  // first, in one write, so that a copy cut short anywhere after reads as "done, not tidied";
+  // the copy goes last, and only once the clean-up is complete.
+  if (reg_.WriteRegValue(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kAppInitDlls,
+                         RegData::Str(""), platform::REG_SZ) != 1) {
+    return false;
+  }
   if (!MoveRegKey(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kLiveKey, false)) return false;
   if (reg_.WriteRegValue(HKEY_LOCAL_MACHINE, names::kLiveKey, names::kAppInitDlls, RegData::Str(""),
                          platform::REG_SZ) != 1) {
     return false;
   }
-  (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kParkedKey);
+  if (dropParked) (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kParkedKey);
   return true;
 }
 
 void frmGetAll::AbortSecondStep(const std::string& reason) {
   Log(" " + reason + " -> Programm terminated");
-  (void)PutKeyBack();
+  (void)PutKeyBack(true);
   ReportCleanupError();
 }
 
 namespace {
 
-std::string Below(const std::string& path, const std::string& relative) {
-  return relative.empty() ? path : path + "\\" + relative;
+using Tree = std::vector<regfile::RegKeyEntry>;
+
+std::string Fold(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = rt::LowerChar(c);
+  return out;
 }
 
-// The paths of a key and all keys below it, relative to it ("" for the key itself).
-void CollectKeys(modRegAccess& reg, const std::string& path, const std::string& relative, int depth,
-                 std::vector<std::string>& out) {
-  out.push_back(relative);
-  // Bounds against a registry that keeps handing back keys.
-  if (depth >= 512 || out.size() >= 65536) return;
-  std::vector<std::string> names;
-  reg.EnumSubKeys(HKEY_LOCAL_MACHINE, Below(path, relative), names);
-  for (std::size_t i = 1; i < names.size(); ++i) {
-    CollectKeys(reg, path, Below(relative, names[i]), depth + 1, out);
+// The tree below a key of HKEY_LOCAL_MACHINE, each path relative to it and folded, as Windows
+// compares names; nullopt when any of it could not be read.
+std::optional<Tree> ReadRelative(platform::Registry& registry, const std::string& path) {
+  Tree tree;
+  if (ReadTree(registry, HKEY_LOCAL_MACHINE, path, &tree) != platform::ERROR_SUCCESS) {
+    return std::nullopt;
   }
+  const std::size_t prefix = std::string_view("HKEY_LOCAL_MACHINE\\").size() + path.size();
+  for (auto& key : tree) key.path = Fold(std::string_view(key.path).substr(prefix));
+  return tree;
+}
+
+bool IsAppInit(const regfile::RegKeyEntry& key, const regfile::RegValueEntry& value) {
+  return key.path.empty() && Fold(value.name) == Fold(names::kAppInitDlls);
+}
+
+// Every key and every value of `part` is in `whole`, byte for byte; `same` decides for the
+// auto-load value, which the two keys may show differently.
+template <class AppInit>
+bool Within(const Tree& part, const Tree& whole, AppInit same) {
+  for (const auto& key : part) {
+    const auto match = std::find_if(whole.begin(), whole.end(), [&](const regfile::RegKeyEntry& k) {
+      return k.path == key.path;
+    });
+    if (match == whole.end()) return false;
+    for (const auto& value : key.values) {
+      const bool found = std::any_of(
+          match->values.begin(), match->values.end(), [&](const regfile::RegValueEntry& v) {
+            if (Fold(v.name) != Fold(value.name)) return false;
+            return IsAppInit(key, value) ? same(value, v)
+                                         : v.type == value.type && v.data == value.data;
+          });
+      if (!found) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 bool frmGetAll::LiveKeyCutShort() {
-  // An earlier first step copied the key and died while deleting it: the parked copy holds
-  // the auto-load value, and the live key is the part of it the deletion had not reached (all
-  // its keys are in the copy, the copy has more). Copying it again would put that part in
-  // place of the whole.
+  // An earlier first step copied the key and died while deleting it: the parked copy holds the
+  // whole key, the live key what the deletion had not reached. The live key may go without a
+  // copy only when all of it is in the parked copy; its auto-load value reads as blanks of the
+  // real length while the DLL is loaded, so that one is matched by type and length.
   if (!reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kParkedKey)) return false;
-  if (reg_.ReadRegValue(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kAppInitDlls) ==
-      RegData::Str(names::kUnreadable)) {
+  const auto live = ReadRelative(sv_.registry, names::kLiveKey);
+  const auto parked = ReadRelative(sv_.registry, names::kParkedKey);
+  if (!live || !parked) return false;
+  return Within(
+      *live, *parked, [](const regfile::RegValueEntry& hidden, const regfile::RegValueEntry& kept) {
+        return hidden.type == kept.type && hidden.data.size() == kept.data.size() &&
+               hidden.data.find_first_not_of(std::string_view("\0 ", 2)) == std::string::npos;
+      });
+}
+
+bool frmGetAll::ParkedCopyDone() {
+  // A second step that emptied the parked copy's AppInit_DLLs has dealt with the DLL.
+  if (!reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kParkedKey)) return false;
+  const std::string text =
+      reg_.ReadRegValue(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kAppInitDlls).AsText();
+  return text != names::kUnreadable && rt::AnsiPath(rt::Trim(text)).empty();
+}
+
+bool frmGetAll::TidyParkedCopy() {
+  // The live key holds the copy already, unless the user changed it since: then the copy is
+  // kept in the backup before it goes.
+  const auto live = ReadRelative(sv_.registry, names::kLiveKey);
+  const auto parked = ReadRelative(sv_.registry, names::kParkedKey);
+  const bool kept =
+      live && parked &&
+      Within(*parked, *live, [](const regfile::RegValueEntry& a, const regfile::RegValueEntry& b) {
+        return a.type == b.type && a.data == b.data;
+      });
+  if (!kept && !ParkedCopyReplaceable()) return false;
+  (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kParkedKey);
+  if (KeyPresence(HKEY_LOCAL_MACHINE, names::kParkedKey) != Presence::Gone) return false;
+  Log(texts::ParkedCopyRemovedLogLine(German()));
+  return true;
+}
+
+bool frmGetAll::ParkedCopyReplaceable() {
+  try {
+    return backup_.SaveKey(HKEY_LOCAL_MACHINE, names::kParkedKey);
+  } catch (const std::exception&) {
     return false;
   }
-  std::vector<std::string> live;
-  std::vector<std::string> parked;
-  CollectKeys(reg_, names::kLiveKey, "", 0, live);
-  CollectKeys(reg_, names::kParkedKey, "", 0, parked);
-  if (live.size() >= parked.size()) return false;
-  for (const auto& key : live) {
-    if (!reg_.RegKeyExists(HKEY_LOCAL_MACHINE, Below(names::kParkedKey, key))) return false;
+}
+
+bool frmGetAll::CleanUpBrowser(ProcedureGuard& guard) {
+  bool objectsGone = false;
+  bool pagesGone = false;
+  guard.Step([&] { objectsGone = RemoveBhos(); });
+  if (objectsGone) {
+    guard.Step([&] { pagesGone = RepairIePages(true); });
+  } else {
+    guard.Step([&] { Log(texts::PagesKeptLogLine(German())); });
   }
-  return true;
+  return objectsGone && pagesGone;
 }
 
 bool frmGetAll::DropEmptyLiveKey() {
@@ -136,6 +215,40 @@ void frmGetAll::go_nt() {
   std::int64_t blankCount = 0;
   std::int64_t validCount = 0;
 
+  // A clean live key beside a parked copy whose AppInit_DLLs is empty: a second step that was
+  // cut short after the key was back. It is finished here instead of reading as not infected.
+  const auto notInfected = [&] {
+    bool done = false;
+    guard.Step([&] { done = ParkedCopyDone(); });
+    if (!done) {
+      guard.Step([&] { ReportNotInfected(); });
+      return;
+    }
+    guard.Step([&] { Log(" 2nd Step "); });
+    bool tidied = false;
+    if (CleanUpBrowser(guard)) guard.Step([&] { tidied = TidyParkedCopy(); });
+    if (tidied) {
+      guard.Step([&] { ReportDisinfected(); });
+    } else {
+      guard.Step([&] { ReportCleanupError(); });
+    }
+  };
+  // The rest of the second step, whatever became of the DLL: the objects and pages, then the
+  // key. The parked copy stays as the record until the clean-up is complete.
+  const auto finishSecondStep = [&](bool dllFound) {
+    const bool cleaned = CleanUpBrowser(guard);
+    bool back = false;
+    guard.Step([&] { back = PutKeyBack(cleaned); });
+    if (!back) {
+      guard.Step([&] { Log(texts::KeyNotRestoredLogLine(German())); });
+      guard.Step([&] { ReportCleanupError(); });
+    } else if (cleaned && dllFound) {
+      guard.Step([&] { ReportDisinfected(); });
+    } else {
+      guard.Step([&] { ReportCleanupError(); });
+    }
+  };
+
   guard.Step([&] { (void)DropEmptyLiveKey(); });
   if (guard.Test([&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kLiveKey); })) {
     guard.Step([&] { Log(" Dravlin started " + Window().GetText(Control::Label5)); });
@@ -148,13 +261,26 @@ void frmGetAll::go_nt() {
       if (guard.Test([&] { return validCount == 0; })) {
         guard.Step([&] { Log(" Stealth-String found"); });
         bool parked = false;
+        bool replaceable = true;
         guard.Step([&] { parked = LiveKeyCutShort(); });
         if (parked) {
           guard.Step([&] { (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kLiveKey); });
         } else {
-          guard.Step([&] {
-            parked = MoveRegKey(HKEY_LOCAL_MACHINE, names::kLiveKey, names::kParkedKey, true);
-          });
+          // The move replaces a parked copy of an earlier run: that copy is kept first.
+          if (reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kParkedKey)) {
+            guard.Step([&] { replaceable = ParkedCopyReplaceable(); });
+            if (replaceable) guard.Step([&] { Log(texts::ParkedCopyReplacedLogLine(German())); });
+          }
+          if (replaceable) {
+            guard.Step([&] {
+              parked = MoveRegKey(HKEY_LOCAL_MACHINE, names::kLiveKey, names::kParkedKey, true);
+            });
+          }
+        }
+        if (!replaceable) {
+          guard.Step([&] { Log(texts::KeyNotMovedLogLine(German())); });
+          guard.Step([&] { ReportCleanupError(); });
+          return;
         }
         // A live key that is only partly deleted still loads the DLL, and after a restart it
         // would be taken for the whole key: it gets the whole key back instead.
@@ -168,10 +294,10 @@ void frmGetAll::go_nt() {
         }
         guard.Step([&] { RestartWindows(); });
       } else {
-        guard.Step([&] { ReportNotInfected(); });
+        notInfected();
       }
     } else {
-      guard.Step([&] { ReportNotInfected(); });
+      notInfected();
     }
   } else if (guard.Test([&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kParkedKey); })) {
     guard.Step([&] { Log(" 2nd Step "); });
@@ -195,24 +321,19 @@ void frmGetAll::go_nt() {
           } else {
             guard.Step([&] { Log(" Hijack-DLL: " + path + " (deleted)"); });
           }
-          guard.Step([&] { RemoveBhos(); });
-          guard.Step([&] { RepairIePages(true); });
-          bool back = false;
-          guard.Step([&] { back = PutKeyBack(); });
-          if (back) {
-            guard.Step([&] { ReportDisinfected(); });
-          } else {
-            guard.Step([&] { Log(texts::KeyNotRestoredLogLine(German())); });
-            guard.Step([&] { ReportCleanupError(); });
-          }
+          finishSecondStep(true);
         } else {
-          guard.Step([&] { AbortSecondStep("Stealth-Dll not found"); });
+          // Gone already, perhaps by a run cut short: the objects and pages still go.
+          guard.Step([&] { Log(" Stealth-Dll not found -> Programm terminated"); });
+          finishSecondStep(false);
         }
       } else {
-        guard.Step([&] { AbortSecondStep("Stealth-Dll Path-Info not found"); });
+        guard.Step([&] { Log(" Stealth-Dll Path-Info not found -> Programm terminated"); });
+        finishSecondStep(false);
       }
     } else {
-      guard.Step([&] { AbortSecondStep("Stealth-Dll Path-Info not found"); });
+      guard.Step([&] { Log(" Stealth-Dll Path-Info not found -> Programm terminated"); });
+      finishSecondStep(false);
     }
   } else {
     guard.Step([&] {

@@ -7,6 +7,7 @@
 #include "workflow/frmGetAll.h"
 #include "workflow/names.h"
 #include "workflow/runtime.h"
+#include "workflow/texts.h"
 
 namespace dravlin {
 
@@ -52,7 +53,7 @@ std::int64_t frmGetAll::FindText(const std::string& text, const std::string& pat
   return fromEnd ? rt::InStrRev(text, pattern, -1, true) : rt::InStr(1, text, pattern, true);
 }
 
-void frmGetAll::RepairIePages(bool deleteBad) {
+bool frmGetAll::RepairIePages(bool deleteBad) {
   if (deleteBad) Log(" Bad IE-pages found:");
   // One buffer for the 26 key paths: built in place, it is allocated once per repair.
   std::string keyPath;
@@ -76,6 +77,32 @@ void frmGetAll::RepairIePages(bool deleteBad) {
       }
     }
   }
+  return !deleteBad || PagesGone();
+}
+
+bool frmGetAll::PagesGone() {
+  // Asked again: the deletion line is written whether or not the value went, and a value that
+  // could not be read was never judged.
+  bool gone = true;
+  std::string keyPath;
+  for (std::size_t k = 1; k <= 2; ++k) {
+    for (std::size_t r = 1; r <= 13; ++r) {
+      const IePageEntry& row = IePages_[r];
+      keyPath.assign(names::kIeKey).append(row.SubKey);
+      const Presence presence = ValuePresence(IeRoots_[k], keyPath, row.ValueName);
+      if (presence == Presence::Gone) continue;
+      if (presence == Presence::There &&
+          FindText(UrlDecode(reg_.ReadRegValue(IeRoots_[k], keyPath, row.ValueName).AsText()),
+                   names::kBadPage, false) == 0) {
+        continue;
+      }
+      Log(texts::LeftOverLogLine(
+          German(), std::string(IeRoots_[k] == platform::HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
+                        "\\" + keyPath + ", " + row.ValueName));
+      gone = false;
+    }
+  }
+  return gone;
 }
 
 void frmGetAll::GetPageDllName() {

@@ -17,6 +17,9 @@ inline constexpr const char* kIeKey = "Software\\Microsoft\\Internet Explorer";
 inline constexpr const char* kKeyFile = "c:\\HjRuOn.txt";
 inline constexpr const char* kLogFileName = "\\dravlin.log";
 inline constexpr const char* kBadPage = "/qz.html";
+// Kept in a Browser Helper Object's registration key while the object is removed: the path of
+// its DLL, once the class key that names it is gone.
+inline constexpr const char* kPendingDll = "Dravlin pending DLL";
 // What ReadRegValue returns for a value it cannot read.
 inline constexpr const char* kUnreadable = "Error";
 

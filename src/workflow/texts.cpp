@@ -110,6 +110,24 @@ std::string EmptyKeyRemovedLogLine(bool german) {
   return german ? " Leerer Windows-Schluessel entfernt" : " Empty Windows-Key removed";
 }
 
+std::string LeftOverLogLine(bool german, const std::string& item) {
+  return (german ? " Nicht entfernt: " : " Not removed: ") + item;
+}
+
+std::string PagesKeptLogLine(bool german) {
+  return german ? " IE-Seiten bleiben, solange ein BHO bleibt"
+                : " IE-pages kept while a BHO is left";
+}
+
+std::string ParkedCopyRemovedLogLine(bool german) {
+  return german ? " Kopie in Windows_Hijacked entfernt" : " Copy in Windows_Hijacked removed";
+}
+
+std::string ParkedCopyReplacedLogLine(bool german) {
+  return german ? " Alte Kopie in Windows_Hijacked gesichert und ersetzt"
+                : " Old copy in Windows_Hijacked backed up and replaced";
+}
+
 }  // namespace dravlin::texts
 
 namespace dravlin {

@@ -20,5 +20,10 @@ std::string CompleteCaption(bool german);
 std::string KeyNotMovedLogLine(bool german);
 std::string KeyNotRestoredLogLine(bool german);
 std::string EmptyKeyRemovedLogLine(bool german);
+// Log lines of a clean-up that could not finish, and of the one that finishes it later.
+std::string LeftOverLogLine(bool german, const std::string& item);
+std::string PagesKeptLogLine(bool german);
+std::string ParkedCopyRemovedLogLine(bool german);
+std::string ParkedCopyReplacedLogLine(bool german);
 
 }  // namespace dravlin::texts
