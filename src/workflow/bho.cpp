@@ -67,19 +67,22 @@ bool frmGetAll::RemoveBhos() {
     const bool unreadable = entry.DllPath == names::kUnreadable;
     const std::string file = unreadable ? std::string() : rt::AnsiPath(rt::Trim(entry.DllPath));
 
-    // The class key names the DLL, and the DLL is how the object is recognised: the
-    // registration key keeps the path until it goes itself, last, so that a run cut short
+    // The DLL goes first. The class key names it, and the DLL is how the object is recognised:
+    // the registration key keeps the path until it goes itself, last, so that a run cut short
     // after the class key still finds the object. Without that copy the class key stays.
     const bool recorded =
         unreadable || reg_.WriteRegValue(HKEY_LOCAL_MACHINE, registration, names::kPendingDll,
                                          RegData::Str(file), platform::REG_SZ) == 1;
     std::string fileLine = " Error while deleting: " + entry.DllPath;
+    bool fileLeft = false;
     if (!unreadable && sv_.shell.PathFileExistsA(file)) {
       BackUpFile(file);
       (void)sv_.kernel.DeleteFileA(file);
-      if (!sv_.shell.PathFileExistsA(file)) fileLine = " BHO-DLL: " + entry.DllPath + " (deleted)";
+      fileLeft = sv_.shell.PathFileExistsA(file);
+      if (!fileLeft) fileLine = " BHO-DLL: " + entry.DllPath + " (deleted)";
     }
-    if (recorded) (void)reg_.DeleteRegKey(HKEY_CLASSES_ROOT, classKey);
+    // A DLL that stays keeps its keys too: they are what finds it again at the next start.
+    if (recorded && !fileLeft) (void)reg_.DeleteRegKey(HKEY_CLASSES_ROOT, classKey);
     const bool classLeft = reg_.RegKeyExists(HKEY_CLASSES_ROOT, classKey);
     if (!classLeft) (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, registration);
     Log(reg_.RegKeyExists(HKEY_LOCAL_MACHINE, registration) ? " Error while deleting BHO"
