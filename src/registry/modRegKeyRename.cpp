@@ -134,6 +134,10 @@ std::string modRegKeyRename::getErrorMessage(std::int32_t errorCode) {
   });
 }
 
+bool modRegKeyRename::removeLeftoverTemp() {
+  return !sv_.files.FileExists(kTempHive) || sv_.files.Kill(kTempHive) == platform::RT_OK;
+}
+
 std::int32_t modRegKeyRename::renameKey(HKey rootKey, const std::string& oldKeyPath,
                                         const std::string& newKeyPath) {
   platform::Registry& reg = sv_.registry;

@@ -18,6 +18,8 @@ class modRegKeyRename {
   // 0 on success, otherwise the status of opening the old key; raises on later failures.
   std::int32_t renameKey(platform::HKey rootKey, const std::string& oldKeyPath,
                          const std::string& newKeyPath);
+  // Deletes the temporary hive file a rename cut short left behind; true when none is left.
+  bool removeLeftoverTemp();
   // Never raises and reports nothing; the caller looks for the file.
   void saveKeyToFile(platform::HKey rootKey, const std::string& keyPath,
                      const std::string& filePath);

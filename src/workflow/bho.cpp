@@ -80,6 +80,9 @@ bool frmGetAll::RemoveBhos() {
       (void)sv_.kernel.DeleteFileA(file);
       fileLeft = sv_.shell.PathFileExistsA(file);
       if (!fileLeft) fileLine = " BHO-DLL: " + entry.DllPath + " (deleted)";
+    } else if (!unreadable) {
+      // Not reported there: only "no such file" lets the keys that find it go.
+      fileLeft = !FileGone(file);
     }
     // A DLL that stays keeps its keys too: they are what finds it again at the next start.
     if (recorded && !fileLeft) (void)reg_.DeleteRegKey(HKEY_CLASSES_ROOT, classKey);

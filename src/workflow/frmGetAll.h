@@ -110,6 +110,8 @@ class frmGetAll {
   bool PutKeyBack(bool dropParked);
   bool LiveKeyCutShort();
   bool DropEmptyLiveKey();
+  // True (and logged) when AppInit_DLLs of the key read as unreadable although it is there.
+  bool Unread(const char* key, const std::string& text);
   bool ParkedCopyDone();
   bool TidyParkedCopy();
   bool ParkedCopyReplaceable();

@@ -11,6 +11,7 @@
 #include "workflow/guard.h"
 #include "workflow/names.h"
 #include "workflow/runtime.h"
+#include "workflow/texts.h"
 
 namespace dravlin {
 
@@ -116,6 +117,19 @@ void frmGetAll::go_9x() {
       return;
     }
     findDllPath();
+    // Without the file's text, or the system folder to find the path in, nothing is known.
+    if (!keyFileRead || SystemPath_.empty()) {
+      guard.Step([&] {
+        Log(texts::NotReadableLogLine(
+            German(), SystemPath_.empty() ? "GetSystemDirectoryA" : names::kKeyFile));
+      });
+      guard.Step([&] { ReportCleanupError(); });
+      guard.Step([&] {
+        (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
+      });
+      guard.Step([&] { (void)sv_.kernel.DeleteFileA(names::kKeyFile); });
+      return;
+    }
     if (guard.Test([&] { return pos <= 0; })) {
       guard.Step([&] { ReportNotInfected(); });
       guard.Step([&] {
@@ -161,13 +175,21 @@ void frmGetAll::go_9x() {
   // Neither position is tested here: a missing system directory fails the next two steps.
   guard.Step([&] { pos1 = rt::InStr(pos, text, ".", false); });
   takeDllPath();
+  // True when the record went: the DLL it names is gone, the key file deleted, the key back.
   const auto finish = [&] {
     bool spent = false;
     guard.Step([&] { spent = KeyFileSpent(keyFileRead); });
-    if (!spent) return;
+    if (!spent) return false;
     guard.Step([&] { BackUpFile(names::kKeyFile); });
     deleteKeyFile();
     guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
+    bool gone = false;
+    guard.Step([&] {
+      gone = FileGone(names::kKeyFile) &&
+             KeyPresence(HKEY_LOCAL_MACHINE, names::kServiceKey) == Presence::There;
+      if (!gone) Log(texts::LeftOverLogLine(German(), names::kKeyFile));
+    });
+    return gone;
   };
   bool dllFound = false;
   if (guard.Test(dllExists)) {
@@ -183,8 +205,11 @@ void frmGetAll::go_9x() {
     guard.Step([&] { Log(" Hijack-DLL Path not found  (not deleted)"); });
   }
   const bool cleaned = CleanUpBrowser(guard);
-  if (cleaned) finish();
-  if (cleaned && dllFound) {
+  const bool retired = cleaned && finish();
+  // A DLL that could not be deleted keeps its record, and the written report.
+  bool dllLeft = false;
+  if (dllFound && !retired) guard.Step([&] { dllLeft = !FileGone(rt::AnsiPath(HijackDllPath_)); });
+  if (cleaned && dllFound && (retired || dllLeft)) {
     guard.Step([&] { ReportDisinfected(); });
   } else {
     guard.Step([&] { ReportCleanupError(); });

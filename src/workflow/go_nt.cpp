@@ -63,7 +63,8 @@ bool frmGetAll::PutKeyBack(bool dropParked) {
     return false;
   }
   if (dropParked) (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kParkedKey);
-  return true;
+  // The rename removes its temporary hive file; a check that failed there may have kept it.
+  return rename_.removeLeftoverTemp();
 }
 
 void frmGetAll::AbortSecondStep(const std::string& reason) {
@@ -138,6 +139,14 @@ bool frmGetAll::LiveKeyCutShort() {
       });
 }
 
+bool frmGetAll::Unread(const char* key, const std::string& text) {
+  if (text != names::kUnreadable) return false;
+  if (ValuePresence(HKEY_LOCAL_MACHINE, key, names::kAppInitDlls) == Presence::Gone) return false;
+  Log(texts::NotReadableLogLine(German(),
+                                "HKLM\\" + std::string(key) + ", " + names::kAppInitDlls));
+  return true;
+}
+
 bool frmGetAll::ParkedCopyDone() {
   // A second step that emptied the parked copy's AppInit_DLLs has dealt with the DLL.
   if (!reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kParkedKey)) return false;
@@ -157,6 +166,8 @@ bool frmGetAll::TidyParkedCopy() {
         return a.type == b.type && a.data == b.data;
       });
   if (!kept && !ParkedCopyReplaceable()) return false;
+  // The move back may have died before it removed its temporary hive file.
+  if (!rename_.removeLeftoverTemp()) return false;
   (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kParkedKey);
   if (KeyPresence(HKEY_LOCAL_MACHINE, names::kParkedKey) != Presence::Gone) return false;
   Log(texts::ParkedCopyRemovedLogLine(German()));
@@ -235,14 +246,28 @@ void frmGetAll::go_nt() {
   };
   // The rest of the second step, whatever became of the DLL: the objects and pages, then the
   // key. The parked copy stays as the record until the clean-up is complete.
-  const auto finishSecondStep = [&](bool dllFound) {
+  // recordSpent: the DLL the parked copy names is gone, or it names none; otherwise the copy
+  // stays as it is, since it is the only record of the path.
+  const auto finishSecondStep = [&](bool dllFound, bool recordSpent) {
     const bool cleaned = CleanUpBrowser(guard);
+    if (!recordSpent) {
+      guard.Step([&] { ReportCleanupError(); });
+      return;
+    }
     bool back = false;
     guard.Step([&] { back = PutKeyBack(cleaned); });
+    bool tidied = cleaned;
+    if (back && cleaned) {
+      guard.Step([&] {
+        tidied = KeyPresence(HKEY_LOCAL_MACHINE, names::kParkedKey) == Presence::Gone;
+        if (!tidied)
+          Log(texts::LeftOverLogLine(German(), "HKLM\\" + std::string(names::kParkedKey)));
+      });
+    }
     if (!back) {
       guard.Step([&] { Log(texts::KeyNotRestoredLogLine(German())); });
       guard.Step([&] { ReportCleanupError(); });
-    } else if (cleaned && dllFound) {
+    } else if (tidied && dllFound) {
       guard.Step([&] { ReportDisinfected(); });
     } else {
       guard.Step([&] { ReportCleanupError(); });
@@ -255,6 +280,13 @@ void frmGetAll::go_nt() {
     guard.Step([&] {
       text = reg_.ReadRegValue(HKEY_LOCAL_MACHINE, names::kLiveKey, names::kAppInitDlls).AsText();
     });
+    // A value that is there but could not be read says nothing either way.
+    bool unread = false;
+    guard.Step([&] { unread = Unread(names::kLiveKey, text); });
+    if (unread) {
+      guard.Step([&] { ReportCleanupError(); });
+      return;
+    }
     guard.Step([&] { count = static_cast<std::int64_t>(text.size()); });
     if (guard.Test([&] { return count > 3; })) {
       guard.Step([&] { ScanStealthString(count, text, blankCount, validCount); });
@@ -321,19 +353,25 @@ void frmGetAll::go_nt() {
           } else {
             guard.Step([&] { Log(" Hijack-DLL: " + path + " (deleted)"); });
           }
-          finishSecondStep(true);
+          finishSecondStep(true, true);
         } else {
           // Gone already, perhaps by a run cut short: the objects and pages still go.
           guard.Step([&] { Log(" Stealth-Dll not found -> Programm terminated"); });
-          finishSecondStep(false);
+          bool spent = false;
+          guard.Step([&] {
+            spent = unreadable
+                        ? !Unread(names::kParkedKey, text)
+                        : FileGone(path) || (Log(texts::NotReadableLogLine(German(), path)), false);
+          });
+          finishSecondStep(false, spent);
         }
       } else {
         guard.Step([&] { Log(" Stealth-Dll Path-Info not found -> Programm terminated"); });
-        finishSecondStep(false);
+        finishSecondStep(false, true);
       }
     } else {
       guard.Step([&] { Log(" Stealth-Dll Path-Info not found -> Programm terminated"); });
-      finishSecondStep(false);
+      finishSecondStep(false, true);
     }
   } else {
     guard.Step([&] {

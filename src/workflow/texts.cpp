@@ -114,6 +114,10 @@ std::string LeftOverLogLine(bool german, const std::string& item) {
   return (german ? " Nicht entfernt: " : " Not removed: ") + item;
 }
 
+std::string NotReadableLogLine(bool german, const std::string& item) {
+  return (german ? " Nicht lesbar: " : " Not readable: ") + item;
+}
+
 std::string PagesKeptLogLine(bool german) {
   return german ? " IE-Seiten bleiben, solange ein BHO bleibt"
                 : " IE-pages kept while a BHO is left";

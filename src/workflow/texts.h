@@ -23,6 +23,7 @@ std::string EmptyKeyRemovedLogLine(bool german);
 // Log lines of a clean-up that could not finish, and of the one that finishes it later.
 std::string LeftOverLogLine(bool german, const std::string& item);
 std::string PagesKeptLogLine(bool german);
+std::string NotReadableLogLine(bool german, const std::string& item);
 std::string ParkedCopyRemovedLogLine(bool german);
 std::string ParkedCopyReplacedLogLine(bool german);
 

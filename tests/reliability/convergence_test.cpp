@@ -1,0 +1,508 @@
+// Disinfections cut short or faulted, on whole machines: the program dies at every platform call
+// of a run (crash sweep), or every call fails in turn with the status Windows gives there (fault
+// sweep); then the user goes on, at most three more starts, each clicking what the window
+// offers. Every such road must end in the reference end state (the machine after the
+// undisturbed two-step run, compared whole: registry and drive, the activity log and backup
+// folders aside), must never say "disinfected" or "not infected" while part of the infection's
+// footprint is there, and must keep the DLL's path recorded while the DLL is on disk. Faults
+// that last (a file in use, a key the user may not change) reach a stable state instead that
+// names what is left.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/simrun/simrun.h"
+#include "platform/sim/persist/machine_folder.h"
+#include "regfile/regfile.h"
+#include "support/windows_names.h"
+#include "workflow/texts.h"
+
+namespace dravlin::reliability {
+namespace {
+
+using platform::HKEY_LOCAL_MACHINE;
+using namespace testnames;  // NOLINT: the rig's names read best unqualified
+
+std::string Fold(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return Fold(text).find(Fold(part)) != std::string::npos;
+}
+
+// The machine as the user keeps it: each key with its values and each file with its bytes and
+// attributes, by folded name. The activity log and the backup folders are the program's report.
+struct State {
+  std::map<std::string, std::map<std::string, std::pair<std::uint32_t, std::string>>> keys;
+  std::map<std::string, std::pair<std::string, std::uint32_t>> files;
+};
+
+State Capture(const sim::Machine& m) {
+  State s;
+  for (const auto& key : sim::persist::ExportRegistry(m).keys) {
+    auto& values = s.keys[Fold(key.path)];
+    for (const auto& v : key.values) values[Fold(v.name)] = {v.type, v.data};
+  }
+  for (const auto& file : m.ListFiles()) {
+    if (Contains(file, "\\dravlin.log") || Contains(file, "\\dravlin-backup-")) continue;
+    s.files[Fold(file)] = {m.ReadFile(file).value_or(""), m.FileAttributes(file)};
+  }
+  return s;
+}
+
+// Everything that differs between the reference and now, one line each.
+std::vector<std::string> Differences(const State& reference, const State& now) {
+  std::vector<std::string> out;
+  for (const auto& [path, values] : reference.keys) {
+    const auto it = now.keys.find(path);
+    if (it == now.keys.end()) {
+      out.push_back("key lost: " + path);
+      continue;
+    }
+    for (const auto& [name, value] : values) {
+      const auto v = it->second.find(name);
+      if (v == it->second.end() || v->second != value)
+        out.push_back("value lost: " + path + " " + name);
+    }
+    for (const auto& [name, value] : it->second) {
+      if (values.count(name) == 0) out.push_back("value left: " + path + " " + name);
+    }
+  }
+  for (const auto& [path, values] : now.keys) {
+    if (reference.keys.count(path) == 0) out.push_back("key left: " + path);
+  }
+  for (const auto& [path, file] : reference.files) {
+    const auto it = now.files.find(path);
+    if (it == now.files.end() || it->second != file) out.push_back("file lost: " + path);
+  }
+  for (const auto& [path, file] : now.files) {
+    if (reference.files.count(path) == 0) out.push_back("file left: " + path);
+  }
+  return out;
+}
+
+// How a run ended, as the user saw it: the boxes and the log, read through the program's texts.
+enum class Outcome { Restart, Disinfected, NotInfected, CleanupError, Other };
+
+struct RunRecord {
+  Outcome outcome = Outcome::Other;
+  bool crashed = false;
+  std::vector<std::string> log;
+};
+
+// One machine folder, its reference end state and its footprint.
+class Road {
+ public:
+  explicit Road(const std::string& folder) : name_(folder) {
+    // Drive C: in memory, so that a snapshot puts the files back too.
+    namespace fs = std::filesystem;
+    const fs::path base = fs::path(DRAVLIN_SOURCE_DIR) / folder;
+    std::ifstream json(base / "machine.json", std::ios::binary);
+    const std::string jsonText((std::istreambuf_iterator<char>(json)), {});
+    const auto description = sim::persist::ParseMachineJson(jsonText, folder);
+    sim::Machine& m = machine_;
+    sim::persist::ApplyDescription(description, m);
+    sim::persist::ApplyRegistry(regfile::ReadRegFile(base / "registry.reg", folder), m);
+    for (const auto& entry : fs::recursive_directory_iterator(base / "c")) {
+      if (!entry.is_regular_file()) continue;
+      std::string path = "C:\\" + fs::relative(entry.path(), base / "c").string();
+      std::replace(path.begin(), path.end(), '/', '\\');
+      std::ifstream in(entry.path(), std::ios::binary);
+      m.WriteFile(path, std::string((std::istreambuf_iterator<char>(in)), {}));
+    }
+    for (const auto& [path, bits] : description.attributes) m.SetFileAttributes(path, bits);
+    nt_ = m.IsNtBased();
+    german_ = Fold(m.Locale().nativeLanguage) == "deutsch";
+    dll_ = m.Hijacker()->dllPath;
+    m.Boot();
+    m.SaveSnapshot();
+    const State initial = Capture(m);
+    // The undisturbed road.
+    first_ = Start(false, {});
+    second_ = Start(true, {});
+    EXPECT_EQ(first_.outcome, Outcome::Restart) << folder;
+    EXPECT_EQ(second_.outcome, Outcome::Disinfected) << folder;
+    reference_ = Capture(m);
+    // The footprint: what the two steps remove or change, and the program's own traces.
+    for (const auto& [path, values] : initial.keys) {
+      const auto it = reference_.keys.find(path);
+      for (const auto& [name, value] : values) {
+        if (it == reference_.keys.end() || it->second.count(name) == 0 ||
+            it->second.at(name) != value) {
+          footprintValues_.push_back({path, name, value});
+        }
+      }
+      if (it == reference_.keys.end()) footprintKeys_.push_back(path);
+    }
+    for (const auto& [path, file] : initial.files) {
+      if (reference_.files.count(path) == 0) footprintFiles_.push_back(path);
+    }
+    footprintKeys_.push_back(Fold("HKEY_LOCAL_MACHINE\\" + std::string(kParkedKey)));
+    footprintFiles_.push_back(Fold(kKeyFile));
+    footprintFiles_.push_back(Fold("C:\\RegTemp.txt"));
+  }
+
+  sim::Machine& machine() { return machine_; }
+  const std::string& name() const { return name_; }
+  bool nt() const { return nt_; }
+  const std::string& dll() const { return dll_; }
+  const RunRecord& step(int n) const { return n == 1 ? first_ : second_; }
+  const State& reference() const { return reference_; }
+
+  // A start of the program: by Windows after a restart (reboot), or by the user. arm runs once
+  // the process exists, before its first call.
+  RunRecord Start(bool reboot, const std::function<void()>& arm) {
+    sim::Machine& m = machine();
+    RunRecord r;
+    const std::size_t logBefore = LogLines().size(), boxesBefore = m.MessageBoxes().size();
+    const std::size_t exitsBefore = m.ExitWindowsCalls().size();
+    if (reboot) {
+      (void)m.Reboot();
+    } else {
+      m.StartProgram();
+    }
+    std::unique_ptr<simrun::Session> session;
+    try {
+      if (arm) arm();
+      session = std::make_unique<simrun::Session>(m);
+      if (session->CanClick(platform::Control::CB_start))
+        session->Click(platform::Control::CB_start);
+      session->Close();
+      session.reset();
+    } catch (const sim::ProgramCrash&) {
+      r.crashed = true;
+    }
+    if (session) dead_.push_back(std::move(session));
+    r.crashed = r.crashed || m.ProgramDead();
+    m.ClearFaults();
+    const auto all = LogLines();
+    r.log.assign(all.begin() + static_cast<std::ptrdiff_t>(std::min(logBefore, all.size())),
+                 all.end());
+    const auto& boxes = m.MessageBoxes();
+    const auto shown = [&](const std::string& text) {
+      return std::any_of(boxes.begin() + static_cast<std::ptrdiff_t>(boxesBefore), boxes.end(),
+                         [&](const auto& b) { return b.text == text; });
+    };
+    const auto logged = [&](const std::string& suffix) {
+      return std::any_of(r.log.begin(), r.log.end(),
+                         [&](const auto& l) { return l.ends_with(suffix); });
+    };
+    if (m.ExitWindowsCalls().size() > exitsBefore || shown(texts::RestartMessage(german_, true)) ||
+        shown(texts::RestartMessage(german_, false))) {
+      r.outcome = Outcome::Restart;
+    } else if (shown(texts::DisinfectedMessage(german_)) || logged(" Cleaned")) {
+      r.outcome = Outcome::Disinfected;
+    } else if (shown(texts::CleanupErrorMessage(german_))) {
+      r.outcome = Outcome::CleanupError;
+    } else if (logged(" Stealth-String not found -> Programm terminated") ||
+               Contains(m.Control(platform::Control::Form).text,
+                        texts::NotInfectedMarker(german_))) {
+      r.outcome = Outcome::NotInfected;
+    }
+    return r;
+  }
+
+  // The parts of the footprint still there.
+  std::vector<std::string> FootprintLeft() {
+    const State now = Capture(machine());
+    std::vector<std::string> left;
+    for (const auto& path : footprintKeys_) {
+      if (now.keys.count(path) != 0) left.push_back(path);
+    }
+    for (const auto& [path, name, value] : footprintValues_) {
+      const auto it = now.keys.find(path);
+      if (it != now.keys.end() && it->second.count(name) != 0 && it->second.at(name) == value)
+        left.push_back(path + " " + name);
+    }
+    for (const auto& path : footprintFiles_) {
+      if (now.files.count(path) != 0) left.push_back(path);
+    }
+    return left;
+  }
+
+  // While the DLL is on disk, its path is in the auto-load entry, the parked copy, the service
+  // key or the key file.
+  bool DllPathRecorded() {
+    sim::Machine& m = machine();
+    if (!m.FileExists(dll_)) return true;
+    const auto names = [&](platform::HKey root, const std::string& path) {
+      const auto values = m.ListValues(root, path);
+      return std::any_of(values.begin(), values.end(),
+                         [&](const sim::NamedValue& v) { return Contains(v.value.data, dll_); });
+    };
+    if (nt_) return names(HKEY_LOCAL_MACHINE, kLiveKey) || names(HKEY_LOCAL_MACHINE, kParkedKey);
+    return names(HKEY_LOCAL_MACHINE, kServiceKey) ||
+           Contains(m.ReadFile(kKeyFile).value_or(""), dll_);
+  }
+
+ private:
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    const std::string exe = machine().ExePath();
+    const std::string text =
+        machine().ReadFile(exe.substr(0, exe.rfind('\\')) + "\\dravlin.log").value_or("");
+    for (std::size_t start = 0; start < text.size();) {
+      const auto end = std::min(text.find("\r\n", start), text.size());
+      lines.push_back(text.substr(start, end - start));
+      start = end + 2;
+    }
+    return lines;
+  }
+
+  std::string name_;
+  sim::Machine machine_;
+  bool nt_ = true;
+  bool german_ = false;
+  std::string dll_;
+  RunRecord first_, second_;
+  State reference_;
+  struct Value {
+    std::string path, name;
+    std::pair<std::uint32_t, std::string> value;
+  };
+  std::vector<std::string> footprintKeys_, footprintFiles_;
+  std::vector<Value> footprintValues_;
+  std::vector<std::unique_ptr<simrun::Session>> dead_;
+};
+
+// The status Windows returns when this call fails in the way it most plausibly does here;
+// nullopt for calls that do not fail on Windows (window texts, pseudo-handles, the clock, and
+// GetVersionExA given the size of its structure).
+std::optional<std::uint32_t> RealisticFailure(const std::string& op) {
+  using namespace platform;
+  // Registry: a key the account may not touch; the hive calls without the privilege. Files: a
+  // file in use cannot be deleted, attributes fail for lack of rights. The runtime's file
+  // numbers: a locked or missing file, a full or failing disk.
+  static const std::pair<std::uint32_t, std::vector<std::string>> kGroups[] = {
+      {ERROR_PRIVILEGE_NOT_HELD, {"RegSaveKeyA", "RegRestoreKeyA", "ExitWindowsEx"}},
+      {ERROR_INVALID_HANDLE, {"RegCloseKey"}},
+      {ERROR_SHARING_VIOLATION, {"DeleteFileA"}},
+      {ERROR_ACCESS_DENIED,
+       {"SetFileAttributesA", "GetFileAttributesA", "PathFileExistsA", "CreateDirectoryA",
+        "CopyFileA", "OpenProcessToken", "OpenThreadToken", "GetTokenInformation",
+        "AdjustTokenPrivileges"}},
+      {ERROR_FILE_NOT_FOUND, {"GetShortPathNameA"}},
+      {ERROR_NO_SUCH_PRIVILEGE, {"LookupPrivilegeValueA"}},
+      {ERROR_NOT_ENOUGH_MEMORY,
+       {"AllocateAndInitializeSid", "IsValidSid", "EqualSid", "GetSystemDirectoryA",
+        "GetModuleFileNameA", "MessageBox"}},
+      {ERROR_INVALID_PARAMETER,
+       {"GetLocaleInfoA", "GetDateFormatA", "GetTimeFormatA", "SHGetPathFromIDListA"}},
+      {ERROR_MR_MID_NOT_FOUND, {"FormatMessageA"}},
+      {0x80004005u, {"SHGetSpecialFolderLocation"}},  // E_FAIL
+      {RT_PERMISSION_DENIED, {"Files.OpenForAppend", "Files.Kill"}},
+      {RT_PATH_FILE_ACCESS_ERROR, {"Files.OpenForBinaryRead"}},
+      {61, {"Files.PrintLine"}},  // disk full
+      {RT_DEVICE_IO_ERROR, {"Files.Get", "Files.Close"}},
+      {RT_FILE_NOT_FOUND, {"Files.FileLen", "Files.FileExists"}},
+  };
+  for (const auto& [status, ops] : kGroups) {
+    if (std::find(ops.begin(), ops.end(), op) != ops.end()) return status;
+  }
+  if (op.rfind("Reg", 0) == 0) return ERROR_ACCESS_DENIED;
+  return std::nullopt;
+}
+
+struct Tally {
+  std::size_t points = 0, converged = 0, maxStarts = 0, lost = 0, falseDisinfected = 0,
+              falseNotInfected = 0, stillRestarting = 0, unrecorded = 0, writtenUndeletable = 0;
+};
+
+// The user goes on after the disturbed run until the machine is the reference (at most three
+// starts); every run on the way is checked for an honest last word.
+void GoOn(Road& road, RunRecord last, bool rebootFirst, Tally& t, const std::string& point) {
+  // The one written road that keeps a hijacker DLL: it could not be deleted, and the key came
+  // back with the value emptied all the same.
+  const bool undeletable = std::any_of(last.log.begin(), last.log.end(), [](const auto& l) {
+    return l.ends_with(" Error while deleting Hijack-DLL ");
+  });
+  State reference = road.reference();
+  if (undeletable && road.nt()) {
+    const sim::Machine& m = road.machine();
+    reference.files[Fold(road.dll())] = {m.ReadFile(road.dll()).value_or(""),
+                                         m.FileAttributes(road.dll())};
+    ++t.writtenUndeletable;
+  }
+  const auto judge = [&](const RunRecord& r) {
+    const auto left = road.FootprintLeft();
+    // The written road: the DLL stays, and on DOS-based Windows its record with it.
+    const bool dllOnly =
+        undeletable && std::all_of(left.begin(), left.end(), [&](const auto& item) {
+          return item == Fold(road.dll()) || (!road.nt() && item == Fold(kKeyFile));
+        });
+    if (r.outcome == Outcome::Disinfected && !left.empty() && !dllOnly) {
+      ++t.falseDisinfected;
+      ADD_FAILURE() << point << ": disinfected with " << ::testing::PrintToString(left)
+                    << ::testing::PrintToString(r.log);
+    }
+    if (r.outcome == Outcome::NotInfected && !left.empty()) {
+      ++t.falseNotInfected;
+      ADD_FAILURE() << point << ": not infected with " << ::testing::PrintToString(left)
+                    << ::testing::PrintToString(r.log);
+    }
+    if (!(undeletable && road.nt()) && !road.DllPathRecorded()) {
+      ++t.unrecorded;
+      ADD_FAILURE() << point << ": the DLL is on disk and its path recorded nowhere";
+    }
+  };
+  judge(last);
+  bool reboot = rebootFirst || last.outcome == Outcome::Restart;
+  std::size_t starts = 0;
+  while (!Differences(reference, Capture(road.machine())).empty() || reboot) {
+    if (starts == 3) break;
+    last = road.Start(reboot, {});
+    ++starts;
+    EXPECT_FALSE(last.crashed) << point;
+    judge(last);
+    reboot = last.outcome == Outcome::Restart;
+  }
+  if (reboot) {
+    ++t.stillRestarting;
+    ADD_FAILURE() << point << ": still restarting after three more starts";
+  }
+  const auto differences = Differences(reference, Capture(road.machine()));
+  if (differences.empty()) {
+    ++t.converged;
+    t.maxStarts = std::max(t.maxStarts, starts);
+  } else {
+    ++t.lost;
+    ADD_FAILURE() << point << ": not the reference end state after " << starts
+                  << " starts: " << ::testing::PrintToString(differences);
+  }
+}
+
+// Each call of each step of the road in turn crashes the program (the PC dies there and
+// Windows starts again) or fails once with the status Windows gives there.
+void Sweep(const std::string& folder, bool crash) {
+  Road road(folder);
+  for (int step = 1; step <= 2; ++step) {
+    // The calls of the step, as the undisturbed road made them.
+    road.machine().RestoreSnapshot();
+    if (step == 2) (void)road.Start(false, {});
+    const std::size_t before = road.machine().CallLog().size();
+    (void)road.Start(step == 2, {});
+    const std::vector<std::string> calls(
+        road.machine().CallLog().begin() + static_cast<std::ptrdiff_t>(before),
+        road.machine().CallLog().end());
+    ASSERT_GT(calls.size(), 20u);
+    Tally t;
+    for (std::size_t k = 1; k <= calls.size(); ++k) {
+      const std::string& op = calls[k - 1];
+      const auto status = RealisticFailure(op);
+      if (!crash && !status) continue;
+      const auto occurrence = static_cast<std::uint64_t>(
+          std::count(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(k), op));
+      const std::string point =
+          folder + ", step " + std::to_string(step) + ", " + op + " #" + std::to_string(occurrence);
+      ++t.points;
+      sim::Machine& m = road.machine();
+      m.RestoreSnapshot();
+      if (step == 2) (void)road.Start(false, {});
+      const RunRecord r = road.Start(step == 2, [&] {
+        if (crash) {
+          m.CrashAtCall(k);
+        } else {
+          m.FailCall(op, occurrence, *status);
+        }
+      });
+      ASSERT_EQ(r.crashed, crash) << point;
+      GoOn(road, r, crash, t, point);
+    }
+    std::cout << "[" << (crash ? "crash" : "fault") << " sweep] " << folder << ", step " << step
+              << ": " << calls.size() << " calls, " << t.points
+              << (crash ? " crash points" : " faults injected") << ", " << t.converged
+              << " reach the reference end state (in at most " << t.maxStarts
+              << " further starts), " << t.writtenUndeletable
+              << " on the written undeletable-DLL road, " << t.lost << " user data lost, "
+              << t.falseDisinfected << " false disinfected, " << t.falseNotInfected
+              << " false not infected, " << t.stillRestarting << " still restarting, "
+              << t.unrecorded << " DLL path unrecorded\n";
+    EXPECT_EQ(t.converged, t.points);
+  }
+}
+
+class Roads : public ::testing::TestWithParam<const char*> {};
+TEST_P(Roads, EveryCrashPointConvergesOnTheReferenceEndState) {
+  Sweep(GetParam(), true);
+}
+TEST_P(Roads, EveryOneShotFaultConvergesOnTheReferenceEndState) {
+  Sweep(GetParam(), false);
+}
+INSTANTIATE_TEST_SUITE_P(Machines, Roads,
+                         ::testing::Values("machines/default", "machines/xp-german",
+                                           "machines/win98", "tests/scenarios/win2000-user-class"),
+                         [](const auto& road) {
+                           std::string name = road.param;
+                           name = name.substr(name.rfind('/') + 1);
+                           std::erase(name, '-');
+                           return name;
+                         });
+
+// Faults that last: every later start ends in the clean-up error box, its log names what is
+// left, and nothing else of the footprint remains.
+struct Lasting {
+  const char* folder;
+  const char* what;
+  std::function<void(sim::Machine&)> arrange;
+  std::vector<std::string> allowed;  // what may be left: parts of folded names
+};
+
+TEST(LastingFaults, EachLaterStartNamesWhatIsLeftAndNothingElseRemains) {
+  const std::string object = "{4a1b2c3d-0002-4e5f-8a9b-0c1d2e3f4a5b}";
+  const Lasting cases[] = {
+      {"machines/default",
+       "an object's DLL in use",
+       [](sim::Machine& m) { m.SetUndeletable("C:\\Program Files\\QZ Search\\sqzbar.dll"); },
+       {object, "sqzbar.dll", "internet explorer", "windows_hijacked"}},
+      {"machines/default",
+       "an object's registration key the user may not change",
+       [&](sim::Machine& m) {
+         m.SetKeyAccess(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\" + object,
+                        platform::KEY_READ);
+       },
+       {object, "sqzbar.dll", "internet explorer", "windows_hijacked"}},
+      {"machines/win98",
+       "an object's DLL in use",
+       [](sim::Machine& m) { m.SetUndeletable("C:\\Program Files\\QZ Search\\sqzbar.dll"); },
+       {object, "sqzbar.dll", "internet explorer", "hjruon.txt", "runservicesonce"}},
+  };
+  for (const Lasting& c : cases) {
+    SCOPED_TRACE(std::string(c.folder) + ": " + c.what);
+    Road road(c.folder);
+    sim::Machine& m = road.machine();
+    m.RestoreSnapshot();
+    c.arrange(m);
+    EXPECT_EQ(road.Start(false, {}).outcome, Outcome::Restart);
+    for (int start = 1; start <= 3; ++start) {
+      const RunRecord r = road.Start(start == 1, {});
+      EXPECT_EQ(r.outcome, Outcome::CleanupError) << ::testing::PrintToString(r.log);
+      EXPECT_TRUE(std::any_of(r.log.begin(), r.log.end(), [&](const std::string& l) {
+        return Contains(l, texts::LeftOverLogLine(false, "")) &&
+               (Contains(l, object) || Contains(l, "sqzbar.dll"));
+      })) << ::testing::PrintToString(r.log);
+      for (const auto& item : road.FootprintLeft()) {
+        EXPECT_TRUE(std::any_of(c.allowed.begin(), c.allowed.end(), [&](const std::string& part) {
+          return Contains(item, part);
+        })) << item;
+      }
+      EXPECT_FALSE(m.FileExists(road.dll()));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dravlin::reliability
