@@ -117,8 +117,10 @@ void frmGetAll::go_9x() {
       return;
     }
     findDllPath();
-    // Without the file's text, or the system folder to find the path in, nothing is known.
-    if (!keyFileRead || SystemPath_.empty()) {
+    // Without the file's text, or the system folder to find the path in, nothing is known. NT
+    // 4.0's shell has no system folder to give, and there the written verdict stands.
+    const bool noSystemFolder = SystemPath_.empty() && OsCode_ <= 4;
+    if (!keyFileRead || noSystemFolder) {
       guard.Step([&] {
         Log(texts::NotReadableLogLine(
             German(), SystemPath_.empty() ? "GetSystemDirectoryA" : names::kKeyFile));
