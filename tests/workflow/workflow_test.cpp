@@ -160,6 +160,31 @@ TEST(Faults, NoFailureLosesTheOnlyRecordOfAnUndeletedDll) {
   }
 }
 
+// A parked copy from an earlier infection by the same DLL (the same path, so the same length of
+// the hidden value), with the user's older settings and one more subkey: the live key holds
+// values the copy lacks, so it is moved as written, and the old copy is kept in the backup.
+TEST(Recovery, AStaleParkedCopyOfTheSameDllNeverTakesThePlaceOfTheLiveKey) {
+  Scenario s;
+  auto& m = s.machine();
+  m.SetString(HKEY_LOCAL_MACHINE, kParkedKey, "AppInit_DLLs", kXpDll);
+  m.SetString(HKEY_LOCAL_MACHINE, kParkedKey, "Spooler", "no");
+  m.SetString(HKEY_LOCAL_MACHINE, std::string(kParkedKey) + "\\Pending\\Deep", "Keep", "me");
+  m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kParkedKey) + "\\Stale");
+  InfectXp(m);
+  s.Start().Click(Control::CB_start);
+  s.RebootIntoProgram().Click(Control::CB_start);
+  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Spooler"),
+            (sim::RegValue{platform::REG_SZ, std::string("yes") + '\0'}));
+  EXPECT_FALSE(m.KeyExists(HKEY_LOCAL_MACHINE, std::string(kLiveKey) + "\\Stale"));
+  EXPECT_FALSE(m.FileExists(kXpDll));
+  std::string kept;
+  for (const auto& file : m.ListFiles()) {
+    if (file.ends_with("\\removed.reg")) kept += m.ReadFile(file).value_or("");
+  }
+  EXPECT_NE(kept.find("Windows_Hijacked\\Stale]"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("\"Spooler\"=\"no\""), std::string::npos) << kept;
+}
+
 TEST(Faults, AbruptEndPassesThroughEveryGuard) {
   for (const std::uint64_t n : {1u, 7u, 20u, 41u, 60u}) {
     Scenario s;
