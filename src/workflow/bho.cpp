@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel.h"
 #include "platform/key.h"
 #include "platform/types.h"
 #include "workflow/frmGetAll.h"
@@ -41,6 +42,14 @@ bool frmGetAll::ListObjects() {
   return status == platform::ERROR_SUCCESS || status == platform::ERROR_FILE_NOT_FOUND;
 }
 
+bool frmGetAll::ObjectFileLeft(const std::string& file) {
+  // A folder is no DLL: there is nothing to delete, and nothing the keys must find again.
+  const std::uint32_t attributes = sv_.kernel.GetFileAttributesA(file);
+  if (attributes != platform::INVALID_FILE_ATTRIBUTES)
+    return (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) == 0;
+  return !FileGone(file);
+}
+
 bool frmGetAll::RemoveBhos() {
   RepairIePages(false);
   GetPageDllName();
@@ -74,17 +83,14 @@ bool frmGetAll::RemoveBhos() {
         unreadable || reg_.WriteRegValue(HKEY_LOCAL_MACHINE, registration, names::kPendingDll,
                                          RegData::Str(file), platform::REG_SZ) == 1;
     std::string fileLine = " Error while deleting: " + entry.DllPath;
-    bool fileLeft = false;
     if (!unreadable && sv_.shell.PathFileExistsA(file)) {
       BackUpFile(file);
       (void)sv_.kernel.DeleteFileA(file);
-      fileLeft = sv_.shell.PathFileExistsA(file);
-      if (!fileLeft) fileLine = " BHO-DLL: " + entry.DllPath + " (deleted)";
-    } else if (!unreadable) {
-      // Not reported there: only "no such file" lets the keys that find it go.
-      fileLeft = !FileGone(file);
+      if (!sv_.shell.PathFileExistsA(file)) fileLine = " BHO-DLL: " + entry.DllPath + " (deleted)";
     }
-    // A DLL that stays keeps its keys too: they are what finds it again at the next start.
+    // A DLL that stays keeps its keys too: they are what finds it again at the next start. Only
+    // "no such file" lets them go, whatever the test above said.
+    const bool fileLeft = !unreadable && ObjectFileLeft(file);
     if (recorded && !fileLeft) (void)reg_.DeleteRegKey(HKEY_CLASSES_ROOT, classKey);
     const bool classLeft = reg_.RegKeyExists(HKEY_CLASSES_ROOT, classKey);
     if (!classLeft) (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, registration);
@@ -114,7 +120,7 @@ bool frmGetAll::ObjectsGone(const std::vector<RemovedObject>& removed) {
       left("HKLM\\" + object.registration);
     if (KeyPresence(HKEY_CLASSES_ROOT, object.classKey) != Presence::Gone)
       left("HKCR\\" + object.classKey);
-    if (!object.file.empty() && !FileGone(object.file)) left(object.file);
+    if (!object.file.empty() && ObjectFileLeft(object.file)) left(object.file);
   }
   RepairIePages(false);
   GetPageDllName();

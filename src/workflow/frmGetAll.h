@@ -132,6 +132,8 @@ class frmGetAll {
   // Whether the DOS procedure's key file may go: the DLL it names is gone (go_9x.cpp).
   bool KeyFileSpent(bool keyFileRead);
   bool FileGone(const std::string& path);
+  // A file (not a folder) of an object is still there, or the question failed.
+  bool ObjectFileLeft(const std::string& file);
   std::string ExeDirectory();
   // Keep what is about to be deleted; a backup that fails is one log line, never a stop.
   void BackUpKey(platform::HKey root, const std::string& path);
