@@ -4,7 +4,8 @@
 #     (modules, simulated machine, conformance, workflow scenarios, rehearsal, reliability);
 #  2. the Windows program's import check, and its suites under 32-bit or 64-bit Wine, as the
 #     host allows (scripts/test-wine.sh says which way ran and why);
-#  3. the fuzz targets for a bounded time each (scripts/fuzz.sh).
+#  3. the release, built three times from clean clones and compared (scripts/release.sh --check);
+#  4. the fuzz targets for a bounded time each (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +27,9 @@ cmake --build --preset asan -j"$(nproc)"
 ctest --preset asan -j"$(nproc)"
 
 bash scripts/test-wine.sh
+# The release builds the same bytes three times over, and they are the bytes the suites tested.
+bash scripts/release.sh --check
+cmp build/mingw/src/app/win32/dravlin.exe dist/dravlin.exe
 if [[ -f scripts/fuzz.sh ]]; then
   bash scripts/fuzz.sh
 fi
