@@ -21,6 +21,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/simrun/simrun.h"
@@ -102,6 +103,7 @@ struct RunRecord {
   Outcome outcome = Outcome::Other;
   bool crashed = false;
   std::vector<std::string> log;
+  bool wellFormed = true;  // every " Error go_..: n" entry has its description on the next line
 };
 
 // One machine folder, its reference end state and its footprint.
@@ -192,6 +194,17 @@ class Road {
     const auto all = LogLines();
     r.log.assign(all.begin() + static_cast<std::ptrdiff_t>(std::min(logBefore, all.size())),
                  all.end());
+    for (std::size_t i = 0; i < r.log.size(); ++i) {
+      for (const std::string_view label : {" Error go_nt: ", " Error go_9x: "}) {
+        const auto at = r.log[i].find(label);
+        if (at == std::string::npos) continue;
+        const std::string number = r.log[i].substr(at + label.size());
+        r.wellFormed = r.wellFormed && !number.empty() &&
+                       number.find_first_not_of("-0123456789") == std::string::npos &&
+                       i + 1 < r.log.size() && !r.log[i + 1].empty() &&
+                       r.log[i + 1].rfind(r.log[i].substr(0, at), 0) != 0;
+      }
+    }
     const auto& boxes = m.MessageBoxes();
     const auto shown = [&](const std::string& text) {
       return std::any_of(boxes.begin() + static_cast<std::ptrdiff_t>(boxesBefore), boxes.end(),
@@ -340,6 +353,7 @@ void GoOn(Road& road, RunRecord last, bool rebootFirst, Tally& t, const std::str
                                          m.FileAttributes(road.dll())};
   }
   const auto judge = [&](const RunRecord& r) {
+    EXPECT_TRUE(r.wellFormed) << point << ::testing::PrintToString(r.log);
     const auto left = road.FootprintLeft();
     // The written road: the DLL stays, and on DOS-based Windows its record with it.
     const bool dllOnly =
