@@ -106,7 +106,8 @@ class LoadedMachine {
 std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder,
                                                  const Progress& progress = {});
 
-// Writes machine.json, registry.reg (REGEDIT4) and c/ into folder (created when missing).
+// Writes machine.json, registry.reg (REGEDIT4; Version 5.00 when a name holds a character
+// that Windows-1252 lacks) and c/ into folder (created when missing).
 // Refuses (FormatError) a folder that holds anything other than those three, so that a wrong
 // --out cannot wipe unrelated files. All text is prepared before the first byte is written.
 void SaveMachineFolder(const Machine& machine, const std::filesystem::path& folder);
