@@ -34,9 +34,10 @@ std::string Read(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Every file of a folder tree with its bytes, by relative path.
+// Every file of a folder tree with its bytes, by relative path; a file alone is "".
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> out;
+  if (fs::is_regular_file(root)) return {{"", Read(root)}};
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     if (e.is_regular_file()) out[fs::relative(e.path(), root).generic_string()] = Read(e.path());
   }

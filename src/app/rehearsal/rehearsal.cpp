@@ -8,11 +8,15 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 #include "app/rehearsal/machine_changes.h"
 #include "app/rehearsal/transcript_text.h"
 #include "app/simrun/simrun.h"
+#include "platform/ansi_names.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/persist/export_machine.h"
 #include "platform/sim/persist/machine_folder.h"
 #include "system/modIsAdmin.h"
 
@@ -319,20 +323,86 @@ void WriteDefaultMachine(const fs::path& folder) {
   }
 }
 
+namespace {
+
+// What the header shows of a machine built from an export.
+void PrintInference(const sim::persist::Inference& inf, std::ostream& out) {
+  out << "Machine from the export:\n";
+  const auto field = [&](const std::string& what) {
+    std::string name = "  " + what + ":";
+    name.resize(std::max<std::size_t>(name.size() + 1, 18), ' ');
+    return name;
+  };
+  const std::string indent(18, ' ');
+  for (const auto& item : inf.items) {
+    out << field(item.what) << item.value << "\n" << indent << "(" << item.source << ")\n";
+  }
+  for (std::size_t i = 0; i < inf.placeholders.size(); ++i) {
+    out << (i == 0 ? field("Placeholders") : indent) << inf.placeholders[i] << "\n";
+  }
+  for (const std::string& note : inf.notes) out << field("Note") << note << "\n";
+}
+
+sim::persist::ExportOptions ExportOptionsOf(const Options& o) {
+  sim::persist::ExportOptions e;
+  e.os = o.os;
+  e.lang = o.lang;
+  if (o.clock) {
+    platform::SystemTime t{};
+    if (sim::persist::ParseClockText(*o.clock, &t)) e.clock = t;
+  }
+  e.admin = o.admin;
+  // Paths and names are ANSI on the machine; one the code page cannot spell names nothing.
+  const auto ansi = [](const std::optional<std::string>& text, const char* option) {
+    std::optional<std::string> out;
+    if (!text) return out;
+    out = platform::Utf8ToAnsi(*text);
+    if (platform::HasWideChars(*out)) {
+      throw sim::persist::FormatError(
+          option, 0, "expected only characters that Windows-1252 has, found '" + *text + "'");
+    }
+    return out;
+  };
+  e.hijackerDll = ansi(o.hijackerDll, "--hijacker-dll");
+  e.user = ansi(o.user, "--user");
+  e.exePath = ansi(o.exePath, "--exe-path");
+  e.systemDirectory = ansi(o.systemDirectory, "--system-dir");
+  return e;
+}
+
+}  // namespace
+
 int Run(const Options& options, std::ostream& out, std::ostream& err) {
   std::unique_ptr<sim::persist::LoadedMachine> loaded;
+  std::optional<sim::persist::Inference> inference;
   std::string label;
   try {
-    if (options.machineDir) {
-      if (options.progress) {
-        ProgressLine line(err, (*options.machineDir / "registry.reg").string(),
-                          options.progressAfter);
-        loaded = sim::persist::LoadMachineFolder(
-            *options.machineDir, [&](std::string_view stage, std::uint64_t done,
-                                     std::uint64_t total) { line.Show(stage, done, total); });
-      } else {
-        loaded = sim::persist::LoadMachineFolder(*options.machineDir);
-      }
+    std::error_code ec;
+    const bool isExport = options.machineDir && fs::is_regular_file(*options.machineDir, ec);
+    if (!isExport && (options.clock || options.admin || options.hijackerDll || options.user ||
+                      options.exePath || options.systemDirectory)) {
+      throw std::invalid_argument(
+          "--clock, --admin, --hijacker-dll, --user, --exe-path and --system-dir apply to a "
+          "registry export only (a machine folder says these in machine.json)");
+    }
+    const std::string source = options.machineDir
+                                   ? (isExport ? options.machineDir->string()
+                                               : (*options.machineDir / "registry.reg").string())
+                                   : std::string();
+    std::optional<ProgressLine> line;
+    if (options.progress && options.machineDir) line.emplace(err, source, options.progressAfter);
+    const sim::persist::Progress progress =
+        line ? sim::persist::Progress([&](std::string_view stage, std::uint64_t done,
+                                          std::uint64_t total) { line->Show(stage, done, total); })
+             : sim::persist::Progress();
+    if (isExport) {
+      inference.emplace();
+      loaded = sim::persist::LoadExport(*options.machineDir, ExportOptionsOf(options), &*inference,
+                                        progress);
+      label = "export " + options.machineDir->filename().string() + " (" + inference->format +
+              ", " + std::to_string(inference->keys) + " keys)";
+    } else if (options.machineDir) {
+      loaded = sim::persist::LoadMachineFolder(*options.machineDir, progress);
       label = "machine folder " + options.machineDir->filename().string();
       if (options.machineDir->filename().empty())
         label = "machine folder " + options.machineDir->string();
@@ -342,9 +412,9 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
       loaded = sim::persist::LoadMachineFolder(builtIn.path());
       label = "the built-in default machine";
     }
+    line.reset();
     if (options.outDir) {
       // Refuse a wrong --out before anything runs, not after.
-      std::error_code ec;
       if (fs::exists(*options.outDir, ec)) {
         if (!fs::is_directory(*options.outDir, ec)) {
           throw sim::persist::FormatError(options.outDir->string(), 0, "expected a folder");
@@ -368,8 +438,9 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
   }
 
   Machine& m = loaded->machine();
-  if (options.os) m.SetVersionPreset(*options.os);
-  if (options.lang) {
+  // An export's machine has these already, each said in its header.
+  if (options.os && !inference) m.SetVersionPreset(*options.os);
+  if (options.lang && !inference) {
     sim::LocaleSettings locale;  // English pictures by default
     if (*options.lang == "de") {
       locale.nativeLanguage = "Deutsch";
@@ -382,6 +453,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
   }
 
   out << "Dravlin rehearsal on " << label << "\n";
+  if (inference) PrintInference(*inference, out);
   out << "Clicks: ";
   for (std::size_t i = 0; i < options.clicks.size(); ++i) {
     out << (i ? ", " : "") << options.clicks[i];

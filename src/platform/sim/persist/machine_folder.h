@@ -94,6 +94,10 @@ class LoadedMachine {
  private:
   friend std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder,
                                                           const Progress& progress);
+  friend std::unique_ptr<LoadedMachine> LoadExport(const std::filesystem::path& file,
+                                                   const struct ExportOptions& options,
+                                                   struct Inference* inference,
+                                                   const Progress& progress);
   TempFolder work_;  // declared first: the machine goes before its drive does
   MachineDescription description_;
   std::unique_ptr<Machine> machine_;

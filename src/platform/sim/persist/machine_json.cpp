@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/ansi_names.h"
+#include "platform/sim/persist/export_machine.h"
 #include "platform/sim/persist/json_lines.h"
 #include "platform/sim/persist/machine_folder.h"
 
@@ -91,7 +92,9 @@ bool IsLeap(int y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-bool ParseClock(std::string_view s, platform::SystemTime* t) {
+}  // namespace
+
+bool ParseClockText(std::string_view s, platform::SystemTime* t) {
   // YYYY-MM-DDTHH:MM:SS
   if (s.size() != 19 || s[4] != '-' || s[7] != '-' || (s[10] != 'T' && s[10] != ' ') ||
       s[13] != ':' || s[16] != ':') {
@@ -123,6 +126,8 @@ bool ParseClock(std::string_view s, platform::SystemTime* t) {
   t->wMilliseconds = 0;
   return true;
 }
+
+namespace {
 
 struct AttributeName {
   const char* name;
@@ -302,7 +307,7 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
   if (root.contains("clock")) {
     platform::SystemTime t;
     const std::string s = r.String(root["clock"], {"clock"});
-    if (!ParseClock(s, &t)) {
+    if (!ParseClockText(s, &t)) {
       r.Fail({"clock"}, "expected a date and time as YYYY-MM-DDTHH:MM:SS, found '" + s + "'");
     }
     d.clock = t;
