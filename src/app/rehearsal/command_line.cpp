@@ -46,6 +46,8 @@ std::string Usage() {
          "                 win2000, winxp, win2003, vista\n"
          "  --out DIR      write the machine after the run (machine.json, registry.reg as\n"
          "                 REGEDIT4, c/) into DIR, which must be empty or a machine folder\n"
+         "  --json         print the run as one JSON document instead of the transcript\n"
+         "                 (docs/rehearsal-json.md)\n"
          "  --help         show this text\n"
          "\n"
          "For an export only:\n"
@@ -85,6 +87,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     };
     if (arg == "--help" || arg == "-h") {
       r.help = true;
+    } else if (arg == "--json" && !hasValue) {
+      r.options.json = true;
     } else if (arg == "--clicks") {
       if (!take()) return r;
       r.options.clicks = SplitList(value);

@@ -18,6 +18,7 @@ struct Options {
   std::optional<std::string> lang;  // "de" or "en"
   std::optional<std::string> os;    // a version preset name
   std::optional<std::filesystem::path> outDir;
+  bool json = false;  // the run as one JSON document instead of the transcript
   // For an export only: what the export cannot say, or overrides what it says.
   std::optional<std::string> clock;  // "YYYY-MM-DDTHH:MM:SS"
   std::optional<bool> admin;
