@@ -123,8 +123,10 @@ class Decoder {
         std::size_t lines = 0;
         const char* in = bytes.data();
         for (; i + 8 <= bytes.size(); i += 8) {
+          // A NUL takes the slow road too: it is held, so that the parser refuses it.
           if ((in[i + 1] | in[i + 3] | in[i + 5] | in[i + 7]) != 0 ||
-              ((in[i] | in[i + 2] | in[i + 4] | in[i + 6]) & 0x80) != 0) {
+              ((in[i] | in[i + 2] | in[i + 4] | in[i + 6]) & 0x80) != 0 || in[i] == 0 ||
+              in[i + 2] == 0 || in[i + 4] == 0 || in[i + 6] == 0) {
             break;
           }
           out[0] = in[i];
@@ -137,7 +139,7 @@ class Decoder {
         }
         for (; i + 1 < bytes.size(); i += 2) {
           const auto low = static_cast<unsigned char>(bytes[i]);
-          if (bytes[i + 1] != 0 || low >= 0x80) break;
+          if (bytes[i + 1] != 0 || low >= 0x80 || low == 0) break;
           *out++ = static_cast<char>(low);
           lines += low == '\n';
         }
@@ -183,7 +185,8 @@ class Decoder {
     if (need_ > 0) {
       if ((b & 0xC0) == 0x80) {
         code_ = (code_ << 6) | (b & 0x3Fu);
-        if (--need_ == 0) Emit(code_);
+        // Surrogates are not characters of UTF-8 text.
+        if (--need_ == 0) Emit(code_ >= 0xD800 && code_ <= 0xDFFF ? kNotText : code_);
         return;
       }
       need_ = 0;
