@@ -455,13 +455,15 @@ class Builder {
              ", with its date and time pictures");
   }
 
-  void Clock(const fs::path& file) {
+  void Clock(const std::optional<platform::SystemTime>& fileTime) {
     if (o_.clock) {
       m_.SetClock(*o_.clock);
       Item("Clock", ClockText(*o_.clock), "given with --clock");
-    } else {
-      m_.SetClock(FileTime(file));
+    } else if (fileTime) {
+      m_.SetClock(*fileTime);
       Item("Clock", ClockText(m_.Clock()), "the export file's time (UTC); --clock to change");
+    } else {
+      Item("Clock", ClockText(m_.Clock()), "assumed; --clock to change");
     }
   }
 
@@ -543,13 +545,12 @@ class Builder {
     }
   }
 
-  void Notes(const RegFile& file, bool anyMachine, bool anyUser) {
+  void Notes(const RegFile& file, bool anyMachine) {
     if (!anyMachine) {
       Note(
           "the export holds no HKEY_LOCAL_MACHINE keys: the auto-load entries, Browser Helper "
           "Objects and machine-wide pages are not part of the run");
     }
-    (void)anyUser;
     for (const auto& [root, count] : file.notes.skippedKeys) {
       Note(Count(count, "key", "keys") + " under " + root +
            " left out: the simulated machine has no such root");
@@ -654,6 +655,34 @@ class Builder {
 
 }  // namespace
 
+void InferMachine(const RegFile& registry, Machine& m, const ExportOptions& options,
+                  Inference* inference, const std::string& label,
+                  const std::optional<platform::SystemTime>& fileTime, const Progress& progress) {
+  Inference inf;
+  inf.format = registry.format == RegFormat::Version5 ? "Version 5.00" : "REGEDIT4";
+  inf.keys = registry.keys.size();
+  bool anyMachine = false;
+  bool anyCurrentUser = false;
+  for (const RegKeyEntry& k : registry.keys) {
+    platform::HKey root = 0;
+    std::string sub;
+    if (k.remove || !SplitRootPath(k.path, &root, &sub)) continue;
+    anyMachine = anyMachine || root == HKLM || root == platform::HKEY_CLASSES_ROOT;
+    anyCurrentUser = anyCurrentUser || root == HKCU;
+  }
+  ApplyRegistry(registry, m, progress);
+  Builder b(m, options, inf, label);
+  b.Version();
+  b.User(anyCurrentUser);
+  b.Language();
+  b.Clock(fileTime);
+  b.Account();
+  b.Hijacker();
+  b.Placeholders();
+  b.Notes(registry, anyMachine);
+  if (inference != nullptr) *inference = std::move(inf);
+}
+
 std::unique_ptr<LoadedMachine> LoadExport(const fs::path& file, const ExportOptions& options,
                                           Inference* inference, const Progress& progress) {
   const std::string label = file.string();
@@ -663,39 +692,12 @@ std::unique_ptr<LoadedMachine> LoadExport(const fs::path& file, const ExportOpti
   if (!fs::is_regular_file(st)) throw FormatError(label, 0, "expected a regular file");
   regfile::ReadOptions readOptions;
   readOptions.skipOtherRoots = true;
-  RegFile registry = ReadRegFile(file, label, progress, readOptions);
-
-  Inference inf;
-  inf.format = registry.format == RegFormat::Version5 ? "Version 5.00" : "REGEDIT4";
-  inf.keys = registry.keys.size();
-  bool anyMachine = false;
-  bool anyCurrentUser = false;
-  bool anyUsers = false;
-  for (const RegKeyEntry& k : registry.keys) {
-    platform::HKey root = 0;
-    std::string sub;
-    if (k.remove || !SplitRootPath(k.path, &root, &sub)) continue;
-    anyMachine = anyMachine || root == HKLM || root == platform::HKEY_CLASSES_ROOT;
-    anyCurrentUser = anyCurrentUser || root == HKCU;
-    anyUsers = anyUsers || root == HKU;
-  }
-
+  const RegFile registry = ReadRegFile(file, label, progress, readOptions);
   auto loaded = std::make_unique<LoadedMachine>();
   const fs::path drive = loaded->work_.path() / "c";
   fs::create_directories(drive, ec);
   loaded->machine_ = std::make_unique<Machine>(drive);
-  Machine& m = *loaded->machine_;
-  ApplyRegistry(registry, m, progress);
-  Builder b(m, options, inf, label);
-  b.Version();
-  b.User(anyCurrentUser);
-  b.Language();
-  b.Clock(file);
-  b.Account();
-  b.Hijacker();
-  b.Placeholders();
-  b.Notes(registry, anyMachine, anyCurrentUser || anyUsers);
-  if (inference != nullptr) *inference = std::move(inf);
+  InferMachine(registry, *loaded->machine_, options, inference, label, FileTime(file), progress);
   return loaded;
 }
 

@@ -49,6 +49,13 @@ std::unique_ptr<LoadedMachine> LoadExport(const std::filesystem::path& file,
                                           const ExportOptions& options, Inference* inference,
                                           const Progress& progress = {});
 
+// The same for an export already read, on a machine that has nothing else yet: its registry is
+// applied, then each setting inferred. fileTime is the clock when no --clock is given.
+void InferMachine(const RegFile& registry, Machine& machine, const ExportOptions& options,
+                  Inference* inference, const std::string& label,
+                  const std::optional<platform::SystemTime>& fileTime = std::nullopt,
+                  const Progress& progress = {});
+
 // "YYYY-MM-DDTHH:MM:SS" (or a blank for the T); false for anything else.
 bool ParseClockText(std::string_view text, platform::SystemTime* time);
 
