@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
 """Runs dravlin-sim --json on the given machines and checks each document against the schema.
+An argument ending in .json is a document already written (the documentation's example).
 
 Usage: check_json.py DRAVLIN_SIM SCHEMA MACHINE [OPTIONS...] [-- MACHINE [OPTIONS...]]...
 """
@@ -22,13 +23,18 @@ for arg in rest + ["--"]:
         current.append(arg)
 failed = 0
 for args in runs:
-    done = subprocess.run([sim, "--json", *args], capture_output=True, check=False)
-    document = json.loads(done.stdout.decode("utf-8"))
+    if len(args) == 1 and args[0].endswith(".json"):
+        document = json.load(open(args[0], encoding="utf-8"))
+        returncode = document["exitStatus"]
+    else:
+        done = subprocess.run([sim, "--json", *args], capture_output=True, check=False)
+        document = json.loads(done.stdout.decode("utf-8"))
+        returncode = done.returncode
     errors = sorted(validator.iter_errors(document), key=lambda e: list(e.path))
     for e in errors:
         print(f"{' '.join(args)}: {'/'.join(map(str, e.path))}: {e.message}")
-    if document["exitStatus"] != done.returncode:
-        print(f"{' '.join(args)}: exitStatus {document['exitStatus']}, exit {done.returncode}")
+    if document["exitStatus"] != returncode:
+        print(f"{' '.join(args)}: exitStatus {document['exitStatus']}, exit {returncode}")
         failed += 1
     failed += len(errors)
     print(f"{' '.join(args)}: {len(errors)} schema errors, {len(document['boots'])} boots")
