@@ -92,7 +92,7 @@ TEST(Export, AVisibleAutoLoadValueIsNotTheHijackerUnlessNamed) {
                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows]\r\n"
                 "\"AppInit_DLLs\"=\"C:\\\\WINDOWS\\\\system32\\\\vis.dll\"\r\n\r\n"
                 "[HKEY_CURRENT_USER\\Control Panel\\International]\r\n\"Locale\"=\"0000040c\"\r\n"
-                "\"sShortDate\"=\"dd/MM/yyyy\"\r\n\r\n");
+                "\"sShortDate\"=\"dd/MM/yyyy\"\r\n\r\n[HKEY_CLASSES_ROOT\\.txt]\r\n\r\n");
   Inference inf;
   auto loaded = LoadExport(file, {}, &inf);
   EXPECT_FALSE(loaded->machine().Hijacker());
@@ -103,6 +103,11 @@ TEST(Export, AVisibleAutoLoadValueIsNotTheHijackerUnlessNamed) {
             "fran\xE7"
             "ais");
   EXPECT_EQ(loaded->machine().Locale().shortDate, "dd/MM/yyyy");
+  // Where an export's keys came from is not always known: the header says so.
+  ASSERT_EQ(inf.notes.size(), 1u);
+  EXPECT_EQ(inf.notes[0].rfind("1 key under HKEY_CLASSES_ROOT taken as the machine's classes", 0),
+            0u)
+      << inf.notes[0];
 
   ExportOptions named;
   named.hijackerDll = "C:\\WINDOWS\\system32\\vis.dll";

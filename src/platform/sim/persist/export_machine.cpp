@@ -545,11 +545,18 @@ class Builder {
     }
   }
 
-  void Notes(const RegFile& file, bool anyMachine) {
+  void Notes(const RegFile& file, bool anyMachine, std::size_t classesRoot) {
     if (!anyMachine) {
       Note(
           "the export holds no HKEY_LOCAL_MACHINE keys: the auto-load entries, Browser Helper "
           "Objects and machine-wide pages are not part of the run");
+    }
+    if (classesRoot > 0) {
+      // Windows shows there the machine's classes with the user's over them; which of the two
+      // a key came from, the export does not say.
+      Note(Count(classesRoot, "key", "keys") +
+           " under HKEY_CLASSES_ROOT taken as the machine's classes (HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+           "Classes): the export does not say which of them are the user's own");
     }
     for (const auto& [root, count] : file.notes.skippedKeys) {
       Note(Count(count, "key", "keys") + " under " + root +
@@ -663,12 +670,14 @@ void InferMachine(const RegFile& registry, Machine& m, const ExportOptions& opti
   inf.keys = registry.keys.size();
   bool anyMachine = false;
   bool anyCurrentUser = false;
+  std::size_t classesRoot = 0;
   for (const RegKeyEntry& k : registry.keys) {
     platform::HKey root = 0;
     std::string sub;
     if (k.remove || !SplitRootPath(k.path, &root, &sub)) continue;
     anyMachine = anyMachine || root == HKLM || root == platform::HKEY_CLASSES_ROOT;
     anyCurrentUser = anyCurrentUser || root == HKCU;
+    if (root == platform::HKEY_CLASSES_ROOT) ++classesRoot;
   }
   ApplyRegistry(registry, m, progress);
   Builder b(m, options, inf, label);
@@ -679,7 +688,7 @@ void InferMachine(const RegFile& registry, Machine& m, const ExportOptions& opti
   b.Account();
   b.Hijacker();
   b.Placeholders();
-  b.Notes(registry, anyMachine);
+  b.Notes(registry, anyMachine, classesRoot);
   if (inference != nullptr) *inference = std::move(inf);
 }
 
