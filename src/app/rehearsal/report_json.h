@@ -1,5 +1,6 @@
 // The rehearsal as one JSON document (--json): the same run as the transcript, as records a
-// script can read. docs/rehearsal-json.md describes it, docs/rehearsal.schema.json checks it.
+// script can read. docs/rehearsal-exports.md describes it, docs/rehearsal.schema.json checks
+// it.
 #pragma once
 
 #include <nlohmann/json.hpp>
