@@ -6,7 +6,7 @@
 #   scripts/fuzz.sh [seconds-per-target] [target...]
 #   scripts/fuzz.sh --campaign [minutes-per-target] [target...]
 #
-# Seconds default to $FUZZ_SECONDS or 60. Targets: regfile hive census keyfile pages.
+# Seconds default to $FUZZ_SECONDS or 60. Targets: regfile hive census keyfile pages export.
 # Each target runs as $FUZZ_WORKERS processes at once (default: one per processor) that share
 # its corpus; the executions printed are theirs together.
 # A campaign (minutes default to 2) keeps its corpus in build/fuzz/campaign/<target>/ from one
@@ -28,7 +28,7 @@ fi
 shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(regfile hive census keyfile pages)
+  targets=(regfile hive census keyfile pages export)
 fi
 
 need=()

@@ -10,7 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
-for pkg in g++ cmake make libgtest-dev libbenchmark-dev nlohmann-json3-dev clang-format git; do
+for pkg in g++ cmake make libgtest-dev libbenchmark-dev nlohmann-json3-dev clang-format git \
+  python3-jsonschema; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if ((${#need[@]})); then

@@ -3,19 +3,25 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/ansi_names.h"
 #include "regfile/regfile.h"
 
 namespace dravlin::regfile::detail {
 
+// Held in place of bytes that are not UTF-8 text: beyond every code point, so never a name
+// (the parser refuses it by its digits, "110000").
+inline constexpr char32_t kNotText = 0x110000;
+
 // Converts the file's bytes into Windows-1252 text piece by piece as they arrive, so that a
-// large export is never held whole. The byte-order mark decides the encoding. A line
-// holding a character without a Windows-1252 byte gets '?' there and is noted in badLines; it
-// is an error unless the line is a comment.
+// large export is never held whole. The byte-order mark decides the encoding. A character
+// without a Windows-1252 byte is held as platform/ansi_names.h writes it; so is a NUL (code
+// point 0) and text that is not UTF-8 (kNotText), which the parser refuses where they stand.
 class Decoder {
  public:
   explicit Decoder(const std::string& fileName) : file_(fileName) {}
@@ -40,11 +46,10 @@ class Decoder {
                           "as if cut short");
       }
     }
-    if (encoding_ == Encoding::Utf8 && need_ > 0) Emit(0xFFFD);
+    if (encoding_ == Encoding::Utf8 && need_ > 0) Emit(kNotText);
   }
 
   std::string text;
-  std::vector<bool> badLines;
 
  private:
   enum class Encoding { Unknown, Raw, Utf16, Utf8 };
@@ -69,9 +74,23 @@ class Decoder {
 
   void Convert(std::string_view bytes) {
     switch (encoding_) {
-      case Encoding::Raw:
+      case Encoding::Raw: {
+        const std::size_t at = text.size();
         text.append(bytes);
+        // A NUL byte would read as the start of a held character: hold it as one.
+        if (text.find('\0', at) != std::string::npos) {
+          std::string held(text, 0, at);
+          for (std::size_t i = at; i < text.size(); ++i) {
+            if (text[i] == '\0') {
+              platform::AppendWideChar(held, 0);
+            } else {
+              held.push_back(text[i]);
+            }
+          }
+          text = std::move(held);
+        }
         break;
+      }
       case Encoding::Utf16:
         ConvertUtf16(bytes);
         break;
@@ -86,7 +105,7 @@ class Decoder {
   void ConvertUtf16(std::string_view bytes) {
     std::size_t i = 0;
     if (oddByte_ && !bytes.empty()) {
-      char pair[2];
+      char pair[2 * platform::kWideCharLength];
       const char* end = Unit(
           static_cast<char16_t>(*oddByte_ | (static_cast<unsigned char>(bytes[0]) << 8)), pair);
       text.append(pair, static_cast<std::size_t>(end - pair));
@@ -104,8 +123,10 @@ class Decoder {
         std::size_t lines = 0;
         const char* in = bytes.data();
         for (; i + 8 <= bytes.size(); i += 8) {
+          // A NUL takes the slow road too: it is held, so that the parser refuses it.
           if ((in[i + 1] | in[i + 3] | in[i + 5] | in[i + 7]) != 0 ||
-              ((in[i] | in[i + 2] | in[i + 4] | in[i + 6]) & 0x80) != 0) {
+              ((in[i] | in[i + 2] | in[i + 4] | in[i + 6]) & 0x80) != 0 || in[i] == 0 ||
+              in[i + 2] == 0 || in[i + 4] == 0 || in[i + 6] == 0) {
             break;
           }
           out[0] = in[i];
@@ -118,17 +139,27 @@ class Decoder {
         }
         for (; i + 1 < bytes.size(); i += 2) {
           const auto low = static_cast<unsigned char>(bytes[i]);
-          if (bytes[i + 1] != 0 || low >= 0x80) break;
+          if (bytes[i + 1] != 0 || low >= 0x80 || low == 0) break;
           *out++ = static_cast<char>(low);
           lines += low == '\n';
         }
         line_ += lines;
         if (i + 1 >= bytes.size()) break;
       }
-      out = Unit(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                       (static_cast<unsigned char>(bytes[i + 1]) << 8)),
-                 out);
+      // A held character takes more room than its unit: grow the text when it must.
+      char unit[2 * platform::kWideCharLength];
+      const auto n = static_cast<std::size_t>(
+          Unit(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                     (static_cast<unsigned char>(bytes[i + 1]) << 8)),
+               unit) -
+          unit);
       i += 2;
+      const auto o = static_cast<std::size_t>(out - text.data());
+      const std::size_t room = o + n + (bytes.size() - i) / 2 + 1;
+      if (room > text.size()) text.resize(room);
+      out = text.data() + o;
+      std::memcpy(out, unit, n);
+      out += n;
     }
     text.resize(static_cast<std::size_t>(out - text.data()));
     if (i < bytes.size()) oddByte_ = static_cast<unsigned char>(bytes[i]);
@@ -139,28 +170,27 @@ class Decoder {
       const char32_t high = highSurrogate_;
       highSurrogate_ = 0;
       if (u >= 0xDC00 && u <= 0xDFFF) {
-        *out++ = Byte(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00u));
-        return out;
+        return Byte(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00u), out);
       }
-      *out++ = Byte(high);
+      out = Byte(high, out);
     }
     if (u >= 0xD800 && u <= 0xDBFF) {
       highSurrogate_ = u;
       return out;
     }
-    *out++ = Byte(u);
-    return out;
+    return Byte(u, out);
   }
 
   void Utf8Byte(unsigned char b) {
     if (need_ > 0) {
       if ((b & 0xC0) == 0x80) {
         code_ = (code_ << 6) | (b & 0x3Fu);
-        if (--need_ == 0) Emit(code_);
+        // Surrogates are not characters of UTF-8 text.
+        if (--need_ == 0) Emit(code_ >= 0xD800 && code_ <= 0xDFFF ? kNotText : code_);
         return;
       }
       need_ = 0;
-      Emit(0xFFFD);  // not UTF-8: reported as unrepresentable on its line
+      Emit(kNotText);
     }
     if (b < 0x80) {
       Emit(b);
@@ -174,21 +204,28 @@ class Decoder {
       need_ = 3;
       code_ = b & 0x07u;
     } else {
-      Emit(0xFFFD);
+      Emit(kNotText);
     }
   }
 
-  void Emit(char32_t c) { text.push_back(Byte(c)); }
+  void Emit(char32_t c) {
+    char bytes[platform::kWideCharLength];
+    text.append(bytes, static_cast<std::size_t>(Byte(c, bytes) - bytes));
+  }
 
-  char Byte(char32_t c) {
+  // Writes the character's byte, or the held form of one without a byte (or a NUL).
+  char* Byte(char32_t c, char* out) {
     char byte = 0;
-    if (!ToCp1252(c, &byte)) {
-      if (badLines.size() <= line_) badLines.resize(line_ + 1, false);
-      badLines[line_] = true;
-      byte = '?';
+    if (c != 0 && ToCp1252(c, &byte)) {
+      *out++ = byte;
+    } else {
+      std::string held;
+      platform::AppendWideChar(held, c);
+      std::memcpy(out, held.data(), held.size());
+      out += held.size();
     }
     if (c == U'\n') ++line_;
-    return byte;
+    return out;
   }
 
   const std::string& file_;

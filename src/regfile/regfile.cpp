@@ -9,6 +9,7 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/ansi_names.h"
 #include "platform/registry.h"
 #include "regfile/decoder.h"
 
@@ -18,6 +19,9 @@ namespace {
 
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
+// Roots a whole-registry export may hold besides the four the model keeps.
+constexpr std::string_view kOtherRoots[] = {"HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA",
+                                            "HKEY_PERFORMANCE_DATA"};
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -51,8 +55,9 @@ using detail::Decoder;
 // what follows it are kept, so a large file is never held whole.
 class Parser {
  public:
-  Parser(Decoder& decoder, const std::string& fileName, std::function<bool()> more)
-      : decoder_(decoder), text_(decoder.text), file_(fileName), more_(std::move(more)) {}
+  Parser(Decoder& decoder, const std::string& fileName, std::function<bool()> more,
+         const ReadOptions& options)
+      : text_(decoder.text), file_(fileName), more_(std::move(more)), options_(options) {}
 
   RegFile Run() {
     NextLine();
@@ -67,9 +72,14 @@ class Parser {
     while (NextLine()) {
       const std::string_view t = TrimLeft(line_);
       if (t.empty() || t.front() == ';') continue;
-      if (LineBad()) Fail(LineNo(), "expected only characters that Windows-1252 has");
+      CheckHeld(t);
       if (t.front() == '[') {
         ParseKey(t);
+      } else if (skipping_) {
+        if (t.front() != '"' && t.front() != '@') {
+          Fail(LineNo(), "expected '[', '\"', '@' or ';' at the start of the line");
+        }
+        SkipContinuations(t);
       } else if (t.front() == '"' || t.front() == '@') {
         ParseValue(t);
       } else {
@@ -111,7 +121,27 @@ class Parser {
     if (cr_) line_.remove_suffix(1);
     return true;
   }
-  bool LineBad() const { return index_ < decoder_.badLines.size() && decoder_.badLines[index_]; }
+  // Characters without a Windows-1252 byte are held (platform/ansi_names.h); a NUL or text
+  // that is not UTF-8 is refused.
+  void CheckHeld(std::string_view t) const {
+    char32_t c = 0;
+    for (std::size_t at = t.find('\0'); at != std::string_view::npos; at = t.find('\0', at + 1)) {
+      if (t.substr(at + 1, platform::kWideCharLength - 1) == "110000") {
+        Fail(LineNo(), "expected UTF-8 text after the UTF-8 byte-order mark");
+      }
+      if (platform::WideCharAt(t, at, &c) && c == 0) {
+        Fail(LineNo(), "expected text without NUL characters");
+      }
+    }
+  }
+
+  // The data lines of a value under a key that is left out.
+  void SkipContinuations(std::string_view t) {
+    while (!TrimRight(t).empty() && TrimRight(t).back() == '\\' && !AtLastLine()) {
+      NextLine();
+      t = line_;
+    }
+  }
   bool AtLastLine() const { return ended_; }
 
   // Numbers and byte lists can end anywhere, so one that ends the file without a line break
@@ -135,8 +165,18 @@ class Parser {
     }
     platform::HKey root = 0;
     std::string sub;
+    skipping_ = false;
     if (!SplitRootPath(inner, &root, &sub)) {
       const std::string_view rootName = inner.substr(0, inner.find('\\'));
+      if (options_.skipOtherRoots) {
+        for (const std::string_view other : kOtherRoots) {
+          if (detail::EqualsNoCase(rootName, other)) {
+            skipping_ = true;
+            if (!key.remove) ++result_.notes.skippedKeys[std::string(other)];
+            return;
+          }
+        }
+      }
       Fail(LineNo(),
            "expected a root key (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, "
            "HKEY_CLASSES_ROOT or HKEY_USERS), found '" +
@@ -157,6 +197,7 @@ class Parser {
       key.path.append(rootName);
       if (!sub.empty()) key.path.append("\\").append(sub);
     }
+    if (platform::HasWideChars(key.path)) ++result_.notes.heldKeyNames;
     result_.keys.push_back(std::move(key));
   }
 
@@ -204,6 +245,8 @@ class Parser {
       pos = 1;
     } else if (!ReadQuoted(t, &pos, &value.name)) {
       Fail(LineNo(), "expected '\"' to close the value name");
+    } else if (platform::HasWideChars(value.name)) {
+      ++result_.notes.heldValueNames;
     }
     while (pos < t.size() && IsBlank(t[pos])) ++pos;
     if (pos >= t.size() || t[pos] != '=') Fail(LineNo(), "expected '=' after value name");
@@ -218,6 +261,11 @@ class Parser {
       std::size_t p = 0;
       if (!ReadQuoted(data, &p, &value.data)) Fail(LineNo(), "expected '\"' to close the string");
       ExpectEnd(data.substr(p), "the closing '\"'");
+      // Data is read as the ANSI calls return it.
+      if (platform::HasWideChars(value.data)) {
+        value.data = platform::AnsiView(value.data);
+        ++result_.notes.ansiData;
+      }
       value.type = platform::REG_SZ;
       value.data.push_back('\0');
     } else if (StartsWithNoCase(data, "dword:")) {
@@ -290,7 +338,7 @@ class Parser {
         if (!more) break;
         if (AtLastLine()) Fail(LineNo(), "expected a continuation line after '\\'");
         NextLine();
-        if (LineBad()) Fail(LineNo(), "expected only characters that Windows-1252 has");
+        CheckHeld(line_);
         part = TrimLeft(line_);
       }
       text = joined;
@@ -335,7 +383,8 @@ class Parser {
     return out;
   }
 
-  std::string Utf16ToAnsi(const std::string& bytes, int line) const {
+  std::string Utf16ToAnsi(const std::string& bytes, int line) {
+    bool lacking = false;
     if (bytes.size() % 2 != 0) {
       Fail(line, "expected UTF-16LE text (an even number of bytes) in string data");
     }
@@ -354,17 +403,20 @@ class Parser {
       }
       char byte = 0;
       if (!ToCp1252(c, &byte)) {
-        Fail(line, "expected only characters that Windows-1252 has in string data");
+        byte = '?';  // as the ANSI calls return it
+        lacking = true;
       }
       out.push_back(byte);
     }
+    if (lacking) ++result_.notes.ansiData;
     return out;
   }
 
-  Decoder& decoder_;
   std::string& text_;
   const std::string& file_;
   std::function<bool()> more_;
+  ReadOptions options_;
+  bool skipping_ = false;  // the values of a key of a root that is left out
   bool atEnd_ = false;     // the decoder has had the whole file
   bool ended_ = false;     // the current line is the last
   bool started_ = false;   // a line has been read
@@ -385,7 +437,8 @@ FormatError::FormatError(std::string file, int line, std::string what)
       line_(line),
       what_(std::move(what)) {}
 
-RegFile ParseRegFile(std::string_view bytes, const std::string& fileName) {
+RegFile ParseRegFile(std::string_view bytes, const std::string& fileName,
+                     const ReadOptions& options) {
   Decoder decoder(fileName);
   // In pieces as a file is read, so that both report the first fault in the text.
   std::size_t at = 0;
@@ -398,11 +451,11 @@ RegFile ParseRegFile(std::string_view bytes, const std::string& fileName) {
     at += std::size_t{1} << 20;
     return true;
   };
-  return Parser(decoder, fileName, more).Run();
+  return Parser(decoder, fileName, more, options).Run();
 }
 
 RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName,
-                    const Progress& progress) {
+                    const Progress& progress, const ReadOptions& options) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw FormatError(displayName, 0, "cannot open the file for reading");
   std::error_code ec;
@@ -424,7 +477,7 @@ RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displa
     if (progress) progress("reading", done, ec ? done : size);
     return true;
   };
-  return Parser(decoder, displayName, more).Run();
+  return Parser(decoder, displayName, more, options).Run();
 }
 
 }  // namespace dravlin::regfile

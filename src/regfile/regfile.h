@@ -4,8 +4,11 @@
 // Reader rules worth knowing:
 // - The header decides the format ("REGEDIT4" or "Windows Registry Editor Version 5.00"); the
 //   byte-order mark decides the encoding. UTF-16LE (FF FE) and UTF-8 (EF BB BF) text is
-//   converted to Windows-1252; a character that has no Windows-1252 byte is refused with its
-//   line. Without a mark the bytes are Windows-1252 already and are kept as they are.
+//   converted to Windows-1252. A character that has no Windows-1252 byte is kept in key and
+//   value names as platform/ansi_names.h holds it (Windows holds such names; only its ANSI
+//   calls cannot spell them), and string data reads '?' there, as the ANSI calls return it.
+//   Without a mark the bytes are Windows-1252 already and are kept as they are. A NUL in the
+//   text is refused.
 // - In a Version 5.00 file, hex(1), hex(2) and hex(7) data is UTF-16LE text (as regedit
 //   exports it) and is converted to Windows-1252 bytes; in a REGEDIT4 file all hex data is raw.
 // - Inside "...", only \\ and \" are escapes; any other backslash sequence is refused, because
@@ -20,6 +23,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -82,9 +86,27 @@ struct RegKeyEntry {
   }
 };
 
+// What reading found besides the keys.
+struct ReadNotes {
+  // Keys and value names holding characters without a Windows-1252 byte, and values whose
+  // string data reads '?' for such characters.
+  std::size_t heldKeyNames = 0;
+  std::size_t heldValueNames = 0;
+  std::size_t ansiData = 0;
+  // Keys of roots left out (ReadOptions::skipOtherRoots), by root name.
+  std::map<std::string, std::size_t> skippedKeys;
+};
+
 struct RegFile {
   RegFormat format = RegFormat::Regedit4;
   std::vector<RegKeyEntry> keys;  // in file order; a key may appear more than once
+  ReadNotes notes;
+};
+
+struct ReadOptions {
+  // Leave out the keys of HKEY_CURRENT_CONFIG, HKEY_DYN_DATA and HKEY_PERFORMANCE_DATA (a
+  // whole-registry export holds them) instead of refusing the file.
+  bool skipOtherRoots = false;
 };
 
 // Splits "HKLM\A\B" (any accepted root spelling) into the root handle and "A\B".
@@ -99,15 +121,20 @@ using Progress =
     std::function<void(std::string_view stage, std::uint64_t done, std::uint64_t total)>;
 
 // Parses the bytes of a .reg file; fileName only labels errors.
-RegFile ParseRegFile(std::string_view bytes, const std::string& fileName);
+RegFile ParseRegFile(std::string_view bytes, const std::string& fileName,
+                     const ReadOptions& options = {});
 // Reads and parses a file; an unreadable file is a FormatError with line 0.
 RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displayName,
-                    const Progress& progress = {});
+                    const Progress& progress = {}, const ReadOptions& options = {});
 
 // A REGEDIT4 text (CRLF lines) that ParseRegFile reads back to the same model.
 // Throws WriteError for what the format cannot carry (a line break or NUL in a
 // name, values below a key deletion, an unknown root).
 std::string WriteRegedit4(const RegFile& file);
+
+// The same model as Version 5.00 text (UTF-16LE with its byte-order mark), which carries
+// names holding characters that Windows-1252 lacks (platform/ansi_names.h).
+std::string WriteVersion5(const RegFile& file);
 
 namespace detail {
 // ASCII letters of either case alike, as the root names and keywords of the format are.

@@ -3,19 +3,13 @@
 #include <array>
 #include <string>
 
+#include "platform/ansi_names.h"
 #include "platform/registry.h"
 #include "regfile/regfile.h"
 
 namespace dravlin::regfile {
 
 namespace {
-
-// Windows-1252 bytes 0x80..0x9F. The five bytes without a printable character map to the C1
-// control of the same number, as Windows' own conversion does.
-constexpr std::array<char16_t, 32> kHigh = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 void AppendQuoted(std::string* out, std::string_view s) {
   out->push_back('"');
@@ -91,22 +85,11 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }  // namespace detail
 
 bool ToCp1252(char32_t c, char* out) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-    *out = static_cast<char>(static_cast<unsigned char>(c));
-    return true;
-  }
-  for (std::size_t i = 0; i < kHigh.size(); ++i) {
-    if (kHigh[i] == c) {
-      *out = static_cast<char>(0x80 + i);
-      return true;
-    }
-  }
-  return false;
+  return platform::UnicodeToCp1252(c, out);
 }
 
 char32_t FromCp1252(unsigned char byte) {
-  if (byte >= 0x80 && byte <= 0x9F) return kHigh[byte - 0x80];
-  return byte;
+  return platform::Cp1252ToUnicode(byte);
 }
 
 bool SplitRootPath(std::string_view path, platform::HKey* root, std::string* subPath) {

@@ -74,7 +74,12 @@ TEST(RegFile, RefusesMalformedInputNamingFileLineAndExpectation) {
       {h + "\"n\"=hex:01,\\", 3, "continuation line"},
       // A missing comma before the line break joins two bytes into an invalid one.
       {h + "\"n\"=hex:01,02\\\r\n  03\r\n", 4, "','"},
-      {Utf16File(u"REGEDIT4\r\n[HKLM\\A]\r\n\"S\"=\"\u4E2D\"\r\n"), 3, "Windows-1252"},
+      {h + "\"n\"=\"a\0b\"\r\n"s, 3, "without NUL"},
+      {Utf16File(u"REGEDIT4\r\n[HKLM\\A]\r\n\"n\"=\"a\u0000b\"\r\n"s), 3, "without NUL"},
+      {Utf16File(u"REGEDIT4\r\n[HKLM\\A]\r\n\u0000"s), 3, "without NUL"},
+      // A surrogate written as UTF-8 is not UTF-8.
+      {"\xEF\xBB\xBFREGEDIT4\r\n[HKLM\\A]\r\n\"\xED\xA0\x80\"=\"\"\r\n", 3, "UTF-8 text"},
+      {"\xEF\xBB\xBFREGEDIT4\r\n[HKLM\\A]\r\n\"n\"=\"\xC3\"\r\n", 3, "UTF-8 text"},
       {Utf16File(u"Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n"
                  u"\"E\"=hex(7):41,00,\\\r\n  00\r\n"),
        3, "even number of bytes"},
@@ -104,8 +109,8 @@ TEST(MachineFolder, SavedFolderLoadsTheSameAndNothingElseIsSavedOver) {
 
   // A line break in a name would start a new line of the file.
   EXPECT_THROW(
-      WriteRegedit4(RegFile{RegFormat::Regedit4,
-                            {{"HKLM\\A", false, {{"a\nb", platform::REG_SZ, "x\0"s}}, 0}}}),
+      WriteRegedit4(RegFile{
+          RegFormat::Regedit4, {{"HKLM\\A", false, {{"a\nb", platform::REG_SZ, "x\0"s}}, 0}}, {}}),
       dravlin::regfile::WriteError);
   // Saving again over a machine folder is fine; over anything else it is refused untouched.
   SaveMachineFolder(n, out);

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/ansi_names.h"
 #include "platform/sim/machine.h"
 
 namespace {
@@ -34,9 +35,10 @@ std::string Read(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Every file of a folder tree with its bytes, by relative path.
+// Every file of a folder tree with its bytes, by relative path; a file alone is "".
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> out;
+  if (fs::is_regular_file(root)) return {{"", Read(root)}};
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     if (e.is_regular_file()) out[fs::relative(e.path(), root).generic_string()] = Read(e.path());
   }
@@ -99,6 +101,10 @@ TEST_P(GoldenRun, TranscriptMatchesTheGoldenFile) {
   const Result r = RunWith(args);
   EXPECT_EQ(r.status, rh::kExitOk) << r.err;
   EXPECT_EQ(r.err, "");
+  // Every section is UTF-8, whatever code page the machine's names and texts are held in.
+  bool utf8 = false;
+  (void)dravlin::platform::Utf8ToAnsi(r.out, &utf8);
+  EXPECT_TRUE(utf8) << row.name;
   std::map<std::string, std::string> outputs{{".txt", r.out}};
   if (fs::exists(out)) {
     outputs[".txt"].replace(r.out.find(out.string()), out.string().size(), "OUT");

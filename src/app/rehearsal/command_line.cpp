@@ -4,6 +4,7 @@
 
 #include "app/rehearsal/rehearsal.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/persist/export_machine.h"
 #include "platform/sim/persist/machine_folder.h"
 
 namespace dravlin::rehearsal {
@@ -28,12 +29,14 @@ std::vector<std::string> SplitList(const std::string& s) {
 }  // namespace
 
 std::string Usage() {
-  return "Usage: dravlin-sim [MACHINE_DIR] [options]\n"
+  return "Usage: dravlin-sim [MACHINE_DIR | EXPORT.reg] [options]\n"
          "\n"
          "Runs Dravlin on a simulated Windows machine as a user would and prints what happened.\n"
          "Without MACHINE_DIR the built-in machine runs: an infected Windows XP (English).\n"
          "A machine folder holds machine.json, registry.reg and c/ (drive C:); it is never\n"
-         "changed by the run.\n"
+         "changed by the run. A registry export (regedit /e, REGEDIT4 or Version 5.00) is a\n"
+         "machine too: its version, language and user's keys are read from it, the files its\n"
+         "registry names are placed on C:, and the transcript's header says what was assumed.\n"
          "\n"
          "Options:\n"
          "  --clicks LIST  the clicks to make, in order, across restarts (default\n"
@@ -42,8 +45,22 @@ std::string Usage() {
          "  --os NAME      run as another Windows: win95, win98, win98se, winme, nt4,\n"
          "                 win2000, winxp, win2003, vista\n"
          "  --out DIR      write the machine after the run (machine.json, registry.reg as\n"
-         "                 REGEDIT4, c/) into DIR, which must be empty or a machine folder\n"
+         "                 REGEDIT4, or Version 5.00 where a name needs it, c/) into DIR,\n"
+         "                 which must be empty or a machine folder\n"
+         "  --json         print the run as one JSON document instead of the transcript\n"
+         "                 (docs/rehearsal-exports.md, docs/rehearsal.schema.json)\n"
          "  --help         show this text\n"
+         "\n"
+         "For an export only:\n"
+         "  --clock YYYY-MM-DDTHH:MM:SS  the clock (default: the export file's time, UTC)\n"
+         "  --admin yes|no               the user's administrator right (default yes)\n"
+         "  --hijacker-dll PATH          the DLL whose path a loaded hijacker hides in the\n"
+         "                               export; the machine holds it and hides it again\n"
+         "  --user SID|NAME              the user's hive in HKEY_USERS to run as\n"
+         "                               HKEY_CURRENT_USER\n"
+         "  --exe-path PATH              the program's path (default\n"
+         "                               C:\\Program Files\\Dravlin\\dravlin.exe)\n"
+         "  --system-dir PATH            the system folder (default: the version's)\n"
          "\n"
          "Exit status: 0 when the run ended in an outcome the transcript shows, 1 when the\n"
          "program ended abnormally, 2 for a bad command line or machine (nothing is written).\n";
@@ -71,6 +88,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     };
     if (arg == "--help" || arg == "-h") {
       r.help = true;
+    } else if (arg == "--json" && !hasValue) {
+      r.options.json = true;
     } else if (arg == "--clicks") {
       if (!take()) return r;
       r.options.clicks = SplitList(value);
@@ -104,6 +123,34 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
         return r;
       }
       r.options.outDir = value;
+    } else if (arg == "--clock") {
+      if (!take()) return r;
+      platform::SystemTime t{};
+      if (!sim::persist::ParseClockText(value, &t)) {
+        r.error = "--clock: expected YYYY-MM-DDTHH:MM:SS, found '" + value + "'";
+        return r;
+      }
+      r.options.clock = value;
+    } else if (arg == "--admin") {
+      if (!take()) return r;
+      value = sim::persist::LowerAscii(value);
+      if (value != "yes" && value != "no") {
+        r.error = "--admin: expected yes or no, found '" + value + "'";
+        return r;
+      }
+      r.options.admin = value == "yes";
+    } else if (arg == "--hijacker-dll" || arg == "--user" || arg == "--exe-path" ||
+               arg == "--system-dir") {
+      if (!take()) return r;
+      if (value.empty()) {
+        r.error = arg + " needs a value";
+        return r;
+      }
+      auto& field = arg == "--hijacker-dll" ? r.options.hijackerDll
+                    : arg == "--user"       ? r.options.user
+                    : arg == "--exe-path"   ? r.options.exePath
+                                            : r.options.systemDirectory;
+      field = value;
     } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
       r.error = "unknown option '" + arg + "'";
       return r;

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/ansi_names.h"
 #include "platform/sim/persist/machine_folder.h"
 #include "regfile/regfile.h"
 
@@ -27,21 +28,8 @@ std::string Hex8(std::uint32_t v) {
   return buf;
 }
 
-void AppendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 std::string ShowName(const std::string& name) {
-  return name.empty() ? "@" : "\"" + name + "\"";
+  return name.empty() ? "@" : "\"" + platform::AnsiToUtf8(name) + "\"";
 }
 
 // The roots in registry order (see ComparePaths), so that a snapshot needs no sorting.
@@ -332,7 +320,7 @@ std::string DescribeValue(const RegValue& value) {
         std::snprintf(buf, sizeof buf, "\\x%02x", c);
         text += buf;
       } else {
-        AppendUtf8(u, &text);
+        platform::AppendUtf8(text, u);
       }
     }
     std::string out = type + " \"" + text + "\"";
@@ -360,7 +348,9 @@ std::string DescribeValue(const RegValue& value) {
 std::string FormatRegistryChanges(const std::vector<RegChange>& changes) {
   if (changes.empty()) return "  (no change)\n";
   std::string out;
-  for (const RegChange& c : changes) {
+  for (const RegChange& change : changes) {
+    RegChange c = change;
+    c.key = platform::AnsiToUtf8(c.key);
     switch (c.kind) {
       case RegChange::Kind::KeyAdded:
         out += "  key added:     " + c.key + "\n";
@@ -389,7 +379,9 @@ std::string FormatRegistryChanges(const std::vector<RegChange>& changes) {
 std::string FormatFileChanges(const std::vector<FileChange>& changes) {
   if (changes.empty()) return "  (no change)\n";
   std::string out;
-  for (const FileChange& c : changes) {
+  for (const FileChange& change : changes) {
+    FileChange c = change;
+    c.path = platform::AnsiToUtf8(c.path);
     switch (c.kind) {
       case FileChange::Kind::Added:
         out += "  file added:    " + c.path + " (" + c.detail + ")\n";

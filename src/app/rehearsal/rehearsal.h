@@ -12,11 +12,20 @@
 namespace dravlin::rehearsal {
 
 struct Options {
-  std::optional<std::filesystem::path> machineDir;  // none: the built-in default machine
+  // A machine folder or a registry export; none: the built-in default machine.
+  std::optional<std::filesystem::path> machineDir;
   std::vector<std::string> clicks = {"start", "start", "close"};
   std::optional<std::string> lang;  // "de" or "en"
   std::optional<std::string> os;    // a version preset name
   std::optional<std::filesystem::path> outDir;
+  bool json = false;  // the run as one JSON document instead of the transcript
+  // For an export only: what the export cannot say, or overrides what it says.
+  std::optional<std::string> clock;  // "YYYY-MM-DDTHH:MM:SS"
+  std::optional<bool> admin;
+  std::optional<std::string> hijackerDll;  // UTF-8
+  std::optional<std::string> user;
+  std::optional<std::string> exePath;
+  std::optional<std::string> systemDirectory;
   // Show on err how far reading the machine's registry has come, once it takes this long.
   bool progress = false;
   std::chrono::milliseconds progressAfter{1000};

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "regfile/regfile.h"
+#include "platform/ansi_names.h"
 
 namespace dravlin::rehearsal {
 
@@ -36,19 +36,9 @@ constexpr VersionName kVersionNames[] = {
 
 std::string AnsiToUtf8(const std::string& bytes) {
   std::string out;
-  for (const char ch : bytes) {
-    const char32_t c = regfile::FromCp1252(static_cast<unsigned char>(ch));
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  out.reserve(bytes.size());
+  for (const char c : bytes)
+    platform::AppendUtf8(out, platform::Cp1252ToUnicode(static_cast<unsigned char>(c)));
   return out;
 }
 

@@ -10,7 +10,8 @@
 
 namespace dravlin::rehearsal {
 
-// Windows-1252 bytes (the log, registry text) as UTF-8 for the transcript.
+// Windows-1252 bytes (the log, registry data) as UTF-8 for the transcript. Names and paths,
+// which may hold characters the code page lacks, go through platform::AnsiToUtf8.
 std::string AnsiToUtf8(const std::string& bytes);
 // Splits at CR LF (or a lone LF); a NUL or other control character is shown as \0 or \xNN.
 std::vector<std::string> Lines(const std::string& text);

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/ansi_names.h"
 #include "platform/kernel.h"
 #include "platform/sim/internal.h"
 
@@ -111,6 +112,15 @@ Drive::Drive() : inMemory_(true) {
   memoryFolders_.emplace(std::string(), std::vector<Entry>{});
 }
 
+// The host names its files in UTF-8; Windows' ANSI calls name them in the code page.
+std::string Drive::ToHost(std::string_view name) const {
+  return inMemory_ ? std::string(name) : platform::AnsiToUtf8(name);
+}
+
+std::string Drive::FromHost(std::string_view name) const {
+  return inMemory_ ? std::string(name) : platform::Utf8ToAnsi(name);
+}
+
 const std::vector<Drive::Entry>& Drive::Listing(const std::string& folder) const {
   if (inMemory_) {
     static const std::vector<Entry> none;
@@ -123,7 +133,10 @@ const std::vector<Drive::Entry>& Drive::Listing(const std::string& folder) const
   std::error_code ec;
   for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code typeEc;
-    entries.push_back({it->path().filename().string(), it->is_directory(typeEc)});
+    std::string host = it->path().filename().string();
+    std::string name = FromHost(host);
+    if (name == host) host.clear();
+    entries.push_back({std::move(name), it->is_directory(typeEc), std::move(host)});
   }
   return listings_.emplace(folder, std::move(entries)).first->second;
 }
@@ -245,9 +258,12 @@ Resolved Drive::ResolveKnown(const std::string& winPath) const {
         if (SameName(ShortNameKnown(r.host, n.name), parts[i])) match = &n;
       }
     }
-    const std::string_view name = match ? std::string_view(match->name) : parts[i];
     if (!r.host.empty()) r.host += '/';
-    r.host += name;
+    if (match) {
+      r.host += match->HostName();
+    } else {
+      r.host += ToHost(parts[i]);
+    }
     const bool isDir = match && match->folder;
     if (!match) {
       r.error = last ? PathError::FileMissing : PathError::PathMissing;
@@ -272,7 +288,9 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   // The names as stored, in their case: the host path below the root.
   std::string stored = r.host.substr(r.namesAt);
   std::replace(stored.begin(), stored.end(), '/', '\\');
-  const auto parts = SplitPath(stored);
+  const auto hostParts = SplitPath(stored);
+  std::vector<std::string> parts;
+  for (const std::string& p : hostParts) parts.push_back(FromHost(p));
   // A part the caller already wrote in 8.3 form is copied as written (its case included).
   std::string given = UpToNul(winPath);
   std::replace(given.begin(), given.end(), '/', '\\');
@@ -281,7 +299,7 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const bool asWritten = givenParts.size() == parts.size() && Is83(givenParts[i]);
     out += "\\" + (asWritten ? givenParts[i] : ShortNameKnown(folder, parts[i]));
-    folder = Join(folder, parts[i]);
+    folder = Join(folder, hostParts[i]);
   }
   if (parts.empty()) out += "\\";
   return out;
@@ -295,7 +313,7 @@ std::vector<Drive::Entry>* Drive::MemoryFolder(std::string_view folder) {
 bool Drive::MemoryAdd(const std::string& item, bool folder) {
   auto* entries = MemoryFolder(Parent(item));
   if (entries == nullptr) return false;
-  entries->push_back({item.substr(item.rfind('/') + 1), folder});
+  entries->push_back({item.substr(item.rfind('/') + 1), folder, {}});
   if (folder) memoryFolders_.emplace(item, std::vector<Entry>{});
   return true;
 }
@@ -407,7 +425,9 @@ std::vector<std::string> Drive::Files() const {
   }
   std::error_code ec;
   for (fs::recursive_directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->is_regular_file()) out.push_back(fs::relative(it->path(), root_, ec).generic_string());
+    if (it->is_regular_file()) {
+      out.push_back(FromHost(fs::relative(it->path(), root_, ec).generic_string()));
+    }
   }
   return out;
 }

@@ -9,6 +9,7 @@
 // bounded, and a count can never allocate more than the input could describe.
 #include <array>
 
+#include "platform/ansi_names.h"
 #include "platform/sim/internal.h"
 
 namespace dravlin::sim::detail {
@@ -124,9 +125,10 @@ class Reader {
   std::string_view in_;
 };
 
+// A NUL only where a name holds a character the code page lacks (platform/ansi_names.h).
 bool ValidKeyName(const std::string& name) {
-  return !name.empty() && name.size() <= 255 && name.find('\\') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  return !name.empty() && name.find('\\') == std::string::npos && platform::WellFormedName(name) &&
+         platform::AnsiView(name).size() <= 255;
 }
 
 bool ReadKey(Reader& r, Key& key, int depth, bool isRoot, bool wide) {
@@ -139,8 +141,7 @@ bool ReadKey(Reader& r, Key& key, int depth, bool isRoot, bool wide) {
   for (std::uint32_t i = 0; i < valueCount; ++i) {
     NamedValue v;
     std::uint32_t len = 0;
-    if (!r.U32(&len) || !r.Bytes(len, &v.name) || v.name.find('\0') != std::string::npos)
-      return false;
+    if (!r.U32(&len) || !r.Bytes(len, &v.name) || !platform::WellFormedName(v.name)) return false;
     if (!r.U32(&v.value.type) || !r.U32(&len) || !r.Bytes(len, &v.value.data)) return false;
     if (wide && IsString(v.value.type)) {
       auto ansi = FromUtf16(v.value.data);

@@ -152,9 +152,14 @@ class Drive {
 
  private:
   struct Entry {
-    std::string name;
+    std::string name;  // as Windows names it: ANSI bytes, held characters included
     bool folder = false;
+    std::string host;  // the host's name when it differs (a host folder's UTF-8)
+    const std::string& HostName() const { return host.empty() ? name : host; }
   };
+  // A Windows name as the host folder spells it, and back; in memory they are the same.
+  std::string ToHost(std::string_view name) const;
+  std::string FromHost(std::string_view name) const;
   // Host paths are kept as text, parts joined by '/': every call resolves one or two.
   static std::string Join(const std::string& folder, std::string_view name);
   static std::string_view Parent(std::string_view item);

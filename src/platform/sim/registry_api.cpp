@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/ansi_names.h"
 #include "platform/sim/program.h"
 
 namespace dravlin::sim::detail {
@@ -387,7 +388,11 @@ Status Program::RegEnumKeyExA(HKey key, std::uint32_t index, char* name, std::ui
   std::vector<std::shared_ptr<Key>> merged;
   const auto& subkeys = Subkeys(key, k, merged);
   if (index >= subkeys.size()) return platform::ERROR_NO_MORE_ITEMS;
-  const std::string& n = subkeys[index]->name;
+  // A name with characters the code page lacks reads with '?' for them.
+  const std::string& stored = subkeys[index]->name;
+  std::string shown;
+  if (platform::HasWideChars(stored)) shown = platform::AnsiView(stored);
+  const std::string& n = shown.empty() ? stored : shown;
   if (*cchName <= n.size()) return platform::ERROR_MORE_DATA;
   std::memcpy(name, n.data(), n.size());
   name[n.size()] = '\0';
@@ -406,7 +411,10 @@ Status Program::RegEnumValueA(HKey key, std::uint32_t index, char* valueName,
     return platform::ERROR_INVALID_PARAMETER;
   if (index >= k->values.size()) return platform::ERROR_NO_MORE_ITEMS;
   const NamedValue& v = k->values[index];
-  if (*cchValueName <= v.name.size()) return platform::ERROR_MORE_DATA;
+  std::string shownName;
+  if (platform::HasWideChars(v.name)) shownName = platform::AnsiView(v.name);
+  const std::string& name = shownName.empty() ? v.name : shownName;
+  if (*cchValueName <= name.size()) return platform::ERROR_MORE_DATA;
   // Enumeration reads the value as a query does, so a loaded hijacker hides it here too.
   std::string blanks;
   const bool hidden = m_.Hidden(*k, v.name);
@@ -417,9 +425,9 @@ Status Program::RegEnumValueA(HKey key, std::uint32_t index, char* valueName,
     *cbData = size;
     return platform::ERROR_MORE_DATA;
   }
-  std::memcpy(valueName, v.name.data(), v.name.size());
-  valueName[v.name.size()] = '\0';
-  *cchValueName = static_cast<std::uint32_t>(v.name.size());
+  std::memcpy(valueName, name.data(), name.size());
+  valueName[name.size()] = '\0';
+  *cchValueName = static_cast<std::uint32_t>(name.size());
   if (type != nullptr) *type = v.value.type;
   if (data != nullptr && size > 0) std::memcpy(data, bytes.data(), size);
   if (cbData != nullptr) *cbData = size;
@@ -436,9 +444,12 @@ Status Program::RegQueryInfoKeyA(HKey key, std::uint32_t* subKeys, std::uint32_t
   std::size_t maxSub = 0, maxName = 0, maxData = 0;
   std::vector<std::shared_ptr<Key>> merged;
   const auto& subkeys = Subkeys(key, k, merged);
-  for (const auto& s : subkeys) maxSub = std::max(maxSub, s->name.size());
+  const auto shownSize = [](const std::string& name) {
+    return platform::HasWideChars(name) ? platform::AnsiView(name).size() : name.size();
+  };
+  for (const auto& s : subkeys) maxSub = std::max(maxSub, shownSize(s->name));
   for (const auto& v : k->values) {
-    maxName = std::max(maxName, v.name.size());
+    maxName = std::max(maxName, shownSize(v.name));
     maxData = std::max(maxData, v.value.data.size());
   }
   if (subKeys) *subKeys = static_cast<std::uint32_t>(subkeys.size());

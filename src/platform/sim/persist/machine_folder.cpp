@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/ansi_names.h"
 #include "platform/registry.h"
 #include "platform/sim/persist/json_lines.h"
 
@@ -190,7 +191,14 @@ void SaveMachineFolder(const Machine& machine, const fs::path& folder) {
     }
     if (ec) throw FormatError(label, 0, "cannot list the folder: " + ec.message());
   }
-  const std::string reg = WriteRegedit4(ExportRegistry(machine));
+  // Version 5.00 only where a name needs it: REGEDIT4 is what every Windows reads.
+  const RegFile exported = ExportRegistry(machine);
+  bool held = false;
+  for (const RegKeyEntry& k : exported.keys) {
+    held = held || platform::HasWideChars(k.path);
+    for (const RegValueEntry& v : k.values) held = held || platform::HasWideChars(v.name);
+  }
+  const std::string reg = held ? regfile::WriteVersion5(exported) : WriteRegedit4(exported);
   const std::string json = WriteMachineJson(machine);
 
   fs::create_directories(folder, ec);

@@ -94,6 +94,10 @@ class LoadedMachine {
  private:
   friend std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder,
                                                           const Progress& progress);
+  friend std::unique_ptr<LoadedMachine> LoadExport(const std::filesystem::path& file,
+                                                   const struct ExportOptions& options,
+                                                   struct Inference* inference,
+                                                   const Progress& progress);
   TempFolder work_;  // declared first: the machine goes before its drive does
   MachineDescription description_;
   std::unique_ptr<Machine> machine_;
@@ -106,7 +110,8 @@ class LoadedMachine {
 std::unique_ptr<LoadedMachine> LoadMachineFolder(const std::filesystem::path& folder,
                                                  const Progress& progress = {});
 
-// Writes machine.json, registry.reg (REGEDIT4) and c/ into folder (created when missing).
+// Writes machine.json, registry.reg (REGEDIT4; Version 5.00 when a name holds a character
+// that Windows-1252 lacks) and c/ into folder (created when missing).
 // Refuses (FormatError) a folder that holds anything other than those three, so that a wrong
 // --out cannot wipe unrelated files. All text is prepared before the first byte is written.
 void SaveMachineFolder(const Machine& machine, const std::filesystem::path& folder);

@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "platform/ansi_names.h"
+#include "platform/sim/persist/export_machine.h"
 #include "platform/sim/persist/json_lines.h"
 #include "platform/sim/persist/machine_folder.h"
 
@@ -45,9 +47,15 @@ class JsonReader {
     throw FormatError(file_, LineOfMember(text_, where), "\"" + label + "\": " + what);
   }
 
+  // Texts are UTF-8 in the file and ANSI bytes on the machine, as Windows holds them.
   std::string String(const Json& j, const std::vector<std::string>& where) const {
     if (!j.is_string()) Fail(where, "expected a string");
-    return j.get<std::string>();
+    const std::string text = platform::Utf8ToAnsi(j.get<std::string>());
+    if (platform::HasWideChars(text)) {
+      Fail(where,
+           "expected only characters that Windows-1252 has, found '" + j.get<std::string>() + "'");
+    }
+    return text;
   }
   bool Bool(const Json& j, const std::vector<std::string>& where) const {
     if (!j.is_boolean()) Fail(where, "expected true or false");
@@ -84,7 +92,9 @@ bool IsLeap(int y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-bool ParseClock(std::string_view s, platform::SystemTime* t) {
+}  // namespace
+
+bool ParseClockText(std::string_view s, platform::SystemTime* t) {
   // YYYY-MM-DDTHH:MM:SS
   if (s.size() != 19 || s[4] != '-' || s[7] != '-' || (s[10] != 'T' && s[10] != ' ') ||
       s[13] != ':' || s[16] != ':') {
@@ -116,6 +126,8 @@ bool ParseClock(std::string_view s, platform::SystemTime* t) {
   t->wMilliseconds = 0;
   return true;
 }
+
+namespace {
 
 struct AttributeName {
   const char* name;
@@ -295,7 +307,7 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
   if (root.contains("clock")) {
     platform::SystemTime t;
     const std::string s = r.String(root["clock"], {"clock"});
-    if (!ParseClock(s, &t)) {
+    if (!ParseClockText(s, &t)) {
       r.Fail({"clock"}, "expected a date and time as YYYY-MM-DDTHH:MM:SS, found '" + s + "'");
     }
     d.clock = t;
@@ -369,8 +381,9 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
   if (root.contains("attributes")) {
     const Json& a = root["attributes"];
     if (!a.is_object()) r.Fail({"attributes"}, "expected an object of path: \"hidden,system\"");
-    for (const auto& [path, value] : a.items()) {
-      const std::string list = r.String(value, {"attributes", path});
+    for (const auto& [utf8Path, value] : a.items()) {
+      const std::string path = r.String(Json(utf8Path), {"attributes", utf8Path});
+      const std::string list = r.String(value, {"attributes", utf8Path});
       std::uint32_t bits = 0;
       std::size_t start = 0;
       while (start <= list.size()) {
@@ -386,7 +399,7 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
           }
         }
         if (!found) {
-          r.Fail({"attributes", path},
+          r.Fail({"attributes", utf8Path},
                  "unknown attribute '" + word + "' (expected readonly, hidden, system, archive)");
         }
         start = comma + 1;
@@ -416,19 +429,20 @@ MachineDescription ParseMachineJson(std::string_view text, const std::string& fi
 }
 
 std::string WriteMachineJson(const Machine& machine) {
+  const auto text = [](const std::string& ansi) { return platform::AnsiToUtf8(ansi); };
   OrderedJson j;
   const VersionSettings& v = machine.Version();
   j["version"] = {{"platformId", v.platformId},
                   {"major", v.major},
                   {"minor", v.minor},
                   {"build", v.build},
-                  {"csd", v.csd}};
+                  {"csd", text(v.csd)}};
   const LocaleSettings& l = machine.Locale();
-  j["language"] = l.nativeLanguage;
-  j["shortDate"] = l.shortDate;
-  j["longTime"] = l.longTime;
-  j["am"] = l.am;
-  j["pm"] = l.pm;
+  j["language"] = text(l.nativeLanguage);
+  j["shortDate"] = text(l.shortDate);
+  j["longTime"] = text(l.longTime);
+  j["am"] = text(l.am);
+  j["pm"] = text(l.pm);
   const platform::SystemTime t = machine.Clock();
   char clock[64];
   std::snprintf(clock, sizeof clock, "%04u-%02u-%02uT%02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
@@ -441,36 +455,35 @@ std::string WriteMachineJson(const Machine& machine) {
   j["groups"] = groups;
   OrderedJson privileges = OrderedJson::array();
   for (const auto& p : machine.Privileges()) {
-    privileges.push_back({{"name", p.name}, {"enabled", p.enabledByDefault}});
+    privileges.push_back({{"name", text(p.name)}, {"enabled", p.enabledByDefault}});
   }
   j["privileges"] = privileges;
-  j["exePath"] = machine.ExePath();
-  j["systemDirectory"] = machine.SystemDirectory();
+  j["exePath"] = text(machine.ExePath());
+  j["systemDirectory"] = text(machine.SystemDirectory());
   OrderedJson undeletable = OrderedJson::array();
   OrderedJson attributes = OrderedJson::object();
   for (const std::string& file : machine.ListFiles()) {
-    if (machine.IsUndeletable(file)) undeletable.push_back(file);
+    if (machine.IsUndeletable(file)) undeletable.push_back(text(file));
     const std::uint32_t bits = machine.FileAttributes(file);
     if (bits != platform::INVALID_FILE_ATTRIBUTES && (bits & kShownAttributes) != 0) {
-      attributes[file] = AttributeText(bits & kShownAttributes);
+      attributes[text(file)] = AttributeText(bits & kShownAttributes);
     }
   }
   j["undeletable"] = undeletable;
   j["attributes"] = attributes;
-  if (!machine.CurrentFolder().empty()) j["currentFolder"] = machine.CurrentFolder();
+  if (!machine.CurrentFolder().empty()) j["currentFolder"] = text(machine.CurrentFolder());
   if (!machine.HeldKeys().empty()) {
     OrderedJson held = OrderedJson::array();
     for (const auto& [root, path] : machine.HeldKeys()) {
       std::string name(RootName(root));
       if (!path.empty()) name.append("\\").append(path);
-      held.push_back(name);
+      held.push_back(text(name));
     }
     j["heldKeys"] = held;
   }
   if (const auto& h = machine.Hijacker()) {
-    j["hijacker"] = {{"dll", h->dllPath}, {"blank", h->blank == ' ' ? "space" : "nul"}};
+    j["hijacker"] = {{"dll", text(h->dllPath)}, {"blank", h->blank == ' ' ? "space" : "nul"}};
   }
-  // Windows paths and registry text are ANSI; keep JSON valid whatever bytes they hold.
   return j.dump(2, ' ', false, OrderedJson::error_handler_t::replace) + "\n";
 }
 
