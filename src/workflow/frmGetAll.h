@@ -49,7 +49,6 @@ class frmGetAll {
   // True when the key was copied (the source is then deleted if asked; that is not checked).
   bool MoveRegKey(platform::HKey root, const std::string& fromPath, const std::string& toPath,
                   bool deleteSource);
-  void AbortSecondStep(const std::string& reason);
   void RestartWindows();
   void PrepareRestart(bool autoRestart);
   // The whole file as ANSI text, or "" when anything fails; *read tells which.

@@ -67,21 +67,9 @@ bool frmGetAll::PutKeyBack(bool dropParked) {
   return rename_.removeLeftoverTemp();
 }
 
-void frmGetAll::AbortSecondStep(const std::string& reason) {
-  Log(" " + reason + " -> Programm terminated");
-  (void)PutKeyBack(true);
-  ReportCleanupError();
-}
-
 namespace {
 
 using Tree = std::vector<regfile::RegKeyEntry>;
-
-std::string Fold(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = rt::LowerChar(c);
-  return out;
-}
 
 // The tree below a key of HKEY_LOCAL_MACHINE, each path relative to it and folded, as Windows
 // compares names; nullopt when any of it could not be read.
@@ -91,12 +79,12 @@ std::optional<Tree> ReadRelative(platform::Registry& registry, const std::string
     return std::nullopt;
   }
   const std::size_t prefix = std::string_view("HKEY_LOCAL_MACHINE\\").size() + path.size();
-  for (auto& key : tree) key.path = Fold(std::string_view(key.path).substr(prefix));
+  for (auto& key : tree) key.path = rt::LCase(key.path.substr(prefix));
   return tree;
 }
 
 bool IsAppInit(const regfile::RegKeyEntry& key, const regfile::RegValueEntry& value) {
-  return key.path.empty() && Fold(value.name) == Fold(names::kAppInitDlls);
+  return key.path.empty() && rt::LCase(value.name) == rt::LCase(names::kAppInitDlls);
 }
 
 // Every key and every value of `part` is in `whole`, byte for byte; `same` decides for the
@@ -111,7 +99,7 @@ bool Within(const Tree& part, const Tree& whole, AppInit same) {
     for (const auto& value : key.values) {
       const bool found = std::any_of(
           match->values.begin(), match->values.end(), [&](const regfile::RegValueEntry& v) {
-            if (Fold(v.name) != Fold(value.name)) return false;
+            if (rt::LCase(v.name) != rt::LCase(value.name)) return false;
             return IsAppInit(key, value) ? same(value, v)
                                          : v.type == value.type && v.data == value.data;
           });
