@@ -37,7 +37,7 @@ bool Program::DeleteFileA(const std::string& path) {
   if (m_.Enter("DeleteFileA", false, &injected) == Gate::Fail) return Fail(injected);
   const Resolved r = m_.drive.Resolve(path);
   if (r.error != PathError::None) return Fail(PathStatus(r.error));
-  if (r.isFolder) return Fail(platform::ERROR_ACCESS_DENIED);
+  if (r.isFolder || m_.drive.WriteProtected(r)) return Fail(platform::ERROR_ACCESS_DENIED);
   if (m_.drive.Attributes(r) & platform::FILE_ATTRIBUTE_READONLY)
     return Fail(platform::ERROR_ACCESS_DENIED);
   // NT refuses to delete the image of a loaded DLL as it refuses any mapped file.
@@ -56,6 +56,7 @@ bool Program::SetFileAttributesA(const std::string& path, std::uint32_t attribut
   if (m_.Enter("SetFileAttributesA", false, &injected) == Gate::Fail) return Fail(injected);
   const Resolved r = m_.drive.Resolve(path);
   if (r.error != PathError::None) return Fail(PathStatus(r.error));
+  if (m_.drive.WriteProtected(r)) return Fail(platform::ERROR_ACCESS_DENIED);
   m_.drive.SetAttributes(r, attributes);
   return true;
 }
@@ -80,7 +81,8 @@ bool Program::CreateDirectoryA(const std::string& path) {
   const Resolved r = m_.drive.Resolve(path);
   if (r.error == PathError::None) return Fail(platform::ERROR_ALREADY_EXISTS);
   if (r.error != PathError::FileMissing) return Fail(PathStatus(r.error));
-  if (!m_.drive.MakeFolder(r.host)) return Fail(platform::ERROR_ACCESS_DENIED);
+  if (m_.drive.WriteProtected(r) || !m_.drive.MakeFolder(r.host))
+    return Fail(platform::ERROR_ACCESS_DENIED);
   m_.drive.Forget(r);
   return true;
 }
@@ -94,6 +96,7 @@ bool Program::CopyFileA(const std::string& existing, const std::string& target, 
   const Resolved to = m_.drive.Resolve(target);
   if (to.error != PathError::None && to.error != PathError::FileMissing)
     return Fail(PathStatus(to.error));
+  if (m_.drive.WriteProtected(to)) return Fail(platform::ERROR_ACCESS_DENIED);
   if (to.error == PathError::None) {
     if (failIfExists) return Fail(platform::ERROR_FILE_EXISTS);
     if (to.isFolder || (m_.drive.Attributes(to) &
@@ -150,6 +153,7 @@ RtError Program::OpenForAppend(int fileNumber, const std::string& path) {
   if (m_.files.count(fileNumber)) return platform::RT_FILE_ALREADY_OPEN;
   Resolved r = m_.drive.Resolve(path);
   if (r.error != PathError::None && r.error != PathError::FileMissing) return FileError(r);
+  if (m_.drive.WriteProtected(r)) return platform::RT_PATH_FILE_ACCESS_ERROR;
   if (r.error == PathError::None) {
     if (r.isFolder || (m_.drive.Attributes(r) & platform::FILE_ATTRIBUTE_READONLY))
       return platform::RT_PATH_FILE_ACCESS_ERROR;
@@ -247,6 +251,7 @@ RtError Program::Kill(const std::string& path) {
   for (const auto& [n, f] : m_.files) {
     if (f.host == r.host) return platform::RT_FILE_ALREADY_OPEN;
   }
+  if (m_.drive.WriteProtected(r)) return platform::RT_PATH_FILE_ACCESS_ERROR;
   // The runtime's numbers for what DeleteFileA answers: access denied (a read-only file, a
   // loaded DLL on NT) is 75, a file in use elsewhere 70.
   const bool loadedOnNt = m_.drive.Busy(r) && m_.IsNt();

@@ -148,6 +148,18 @@ class Drive {
     return !undeletable.empty() && undeletable.count(r.Canonical()) != 0;
   }
   bool Busy(const Resolved& r) const { return !busy.empty() && busy.count(r.Canonical()) != 0; }
+  // Folders on a medium that cannot be written (a CD, a read-only share), canonical.
+  std::set<std::string> readOnly;
+  bool WriteProtected(const Resolved& r) const {
+    if (readOnly.empty()) return false;
+    const std::string item = r.Canonical();
+    for (const std::string& folder : readOnly) {
+      if (item.size() > folder.size() && item.compare(0, folder.size(), folder) == 0 &&
+          item[folder.size()] == '\\')
+        return true;
+    }
+    return false;
+  }
   std::string currentFolder = "C:\\";  // what relative paths start from
 
  private:

@@ -207,6 +207,9 @@ class Machine {
   // An undeletable file is in use: deleting it fails with ERROR_SHARING_VIOLATION.
   void SetUndeletable(const std::string& winPath, bool undeletable = true);
   bool IsUndeletable(const std::string& winPath) const;
+  // Nothing below the folder can be made, changed or deleted, as on a CD or a read-only share:
+  // Windows answers ERROR_ACCESS_DENIED, the runtime's file statements error 75.
+  void SetReadOnlyFolder(const std::string& winPath);
   // The file is loaded as a DLL until the next restart: NT refuses its deletion with
   // ERROR_ACCESS_DENIED, DOS-based Windows with ERROR_SHARING_VIOLATION.
   void MarkLoaded(const std::string& winPath);
