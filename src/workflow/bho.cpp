@@ -42,6 +42,18 @@ bool frmGetAll::ListObjects() {
   return status == platform::ERROR_SUCCESS || status == platform::ERROR_FILE_NOT_FOUND;
 }
 
+std::pair<platform::HKey, std::string> frmGetAll::ClassHome(const std::string& classKey) {
+  platform::OsVersionInfo info;
+  info.dwOSVersionInfoSize = 148;
+  const bool perUser = sv_.kernel.GetVersionExA(&info) &&
+                       info.dwPlatformId == platform::VER_PLATFORM_WIN32_NT &&
+                       info.dwMajorVersion >= 5;
+  const std::string user = "Software\\Classes\\" + classKey;
+  if (perUser && reg_.RegKeyExists(platform::HKEY_CURRENT_USER, user))
+    return {platform::HKEY_CURRENT_USER, user};
+  return {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + classKey};
+}
+
 bool frmGetAll::ObjectFileLeft(const std::string& file) {
   // A folder is no DLL: there is nothing to delete, and nothing the keys must find again.
   const std::uint32_t attributes = sv_.kernel.GetFileAttributesA(file);
@@ -70,30 +82,48 @@ bool frmGetAll::RemoveBhos() {
 
     const std::string registration = Registration(clsid);
     const std::string classKey = "CLSID\\" + clsid;
-    BackUpKey(HKEY_LOCAL_MACHINE, registration);
-    BackUpKey(HKEY_CLASSES_ROOT, classKey);
     // An unreadable path ("Error") is not a file name; it is reported as a missing file.
     const bool unreadable = entry.DllPath == names::kUnreadable;
     const std::string file = unreadable ? std::string() : rt::AnsiPath(rt::Trim(entry.DllPath));
+    // The hijacker's own object loads the page DLL itself; any other only has its name inside
+    // the name of its DLL, and may belong to a program the user wants back.
+    const std::size_t slash = file.find_last_of("\\/");
+    const Backup::Kind kind = rt::LCase(file.substr(slash == std::string::npos ? 0 : slash + 1)) ==
+                                      rt::LCase(rt::AnsiPath(PageDllName_))
+                                  ? Backup::Kind::Hijacker
+                                  : Backup::Kind::NameMatch;
+    // The class key is deleted where it lives, so that a machine-wide class of the same name
+    // is neither touched nor taken for the user's one.
+    const auto [classRoot, classPath] = ClassHome(classKey);
+    const bool dllThere = !unreadable && sv_.shell.PathFileExistsA(file);
+    // Nothing of the object goes unless all of it is kept: it stays whole, and is named below.
+    const std::string item = "BHO-" + clsid;
+    const bool kept = BackUpKey(HKEY_LOCAL_MACHINE, registration, item, kind) &&
+                      BackUpKey(classRoot, classPath, item, kind) &&
+                      (!dllThere || BackUpFile(file, kind));
 
     // The DLL goes first. The class key names it, and the DLL is how the object is recognised:
     // the registration key keeps the path until it goes itself, last, so that a run cut short
     // after the class key still finds the object. Without that copy the class key stays.
     const bool recorded =
-        unreadable || reg_.WriteRegValue(HKEY_LOCAL_MACHINE, registration, names::kPendingDll,
-                                         RegData::Str(file), platform::REG_SZ) == 1;
+        kept &&
+        (unreadable || reg_.WriteRegValue(HKEY_LOCAL_MACHINE, registration, names::kPendingDll,
+                                          RegData::Str(file), platform::REG_SZ) == 1);
     std::string fileLine = " Error while deleting: " + entry.DllPath;
-    if (!unreadable && sv_.shell.PathFileExistsA(file)) {
-      BackUpFile(file);
+    if (kept && dllThere) {
       (void)sv_.kernel.DeleteFileA(file);
       if (!sv_.shell.PathFileExistsA(file)) fileLine = " BHO-DLL: " + entry.DllPath + " (deleted)";
     }
     // A DLL that stays keeps its keys too: they are what finds it again at the next start. Only
     // "no such file" lets them go, whatever the test above said.
     const bool fileLeft = !unreadable && ObjectFileLeft(file);
-    if (recorded && !fileLeft) (void)reg_.DeleteRegKey(HKEY_CLASSES_ROOT, classKey);
+    if (recorded && !fileLeft) (void)reg_.DeleteRegKey(classRoot, classPath);
     const bool classLeft = reg_.RegKeyExists(HKEY_CLASSES_ROOT, classKey);
-    if (!classLeft) (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, registration);
+    if (!classLeft && kept) (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, registration);
+    // The user's class went and a machine-wide one of that name shows now: the registration
+    // stays with it, without the path of the DLL that is gone.
+    if (classLeft && recorded && !fileLeft && !reg_.RegKeyExists(classRoot, classPath))
+      (void)reg_.DeleteRegValue(HKEY_LOCAL_MACHINE, registration, names::kPendingDll);
     Log(reg_.RegKeyExists(HKEY_LOCAL_MACHINE, registration) ? " Error while deleting BHO"
                                                             : " BHO-deleted");
     if (classLeft) {

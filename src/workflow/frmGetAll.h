@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/regional.h"
@@ -134,16 +135,31 @@ class frmGetAll {
   // A file (not a folder) of an object is still there, or the question failed.
   bool ObjectFileLeft(const std::string& file);
   std::string ExeDirectory();
-  // Keep what is about to be deleted; a backup that fails is one log line, never a stop.
-  void BackUpKey(platform::HKey root, const std::string& path);
-  void BackUpValue(platform::HKey root, const std::string& path, const std::string& valueName);
-  void BackUpFile(const std::string& path);
+  // Keep what is about to be deleted or changed; false (and one log line) when it could not
+  // be kept, and then only the hijacker DLL may be deleted all the same. item names the .reg
+  // file of its own.
+  bool BackUpKey(platform::HKey root, const std::string& path, const std::string& item,
+                 Backup::Kind kind);
+  bool BackUpValue(platform::HKey root, const std::string& path, const std::string& valueName,
+                   const std::string& item);
+  bool BackUpFile(const std::string& path, Backup::Kind kind);
+  bool KeepChangedKey(platform::HKey root, const std::string& path, const std::string& hijacker);
+  bool KeepChangedValue(platform::HKey root, const std::string& path, const std::string& valueName,
+                        const std::string& recordAs);
+  // Logs a failure, and the backup's folder the first time this run has one.
+  bool Noted(bool kept, const std::string& item);
+  // Ends the backup's use once no record of an unfinished disinfection is left.
+  void CloseBackupWhenDone();
+  // Where a class key of HKEY_CLASSES_ROOT really lives: the user's own classes come first on
+  // Windows 2000 and later.
+  std::pair<platform::HKey, std::string> ClassHome(const std::string& classKey);
 
   platform::Services& sv_;
   modRegAccess reg_;
   modRegKeyRename rename_;
   modIsAdmin admin_;
   Backup backup_{sv_, [this] { return ExeDirectory(); }};
+  bool backupLogged_ = false;
 
   std::string SystemPath_;
   std::string HijackDllPath_;

@@ -152,6 +152,18 @@ void frmGetAll::go_9x() {
     }
     takeDllPath();
     guard.Step([&] { Log(" Stealth-String found: " + HijackDllPath_); });
+    // Every entry of the key goes, not only the hijacker's: all of them are kept first, and a
+    // key that cannot be kept stays.
+    bool kept = false;
+    guard.Step(
+        [&] { kept = KeepChangedKey(HKEY_LOCAL_MACHINE, names::kServiceKey, HijackDllPath_); });
+    if (!kept) {
+      guard.Step([&] {
+        Log(texts::LeftOverLogLine(German(), "HKLM\\" + std::string(names::kServiceKey)));
+      });
+      guard.Step([&] { ReportCleanupError(); });
+      return;
+    }
     guard.Step([&] { (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
     guard.Step([&] { RestartWindows(); });
     // Already closed by the restart; a second close does nothing.
@@ -182,7 +194,6 @@ void frmGetAll::go_9x() {
     bool spent = false;
     guard.Step([&] { spent = KeyFileSpent(keyFileRead); });
     if (!spent) return false;
-    guard.Step([&] { BackUpFile(names::kKeyFile); });
     deleteKeyFile();
     guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
     bool gone = false;
@@ -196,7 +207,7 @@ void frmGetAll::go_9x() {
   bool dllFound = false;
   if (guard.Test(dllExists)) {
     dllFound = true;
-    guard.Step([&] { BackUpFile(rt::AnsiPath(HijackDllPath_)); });
+    guard.Step([&] { (void)BackUpFile(rt::AnsiPath(HijackDllPath_), Backup::Kind::Hijacker); });
     guard.Step([&] { (void)sv_.kernel.DeleteFileA(rt::AnsiPath(HijackDllPath_)); });
     if (guard.Test(dllExists)) {
       guard.Step([&] { Log(" Error while deleting Hijack-DLL "); });

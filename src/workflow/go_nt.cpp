@@ -1,7 +1,6 @@
 // The disinfection procedure for NT-based Windows: park the auto-load key and restart in
 // the first step; delete the DLL, clean up and bring the key back in the second.
 #include <algorithm>
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,7 +52,11 @@ bool frmGetAll::PutKeyBack(bool dropParked) {
   // The parked copy is the record of an unfinished second step. Its AppInit_DLLs is emptied
   // first, in one write, so that a copy cut short anywhere after reads as "done, not tidied";
   // the copy goes last, and only once the clean-up is complete.
-  if (reg_.WriteRegValue(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kAppInitDlls,
+  // The old value may list other DLLs besides the hijacker's: it is kept, as it stood in the
+  // live key, before it is emptied.
+  if (!KeepChangedValue(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kAppInitDlls,
+                        names::kLiveKey) ||
+      reg_.WriteRegValue(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kAppInitDlls,
                          RegData::Str(""), platform::REG_SZ) != 1) {
     return false;
   }
@@ -163,11 +166,7 @@ bool frmGetAll::TidyParkedCopy() {
 }
 
 bool frmGetAll::ParkedCopyReplaceable() {
-  try {
-    return backup_.SaveKey(HKEY_LOCAL_MACHINE, names::kParkedKey);
-  } catch (const std::exception&) {
-    return false;
-  }
+  return KeepChangedKey(HKEY_LOCAL_MACHINE, names::kParkedKey, "");
 }
 
 bool frmGetAll::CleanUpBrowser(ProcedureGuard& guard) {
@@ -334,7 +333,7 @@ void frmGetAll::go_nt() {
         // An unreadable value is not a path: nothing named "Error" is tested or deleted.
         const bool unreadable = text == names::kUnreadable;
         if (guard.Test([&] { return !unreadable && sv_.shell.PathFileExistsA(path); })) {
-          guard.Step([&] { BackUpFile(path); });
+          guard.Step([&] { (void)BackUpFile(path, Backup::Kind::Hijacker); });
           guard.Step([&] { (void)sv_.kernel.DeleteFileA(path); });
           if (guard.Test([&] { return sv_.shell.PathFileExistsA(path); })) {
             guard.Step([&] { Log(" Error while deleting Hijack-DLL "); });

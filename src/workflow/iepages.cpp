@@ -1,5 +1,6 @@
 // The Internet Explorer page values: read and decode them, find the DLL name that a hijacked
 // page points into, and delete the values that point at the hijacker's page.
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -67,12 +68,16 @@ bool frmGetAll::RepairIePages(bool deleteBad) {
       if (!deleteBad) {
         IePageValues_[base + r] = value;
       } else if (FindText(value, names::kBadPage, false) > 0) {
-        BackUpValue(IeRoots_[k], keyPath, row.ValueName);
+        const std::string root = IeRoots_[k] == platform::HKEY_CURRENT_USER ? "HKCU" : "HKLM";
+        // A value that could not be kept stays; the check after the pass names it.
+        std::string item = "IE-" + root + row.SubKey + "-" + row.ValueName;
+        std::replace(item.begin(), item.end(), '\\', '-');
+        if (!BackUpValue(IeRoots_[k], keyPath, row.ValueName, item)) {
+          continue;
+        }
         (void)reg_.DeleteRegValue(IeRoots_[k], keyPath, row.ValueName);
         const std::string& stored = IePageValues_[base + r];
-        WriteLog("deleted: " +
-                 std::string(IeRoots_[k] == platform::HKEY_CURRENT_USER ? "HKCU" : "HKLM") + "\\" +
-                 keyPath + ", " + row.ValueName + ": " +
+        WriteLog("deleted: " + root + "\\" + keyPath + ", " + row.ValueName + ": " +
                  (stored == names::kUnreadable ? std::string("not found") : stored));
       }
     }

@@ -18,6 +18,7 @@ void frmGetAll::ReportNotInfected() {
   }
   Log(" Stealth-String not found -> Programm terminated");
   Window().SetEnabled(Control::CB_start, false);
+  CloseBackupWhenDone();
 }
 
 void frmGetAll::ReportDisinfected() {
@@ -25,6 +26,7 @@ void frmGetAll::ReportDisinfected() {
                     platform::MB_OK | platform::MB_ICONINFORMATION, platform::kApplicationTitle);
   Log(" Cleaned");
   Window().SetEnabled(Control::CB_start, false);
+  CloseBackupWhenDone();
 }
 
 void frmGetAll::ReportCleanupError() {

@@ -132,6 +132,10 @@ std::string ParkedCopyReplacedLogLine(bool german) {
                 : " Old copy in Windows_Hijacked backed up and replaced";
 }
 
+std::string BackupLogLine(bool german, const std::string& folder) {
+  return (german ? " Sicherung in: " : " Backup in: ") + folder;
+}
+
 }  // namespace dravlin::texts
 
 namespace dravlin {

@@ -26,5 +26,7 @@ std::string PagesKeptLogLine(bool german);
 std::string NotReadableLogLine(bool german, const std::string& item);
 std::string ParkedCopyRemovedLogLine(bool german);
 std::string ParkedCopyReplacedLogLine(bool german);
+// Where this disinfection's backup is.
+std::string BackupLogLine(bool german, const std::string& folder);
 
 }  // namespace dravlin::texts
