@@ -4,9 +4,11 @@
 # a fresh copy of the finished prefix PREFIX (32-bit for the i686 build, 64-bit for the x86_64
 # one; `wine` must be the loader that fits), headless under Xvfb; drives the window with the
 # pointer and the keyboard (xdotool), reads it with probe.exe, checks the log, the registry and
-# the files. Screenshots go to BUILD_DIR/artifacts/. E2E_CASES="a b" runs only those cases;
-# E2E_KEEP=1 keeps the prefixes. Needs wine, xdotool, imagemagick and a display (scripts/test-wine.sh
-# starts Xvfb). Exit status: 0 when every check passed.
+# the files. Screenshots go to BUILD_DIR/artifacts/, and each must match the one kept under
+# docs/screenshots/ pixel for pixel; DRAVLIN_ACCEPT_SCREENSHOTS=1 copies every new or changed one
+# over the kept one instead (review the difference before committing it). E2E_CASES="a b" runs
+# only those cases; E2E_KEEP=1 keeps the prefixes. Needs wine, xdotool, imagemagick and a display
+# (scripts/test-wine.sh starts Xvfb). Exit status: 0 when every check passed.
 set -uo pipefail
 
 build=$(cd "$1" && pwd)
@@ -15,7 +17,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 exe=$build/src/app/win32/dravlin.exe
 probe=$build/tests/wine/probe.exe
 artifacts=$build/artifacts
-for tool in wine xdotool import; do
+kept_shots=$(cd "$here/../.." && pwd)/docs/screenshots
+for tool in wine xdotool import compare identify; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
 done
 xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "no display answers (DISPLAY)" >&2; exit 2; }
@@ -205,6 +208,41 @@ log_messages() {
 any_exists() { local p; for p in $1; do [[ -e $drive/$p ]] && return 0; done; return 1; }
 yes_if() { if [[ $1 == yes ]]; then "${@:2}"; else ! "${@:2}"; fi; }  # yes|no COMMAND...
 
+# pixel_difference A B: the count of pixels that differ, or "size WxH, not WxH".
+pixel_difference() {
+  local a b
+  a=$(identify -format '%wx%h' "$1" 2>/dev/null) b=$(identify -format '%wx%h' "$2" 2>/dev/null)
+  if [[ -z $a || $a != "$b" ]]; then printf 'size %s, not %s' "${a:-?}" "${b:-?}"; return; fi
+  compare -metric AE "$1" "$2" null: 2>&1
+}
+# screenshot FILE TITLE: the window titled TITLE once two shots in a row agree (it may still be
+# painting), without time stamps so that the same pixels give the same file; then held against
+# the kept one.
+screenshot() {
+  local win shot=$artifacts/$1 kept=$kept_shots/$1 earlier=$work/earlier.png tries=0 difference
+  local grab=(-strip -define png:exclude-chunks=date,time)
+  win=$(xwindow "$2")
+  [[ -n $win ]] || { fail "screenshot $1: a window titled '$2'"; return; }
+  import -window "$win" "${grab[@]}" "$earlier" 2>/dev/null
+  while sleep 0.3; import -window "$win" "${grab[@]}" "$shot" 2>/dev/null; do
+    [[ $(pixel_difference "$earlier" "$shot") == 0 ]] && break
+    ((++tries < 20)) || { fail "screenshot $1: the window keeps changing"; return; }
+    cp "$shot" "$earlier"
+  done
+  difference="none is kept"
+  [[ -f $kept ]] && difference=$(pixel_difference "$kept" "$shot")
+  if [[ $difference == 0 ]]; then
+    pass "screenshot $1 as kept, pixel for pixel"
+  elif [[ ${DRAVLIN_ACCEPT_SCREENSHOTS:-} == 1 ]]; then
+    mkdir -p "$kept_shots"
+    cp "$shot" "$kept"
+    pass "screenshot $1 accepted into docs/screenshots (differing pixels: $difference)"
+  else
+    fail "screenshot $1 as kept, pixel for pixel" "differing pixels: $difference" \
+      "kept: $kept" "new:  $shot (DRAVLIN_ACCEPT_SCREENSHOTS=1 accepts it)"
+  fi
+}
+
 utf16_pattern() { sed 's/[.]/\\./g; s/\(\\\?.\)/\1\\x00/g' <<<"$1"; }
 # The version resource carries the version of the program's one version header. (Its imports are
 # held against every target's DLLs by check-imports.sh before this suite runs.)
@@ -247,7 +285,7 @@ step() {
     key) xdotool mousemove --window "$(main_window)" 100 100 key "$2" ;;
     # Enter on the message box titled "Dravlin" (the pointer gives it the focus).
     answer) local win=$(xwindow Dravlin); [[ -n $win ]] && xdotool mousemove --window "$win" 10 40 key Return ;;
-    screenshot) local win=$(xwindow "$title"); [[ -n $win ]] && import -window "$win" "$artifacts/$2" 2>/dev/null ;;
+    screenshot) screenshot "$2" "${3:-$title}" ;;
     kill) timeout 20 wineserver -k 2>/dev/null ;;
     regedit) regedit_import "$2" ;;
     gap) gap "$2" ;;

@@ -32,6 +32,9 @@ inline constexpr int kFrameTop = 120;
 
 // Creation order is tab order and stacking order: the two buttons lead, the frame comes last so
 // that it lies beneath the controls it holds.
+// label2 is 15 twips wider than designed (5070, not 5055), still inside the frame: at 96 dpi the
+// German text's last line, "neu auf und die Desinfektion kann abgeschlossen werden.", is 338
+// pixels wide in Tahoma Bold; at 337 it wrapped, and its last word fell below the label.
 inline constexpr std::array<ControlDesign, 12> kDesign{{
     {platform::Control::CB_start, Kind::Button, 3200, 3000, 2200, 375, Font::Standard,
      "Desinfektion starten", true, true},
@@ -39,7 +42,7 @@ inline constexpr std::array<ControlDesign, 12> kDesign{{
      true, true},
     {platform::Control::Check1, Kind::CheckBox, 9585, 120, 255, 255, Font::Standard, "Check1",
      false, false},
-    {platform::Control::label2, Kind::Label, kFrameLeft + 120, kFrameTop + 250, 5055, 1455,
+    {platform::Control::label2, Kind::Label, kFrameLeft + 120, kFrameTop + 250, 5070, 1455,
      Font::Bold, "", true, false},
     {platform::Control::Line1, Kind::Line, kFrameLeft + 0, kFrameTop + 1800, 5280, 0,
      Font::Standard, "", true, false},
