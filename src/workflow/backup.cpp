@@ -476,22 +476,9 @@ bool ReadValue(platform::Registry& reg, HKey root, const std::string& path,
 
 }  // namespace
 
-bool Backup::SaveValue(HKey root, const std::string& path, const std::string& valueName,
-                       const std::string& item, Kind kind) {
-  const std::string line = ValueLine(RegPath(root, path), rt::AnsiPath(valueName));
-  if (Kept(line)) return true;
-  regfile::RegValueEntry value;
-  bool found = false;
-  if (!ReadValue(sv_.registry, root, path, valueName, &value, &found)) return false;
-  if (!found) return true;
-  regfile::RegFile file;
-  file.keys.push_back({RegPath(root, path), false, {std::move(value)}});
-  const std::string target = FileNameOf(item);
-  return Record(file, target, "  " + target + "   " + KindTag(kind) + "\r\n" + line);
-}
-
-bool Backup::KeepValue(HKey root, const std::string& path, const std::string& valueName,
-                       const std::string& recordAs) {
+bool Backup::SaveValueAs(HKey root, const std::string& path, const std::string& valueName,
+                         const std::string& recordAs, const std::string& target,
+                         const std::string& tag) {
   const std::string line = ValueLine(RegPath(root, recordAs), rt::AnsiPath(valueName));
   if (Kept(line)) return true;
   regfile::RegValueEntry value;
@@ -500,9 +487,17 @@ bool Backup::KeepValue(HKey root, const std::string& path, const std::string& va
   if (!found) return true;
   regfile::RegFile file;
   file.keys.push_back({RegPath(root, recordAs), false, {std::move(value)}});
-  return Record(
-      file, kChanged,
-      std::string("  ") + kChanged + "   " + ToAnsi("[geändert / changed]") + "\r\n" + line);
+  return Record(file, target, "  " + target + "   " + tag + "\r\n" + line);
+}
+
+bool Backup::SaveValue(HKey root, const std::string& path, const std::string& valueName,
+                       const std::string& item, Kind kind) {
+  return SaveValueAs(root, path, valueName, path, FileNameOf(item), KindTag(kind));
+}
+
+bool Backup::KeepValue(HKey root, const std::string& path, const std::string& valueName,
+                       const std::string& recordAs) {
+  return SaveValueAs(root, path, valueName, recordAs, kChanged, ToAnsi("[geändert / changed]"));
 }
 
 bool Backup::KeepKey(HKey root, const std::string& path, const std::string& hijackerText) {

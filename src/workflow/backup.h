@@ -76,6 +76,9 @@ class Backup {
   bool Kept(const std::string& line);
   bool Create(const std::string& parent);
   void LoadIndex();
+  // One value, read at path and recorded as living at recordAs, into target.
+  bool SaveValueAs(platform::HKey root, const std::string& path, const std::string& valueName,
+                   const std::string& recordAs, const std::string& target, const std::string& tag);
   bool Record(const regfile::RegFile& file, const std::string& target, const std::string& listing);
   // Appends regedit text to a .reg file, its header only into an empty file.
   bool AppendRegistry(const std::string& path, const std::string& regedit4);
