@@ -287,7 +287,8 @@ step() {
     answer) local win=$(xwindow Dravlin); [[ -n $win ]] && xdotool mousemove --window "$win" 10 40 key Return ;;
     screenshot) screenshot "$2" "${3:-$title}" ;;
     kill) timeout 20 wineserver -k 2>/dev/null ;;
-    regedit) regedit_import "$2" ;;
+    # A relative path lies below C:, where file| writes.
+    regedit) if [[ $2 == /* ]]; then regedit_import "$2"; else regedit_import "$drive/$2"; fi ;;
     gap) gap "$2" ;;
     field) expect_eq "$d" "$(fields "$3")" "${4:-}" ;;
     match) expect_match "$d" "$(fields "$3")" "$4" ;;
