@@ -109,6 +109,7 @@ bool Program::CopyFileA(const std::string& existing, const std::string& target, 
   // The copy carries the original's attributes; it needs the resolved form of its new name.
   const Resolved made = m_.drive.Resolve(target);
   m_.drive.SetAttributes(made, m_.drive.Attributes(from));
+  m_.drive.Sweep(made);
   return true;
 }
 
@@ -165,7 +166,7 @@ RtError Program::OpenForAppend(int fileNumber, const std::string& path) {
   if (!m_.drive.Append(r.host, {}, r.error == PathError::FileMissing))
     return platform::RT_PATH_FILE_ACCESS_ERROR;
   if (r.error == PathError::FileMissing) m_.drive.Forget(r);
-  m_.files[fileNumber] = {std::move(r.host), true, 0};
+  m_.files[fileNumber] = {std::move(r.host), true, 0, path};
   return platform::RT_OK;
 }
 
@@ -178,7 +179,7 @@ RtError Program::OpenForBinaryRead(int fileNumber, const std::string& path) {
   Resolved r = m_.drive.Resolve(path);
   if (r.error != PathError::None) return FileError(r);
   if (r.isFolder) return platform::RT_PATH_FILE_ACCESS_ERROR;
-  m_.files[fileNumber] = {std::move(r.host), false, 0};
+  m_.files[fileNumber] = {std::move(r.host), false, 0, path};
   return platform::RT_OK;
 }
 
@@ -218,7 +219,13 @@ RtError Program::Close(int fileNumber) {
   const Gate gate = m_.Enter("Files.Close", true, &injected);
   if (gate == Gate::Skip) return platform::RT_OK;
   if (gate == Gate::Fail) return static_cast<RtError>(injected);
-  m_.files.erase(fileNumber);  // closing a number that is not open is no error
+  const auto it = m_.files.find(fileNumber);
+  if (it == m_.files.end())
+    return platform::RT_OK;  // closing a number that is not open is no error
+  const std::string path = it->second.path;
+  const bool written = it->second.append;
+  m_.files.erase(it);
+  if (written) m_.drive.Sweep(m_.drive.Resolve(path));
   return platform::RT_OK;
 }
 

@@ -148,17 +148,23 @@ class Drive {
     return !undeletable.empty() && undeletable.count(r.Canonical()) != 0;
   }
   bool Busy(const Resolved& r) const { return !busy.empty() && busy.count(r.Canonical()) != 0; }
-  // Folders on a medium that cannot be written (a CD, a read-only share), canonical.
-  std::set<std::string> readOnly;
-  bool WriteProtected(const Resolved& r) const {
-    if (readOnly.empty()) return false;
+  // Folders on a medium that cannot be written (a CD, a read-only share), and folders whose
+  // files another program (a virus scanner) takes away once they are written; canonical.
+  std::set<std::string> readOnly, swept;
+  static bool Below(const std::set<std::string>& folders, const Resolved& r) {
+    if (folders.empty()) return false;
     const std::string item = r.Canonical();
-    for (const std::string& folder : readOnly) {
+    for (const std::string& folder : folders) {
       if (item.size() > folder.size() && item.compare(0, folder.size(), folder) == 0 &&
           item[folder.size()] == '\\')
         return true;
     }
     return false;
+  }
+  bool WriteProtected(const Resolved& r) const { return Below(readOnly, r); }
+  // Takes the file away when it lies below a swept folder.
+  void Sweep(const Resolved& r) {
+    if (Below(swept, r) && Remove(r.host)) Forget(r);
   }
   std::string currentFolder = "C:\\";  // what relative paths start from
 

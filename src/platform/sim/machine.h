@@ -210,6 +210,9 @@ class Machine {
   // Nothing below the folder can be made, changed or deleted, as on a CD or a read-only share:
   // Windows answers ERROR_ACCESS_DENIED, the runtime's file statements error 75.
   void SetReadOnlyFolder(const std::string& winPath);
+  // Every file written below the folder (closed after writing, or copied there) is taken away at
+  // once, as a virus scanner takes a file it does not like; the call that wrote it succeeded.
+  void SetSweptFolder(const std::string& winPath);
   // The file is loaded as a DLL until the next restart: NT refuses its deletion with
   // ERROR_ACCESS_DENIED, DOS-based Windows with ERROR_SHARING_VIOLATION.
   void MarkLoaded(const std::string& winPath);

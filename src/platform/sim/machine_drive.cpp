@@ -89,6 +89,9 @@ void Machine::SetUndeletable(const std::string& winPath, bool undeletable) {
 void Machine::SetReadOnlyFolder(const std::string& winPath) {
   impl_->drive.readOnly.insert(impl_->drive.Resolve(winPath).Canonical());
 }
+void Machine::SetSweptFolder(const std::string& winPath) {
+  impl_->drive.swept.insert(impl_->drive.Resolve(winPath).Canonical());
+}
 bool Machine::IsUndeletable(const std::string& winPath) const {
   const auto r = impl_->drive.Resolve(winPath);
   return impl_->drive.undeletable.count(r.Canonical()) > 0;

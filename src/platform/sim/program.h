@@ -63,6 +63,7 @@ struct MachineState {
     std::string host;
     bool append = false;
     std::uint64_t position = 0;
+    std::string path;  // as the program named it, for what happens when it is closed
   };
   std::map<int, OpenFile> files;
   std::map<platform::ItemIdList, std::string> itemLists;
