@@ -389,6 +389,9 @@ bool Backup::EnsureFolder() {
   const Found found = ReopenAny();
   // Without knowing whether this disinfection has a folder, a new one could split it.
   if (found != Found::No) return found == Found::Yes;
+  // Tried once a run: a place that failed would otherwise get a new empty folder per item.
+  if (createTried_) return false;
+  createTried_ = true;
   if (Create(program_)) return true;
   (void)sv_.kernel.CreateDirectoryA(kFallbackParent);
   return Create(kFallbackParent);

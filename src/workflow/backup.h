@@ -93,6 +93,7 @@ class Backup {
   std::string program_;  // its answer, once there is one
   std::string folder_;
   std::optional<Found> reopened_;
+  bool createTried_ = false;
   std::set<std::string> fileNames_;  // copies made in this run, upper case
   std::set<std::string> saved_;      // keys and values in the folder's .reg files, folded
 };

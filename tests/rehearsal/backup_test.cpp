@@ -252,4 +252,33 @@ TEST(Backup, FromAFolderThatCannotBeWrittenItGoesToTheFixedFolderOnC) {
   EXPECT_TRUE(changed.empty()) << rehearsal::FormatFileChanges(changed);
 }
 
+// A virus scanner takes away whatever is written beside the program or in the fallback folder,
+// after the writes succeeded: only what is read back counts as kept, so nothing goes but the
+// hijacker DLL.
+TEST(Backup, WhatIsTakenAwayAfterWritingIsNotTakenForKept) {
+  const auto loaded = Load("machines/default");
+  Machine& m = loaded->machine();
+  // Objects without their DLLs: only the registry copies stand between them and deletion.
+  for (const char* dll :
+       {"C:\\Program Files\\QZ Search\\sqzbar.dll", "C:\\Program Files\\QZ Search\\qzbar.dll",
+        "C:\\WINDOWS\\system32\\qzbar.dll"})
+    m.RemoveFile(dll);
+  m.Boot();
+  const auto registry = rehearsal::SnapshotRegistry(m);
+  const auto files = rehearsal::SnapshotFiles(m);
+  dravlin::simrun::Session(m).Click(Control::CB_start);
+  m.SetSweptFolder("C:\\Program Files\\Dravlin");
+  m.SetSweptFolder("C:\\Dravlin-Backup");
+  for (auto& run : dravlin::simrun::Reboot(m)) run->Click(Control::CB_start);
+  EXPECT_TRUE(Shown(m, texts::CleanupErrorMessage(false)));
+  EXPECT_FALSE(Shown(m, texts::DisinfectedMessage(false)));
+  for (const auto& change : rehearsal::DiffRegistry(registry, m)) {
+    EXPECT_NE(change.key.find("\\Windows NT\\CurrentVersion\\Windows"), std::string::npos)
+        << rehearsal::FormatRegistryChanges({change});
+  }
+  const auto changed = ForeignFileChanges(files, m);
+  ASSERT_EQ(changed.size(), 1u) << rehearsal::FormatFileChanges(changed);
+  EXPECT_EQ(changed[0].path, m.Hijacker()->dllPath);
+}
+
 }  // namespace
