@@ -377,7 +377,7 @@ bool Backup::Create(const std::string& parent) {
   return false;
 }
 
-bool Backup::Kept(const std::string& line) {
+bool Backup::Listed(const std::string& line) {
   // An earlier start of this disinfection may have kept it already, before a run cut short
   // changed it: what it kept is the original.
   if (folder_.empty()) (void)ReopenAny();
@@ -444,7 +444,7 @@ bool Backup::Record(const regfile::RegFile& file, const std::string& target,
 
 bool Backup::SaveKey(HKey root, const std::string& path, const std::string& item, Kind kind) {
   const std::string line = KeyLine(RegPath(root, path));
-  if (Kept(line)) return true;
+  if (Listed(line)) return true;
   regfile::RegFile file;
   const Status st = ReadTree(sv_.registry, root, path, &file.keys);
   if (file.keys.empty()) return st == platform::ERROR_FILE_NOT_FOUND;
@@ -483,7 +483,7 @@ bool Backup::SaveValueAs(HKey root, const std::string& path, const std::string& 
                          const std::string& recordAs, const std::string& target,
                          const std::string& tag) {
   const std::string line = ValueLine(RegPath(root, recordAs), rt::AnsiPath(valueName));
-  if (Kept(line)) return true;
+  if (Listed(line)) return true;
   regfile::RegValueEntry value;
   bool found = false;
   if (!ReadValue(sv_.registry, root, path, valueName, &value, &found)) return false;

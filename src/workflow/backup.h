@@ -73,7 +73,7 @@ class Backup {
   // Writes the notes into a new folder, or a line that a later start goes on.
   bool Prepare(const std::string& folder);
   // Whether the folder's list names this line already.
-  bool Kept(const std::string& line);
+  bool Listed(const std::string& line);
   bool Create(const std::string& parent);
   void LoadIndex();
   // One value, read at path and recorded as living at recordAs, into target.
