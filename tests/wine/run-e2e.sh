@@ -43,6 +43,26 @@ fail() {
   checks=$((checks + 1)) failures=$((failures + 1))
   printf '  FAIL %s\n' "$1"
   [[ $# -gt 1 ]] && printf '       %s\n' "${@:2}"
+  describe_failure
+  return 0
+}
+# The first failure of a case says what the prefix was doing then: its processes, the windows on
+# the display, and the end of what Wine printed for the program (errors, exceptions, a crash's
+# backtrace). A failure that happens once in many runs can then be read from that one run.
+described=0 program_output=/dev/null
+describe_failure() {
+  ((described == 0)) && [[ -n ${WINEPREFIX:-} ]] || return 0
+  described=1
+  local pid win
+  printf '       -- the prefix at this failure:\n'
+  for pid in $(pgrep -f '\.exe'); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    printf '       process %s\n' "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+  done
+  for win in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+    printf '       window "%s"\n' "$(xdotool getwindowname "$win" 2>/dev/null)"
+  done
+  [[ -s $program_output ]] && grep -v NtGetContextThread "$program_output" | tail -n 20 | tr -d '\r' | sed 's/^/       wine: /'
   return 0
 }
 expect_eq() { if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1" "expected: $3" "actual:   $2"; fi; }
@@ -115,8 +135,10 @@ regedit_import() { timeout 30 wine regedit /s "$(winepath_of "$1")" >/dev/null 2
 
 start_program() {
   # Started from its own folder, as a user would; the suite never waits for it.
-  (cd "$program_dir" && exec env ${program_locale:+LC_ALL=$program_locale} wine dravlin.exe \
-    >/dev/null 2>&1 &)
+  # What Wine prints for it goes to a file, read only when a check fails; the program that
+  # RunOnce starts again after the restart inherits both.
+  (cd "$program_dir" && exec env ${program_locale:+LC_ALL=$program_locale} WINEDEBUG=-all,err+all,+seh \
+    wine dravlin.exe >>"$program_output" 2>&1 &)
 }
 # After Wine restarts a prefix, a process started from outside waits until every program of the
 # RunOnce key has ended (Wine holds its boot event until then), so a probe started beside the
@@ -347,7 +369,7 @@ suite_started=$SECONDS
 for current in "${cases[@]}"; do
   IFS='|' read -r name version locale <<<"${current#case:}"
   [[ -z ${E2E_CASES:-} || " $E2E_CASES " == *" $name "* ]] || continue
-  started=$SECONDS skip=0 box=
+  started=$SECONDS skip=0 box= described=0 program_output=$work/$name-program-output.txt
   echo "== $name"
   vars[version]=$version
   [[ -n $version ]] && new_prefix "$name" "$version" "$locale"
