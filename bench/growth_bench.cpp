@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "app/simrun/simrun.h"
 #include "export_gen.h"
 #include "platform/key.h"
-#include "platform/sim/machine.h"
 #include "regfile/regfile.h"
+#include "sim/machine.h"
+#include "sim/run/simrun.h"
 #include "workflow/frmGetAll.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "app/rehearsal/rehearsal.h"
 #include "export_gen.h"
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace {
 

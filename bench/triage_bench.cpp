@@ -16,8 +16,8 @@
 
 #include "app/rehearsal/rehearsal.h"
 #include "export_gen.h"
-#include "platform/sim/machine.h"
 #include "regfile/regfile.h"
+#include "sim/machine.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "platform/sim/persist/export_machine.h"
 #include "regfile/regfile.h"
+#include "sim/persist/export_machine.h"
 
 using namespace dravlin;
 

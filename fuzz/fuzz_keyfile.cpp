@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/simrun/simrun.h"
 #include "fuzz_support.h"
+#include "sim/run/simrun.h"
 
 using namespace dravlin;
 

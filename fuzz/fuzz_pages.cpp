@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/simrun/simrun.h"
 #include "fuzz_support.h"
+#include "sim/run/simrun.h"
 #include "workflow/frmGetAll.h"
 
 using namespace dravlin;

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "platform/sim/persist/machine_folder.h"
 #include "regfile/regfile.h"
+#include "sim/persist/machine_folder.h"
 
 using namespace dravlin;
 

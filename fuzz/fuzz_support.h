@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace dravlin::fuzz {
 

@@ -8,7 +8,7 @@
 
 #include "platform/ansi_names.h"
 #include "platform/kernel.h"
-#include "platform/sim/internal.h"
+#include "sim/internal.h"
 
 namespace dravlin::sim::detail {
 

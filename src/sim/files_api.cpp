@@ -1,7 +1,7 @@
 // The kernel's and the runtime's file calls on drive C: as the program sees them.
 #include <algorithm>
 
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim::detail {
 

@@ -10,7 +10,7 @@
 #include <array>
 
 #include "platform/ansi_names.h"
-#include "platform/sim/internal.h"
+#include "sim/internal.h"
 
 namespace dravlin::sim::detail {
 

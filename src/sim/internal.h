@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace dravlin::sim::detail {
 

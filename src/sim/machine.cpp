@@ -1,13 +1,13 @@
 // The machine: its state, its hijacker, boots, what the program showed, and the checkpoint that
 // counts every platform call and injects faults and crashes.
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 #include <algorithm>
 #include <atomic>
 #include <random>
 #include <system_error>
 
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim {
 

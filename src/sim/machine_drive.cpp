@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim {
 

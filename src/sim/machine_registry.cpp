@@ -1,7 +1,7 @@
 // The registry as the tests arrange and inspect it: straight to the keys, past every checkpoint.
 #include <algorithm>
 
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim {
 

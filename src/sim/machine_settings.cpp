@@ -2,7 +2,7 @@
 // version presets, the date and time pictures, and the clock's calendar arithmetic.
 #include <string>
 
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim {
 

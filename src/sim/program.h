@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/internal.h"
+#include "sim/internal.h"
 
 namespace dravlin::sim {
 

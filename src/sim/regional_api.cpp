@@ -1,7 +1,7 @@
 // The clock and the date and time formats of the user's locale as the program sees them.
 #include <string_view>
 
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim::detail {
 

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "platform/ansi_names.h"
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim::detail {
 

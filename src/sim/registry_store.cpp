@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/sim/internal.h"
+#include "sim/internal.h"
 
 namespace dravlin::sim::detail {
 

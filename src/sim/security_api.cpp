@@ -1,7 +1,7 @@
 // The token, SID and privilege calls as the program sees them; DOS-based versions have none.
 #include <algorithm>
 
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim::detail {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim::detail {
 

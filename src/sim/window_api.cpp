@@ -1,6 +1,6 @@
 // The window, its message boxes and the restart request as the program sees them: recorded for
 // the tests, never shown or performed.
-#include "platform/sim/program.h"
+#include "sim/program.h"
 
 namespace dravlin::sim::detail {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "conformance/conformance.h"
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace dravlin::conformance {
 

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/raised_error.h"
-#include "platform/sim/machine.h"
 #include "registry/modRegAccess.h"
 #include "registry/modRegKeyRename.h"
+#include "sim/machine.h"
 #include "support/windows_names.h"
 
 namespace dravlin {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/rehearsal/machine_changes.h"
-#include "app/simrun/simrun.h"
 #include "platform/kernel.h"
-#include "platform/sim/persist/machine_folder.h"
+#include "sim/persist/machine_folder.h"
+#include "sim/run/simrun.h"
 #include "workflow/texts.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/rehearsal/rehearsal.h"
-#include "platform/sim/machine.h"
-#include "platform/sim/persist/export_machine.h"
+#include "sim/machine.h"
+#include "sim/persist/export_machine.h"
 
 namespace {
 

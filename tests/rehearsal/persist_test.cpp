@@ -9,8 +9,8 @@
 
 #include "app/rehearsal/machine_changes.h"
 #include "platform/registry.h"
-#include "platform/sim/persist/machine_folder.h"
 #include "regfile/regfile.h"
+#include "sim/persist/machine_folder.h"
 
 namespace {
 

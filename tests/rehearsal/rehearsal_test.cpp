@@ -18,7 +18,7 @@
 #include <string>
 
 #include "platform/ansi_names.h"
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace {
 

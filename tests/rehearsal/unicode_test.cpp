@@ -9,8 +9,8 @@
 #include "app/rehearsal/machine_changes.h"
 #include "platform/ansi_names.h"
 #include "platform/key.h"
-#include "platform/sim/machine.h"
-#include "platform/sim/persist/machine_folder.h"
+#include "sim/machine.h"
+#include "sim/persist/machine_folder.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/simrun/simrun.h"
-#include "platform/sim/persist/machine_folder.h"
 #include "regfile/regfile.h"
+#include "sim/persist/machine_folder.h"
+#include "sim/run/simrun.h"
 #include "support/windows_names.h"
 #include "workflow/texts.h"
 

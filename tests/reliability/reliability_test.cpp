@@ -15,9 +15,9 @@
 #include <random>
 #include <set>
 
-#include "platform/sim/persist/machine_folder.h"
 #include "regfile/regfile.h"
-#include "workflow/scenario.h"
+#include "sim/persist/machine_folder.h"
+#include "support/scenario.h"
 
 namespace dravlin::reliability {
 namespace {

@@ -5,8 +5,8 @@
 #include <type_traits>
 
 #include "platform/key.h"
-#include "platform/sim/internal.h"
-#include "platform/sim/machine.h"
+#include "sim/internal.h"
+#include "sim/machine.h"
 
 namespace dravlin::sim {
 namespace {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/simrun/simrun.h"
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
+#include "sim/run/simrun.h"
 #include "support/windows_names.h"
 
 namespace dravlin::scenario {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace dravlin::testnames {
 

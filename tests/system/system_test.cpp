@@ -1,7 +1,7 @@
 // The administrator check, the version codes, and restarting Windows on the simulated machine.
 #include <gtest/gtest.h>
 
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 #include "system/clsshutdown.h"
 #include "system/modIsAdmin.h"
 

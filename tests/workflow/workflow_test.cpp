@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "app/rehearsal/machine_changes.h"
-#include "scenario.h"
+#include "support/scenario.h"
 #include "workflow/frmGetAll.h"
 #include "workflow/guard.h"
 #include "workflow/runtime.h"

@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "app/rehearsal/rehearsal.h"
-#include "platform/sim/machine.h"
-#include "platform/sim/persist/export_machine.h"
-#include "platform/sim/persist/machine_folder.h"
+#include "sim/machine.h"
+#include "sim/persist/export_machine.h"
+#include "sim/persist/machine_folder.h"
 
 namespace dravlin::rehearsal {
 

@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "platform/ansi_names.h"
-#include "platform/sim/persist/machine_folder.h"
 #include "regfile/regfile.h"
+#include "sim/persist/machine_folder.h"
 
 namespace dravlin::rehearsal {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace dravlin::rehearsal {
 

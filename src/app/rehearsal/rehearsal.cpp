@@ -15,11 +15,11 @@
 #include "app/rehearsal/machine_changes.h"
 #include "app/rehearsal/report_json.h"
 #include "app/rehearsal/transcript_text.h"
-#include "app/simrun/simrun.h"
 #include "platform/ansi_names.h"
-#include "platform/sim/machine.h"
-#include "platform/sim/persist/export_machine.h"
-#include "platform/sim/persist/machine_folder.h"
+#include "sim/machine.h"
+#include "sim/persist/export_machine.h"
+#include "sim/persist/machine_folder.h"
+#include "sim/run/simrun.h"
 #include "system/modIsAdmin.h"
 
 namespace dravlin::rehearsal {

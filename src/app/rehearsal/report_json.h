@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/rehearsal/machine_changes.h"
-#include "platform/sim/persist/export_machine.h"
+#include "sim/persist/export_machine.h"
 
 namespace dravlin::rehearsal {
 

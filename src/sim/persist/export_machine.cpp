@@ -1,6 +1,6 @@
 // A machine built from a registry export alone: version, user's hive, language, hijacker and
 // the files the procedures touch, each inferred from its key or stated as assumed.
-#include "platform/sim/persist/export_machine.h"
+#include "sim/persist/export_machine.h"
 
 #include <algorithm>
 #include <chrono>

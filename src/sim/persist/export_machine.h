@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/persist/machine_folder.h"
+#include "sim/persist/machine_folder.h"
 
 namespace dravlin::sim::persist {
 

@@ -1,5 +1,5 @@
 // Machine folders loaded and saved, and the registry carried between a machine and its .reg model.
-#include "platform/sim/persist/machine_folder.h"
+#include "sim/persist/machine_folder.h"
 
 #include <fstream>
 #include <iterator>
@@ -8,7 +8,7 @@
 
 #include "platform/ansi_names.h"
 #include "platform/registry.h"
-#include "platform/sim/persist/json_lines.h"
+#include "sim/persist/json_lines.h"
 
 namespace dravlin::sim::persist {
 

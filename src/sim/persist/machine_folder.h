@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/sim/machine.h"
 #include "regfile/regfile.h"
+#include "sim/machine.h"
 
 namespace dravlin::sim::persist {
 

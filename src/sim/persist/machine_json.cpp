@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "platform/ansi_names.h"
-#include "platform/sim/persist/export_machine.h"
-#include "platform/sim/persist/json_lines.h"
-#include "platform/sim/persist/machine_folder.h"
+#include "sim/persist/export_machine.h"
+#include "sim/persist/json_lines.h"
+#include "sim/persist/machine_folder.h"
 
 namespace dravlin::sim::persist {
 

@@ -1,4 +1,4 @@
-#include "app/simrun/simrun.h"
+#include "sim/run/simrun.h"
 
 #include <string>
 

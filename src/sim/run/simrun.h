@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/sim/machine.h"
 #include "platform/ui.h"
+#include "sim/machine.h"
 #include "workflow/frmGetAll.h"
 
 namespace dravlin::simrun {
