@@ -133,33 +133,43 @@ inline std::string AnsiToUtf8(std::string_view s) {
   return out;
 }
 
+// The length of the UTF-8 sequence that a lead byte starts, 0 for a byte that starts none.
+inline std::size_t Utf8Length(unsigned char lead) {
+  return lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+}
+
+// The one UTF-8 decoder: the code point of the sequence at s[i], advancing i past it. A byte
+// that starts no well-formed sequence (cut short, over-long, a surrogate, past U+10FFFF) gives
+// false and is passed alone.
+inline bool DecodeUtf8(std::string_view s, std::size_t& i, char32_t* c) {
+  const auto lead = static_cast<unsigned char>(s[i]);
+  const std::size_t n = Utf8Length(lead);
+  char32_t v = n == 1 ? lead : n == 2 ? (lead & 0x1Fu) : n == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
+  bool ok = n > 0 && i + n <= s.size();
+  for (std::size_t k = 1; ok && k < n; ++k) {
+    const auto t = static_cast<unsigned char>(s[i + k]);
+    ok = (t & 0xC0) == 0x80;
+    v = (v << 6) | (t & 0x3Fu);
+  }
+  ok = ok && !(n == 2 && v < 0x80) && !(n == 3 && v < 0x800) && !(n == 4 && v < 0x10000) &&
+       !(v >= 0xD800 && v <= 0xDFFF) && v <= 0x10FFFF;
+  i += ok ? n : 1;
+  if (ok) *c = v;
+  return ok;
+}
+
 // UTF-8 as ANSI bytes, characters without a byte held. A byte that is not part of UTF-8 is
-// kept as it is and clears *valid (when given).
+// kept as it is and clears *valid (when given); so is a NUL, which no text holds.
 inline std::string Utf8ToAnsi(std::string_view s, bool* valid = nullptr) {
   std::string out;
   out.reserve(s.size());
   if (valid != nullptr) *valid = true;
   for (std::size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t n = b < 0x80             ? 1
-                    : (b & 0xE0) == 0xC0 ? 2
-                    : (b & 0xF0) == 0xE0 ? 3
-                    : (b & 0xF8) == 0xF0 ? 4
-                                         : 0;
-    char32_t c = n == 1 ? b : n == 2 ? (b & 0x1Fu) : n == 3 ? (b & 0x0Fu) : (b & 0x07u);
-    bool ok = n > 0 && i + n <= s.size();
-    for (std::size_t k = 1; ok && k < n; ++k) {
-      const auto t = static_cast<unsigned char>(s[i + k]);
-      ok = (t & 0xC0) == 0x80;
-      c = (c << 6) | (t & 0x3Fu);
-    }
-    // Over-long forms, surrogates and values past the last code point are not UTF-8.
-    ok = ok && !(n == 2 && c < 0x80) && !(n == 3 && c < 0x800) && !(n == 4 && c < 0x10000) &&
-         !(c >= 0xD800 && c <= 0xDFFF) && c <= 0x10FFFF && c != 0;
-    if (!ok) {
+    const std::size_t at = i;
+    char32_t c = 0;
+    if (!DecodeUtf8(s, i, &c) || c == 0) {
       if (valid != nullptr) *valid = false;
-      out.push_back(static_cast<char>(b));
-      ++i;
+      out.push_back(s[at]);
       continue;
     }
     char byte = 0;
@@ -168,7 +178,6 @@ inline std::string Utf8ToAnsi(std::string_view s, bool* valid = nullptr) {
     } else {
       AppendWideChar(out, c);
     }
-    i += n;
   }
   return out;
 }

@@ -46,7 +46,7 @@ class Decoder {
                           "as if cut short");
       }
     }
-    if (encoding_ == Encoding::Utf8 && need_ > 0) Emit(kNotText);
+    if (encoding_ == Encoding::Utf8 && !sequence_.empty()) Emit(kNotText);
   }
 
   std::string text;
@@ -181,30 +181,30 @@ class Decoder {
     return Byte(u, out);
   }
 
+  // A sequence may be split between chunks: its bytes are gathered, then decoded whole.
   void Utf8Byte(unsigned char b) {
-    if (need_ > 0) {
+    if (!sequence_.empty()) {
       if ((b & 0xC0) == 0x80) {
-        code_ = (code_ << 6) | (b & 0x3Fu);
-        // Surrogates are not characters of UTF-8 text.
-        if (--need_ == 0) Emit(code_ >= 0xD800 && code_ <= 0xDFFF ? kNotText : code_);
+        sequence_.push_back(static_cast<char>(b));
+        if (sequence_.size() < platform::Utf8Length(static_cast<unsigned char>(sequence_[0])))
+          return;
+        std::size_t at = 0;
+        char32_t c = kNotText;
+        if (!platform::DecodeUtf8(sequence_, at, &c)) c = kNotText;
+        sequence_.clear();
+        Emit(c);
         return;
       }
-      need_ = 0;
+      sequence_.clear();
       Emit(kNotText);
     }
-    if (b < 0x80) {
+    const std::size_t length = platform::Utf8Length(b);
+    if (length == 1) {
       Emit(b);
-    } else if ((b & 0xE0) == 0xC0) {
-      need_ = 1;
-      code_ = b & 0x1Fu;
-    } else if ((b & 0xF0) == 0xE0) {
-      need_ = 2;
-      code_ = b & 0x0Fu;
-    } else if ((b & 0xF8) == 0xF0) {
-      need_ = 3;
-      code_ = b & 0x07u;
-    } else {
+    } else if (length == 0) {
       Emit(kNotText);
+    } else {
+      sequence_.push_back(static_cast<char>(b));
     }
   }
 
@@ -234,8 +234,7 @@ class Decoder {
   std::size_t line_ = 0;  // 0-based line of the next character
   std::optional<unsigned char> oddByte_;
   char32_t highSurrogate_ = 0;
-  int need_ = 0;  // UTF-8 continuation bytes still to come
-  char32_t code_ = 0;
+  std::string sequence_;  // the UTF-8 sequence begun so far
 };
 
 }  // namespace dravlin::regfile::detail

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ansi_names.h"
 #include "platform/key.h"
 #include "regfile/regfile.h"
 #include "workflow/frmGetAll.h"
@@ -25,23 +26,7 @@ namespace {
 constexpr std::string_view kRegHeader = "REGEDIT4\r\n\r\n";
 
 // UTF-8 source text to Windows-1252, the code page Notepad and regedit read these files in.
-std::string ToAnsi(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    if (b < 0x80 || i + 1 >= utf8.size()) {
-      out += static_cast<char>(b);
-      continue;
-    }
-    const char32_t c =
-        (static_cast<char32_t>(b & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
-    char byte = '?';
-    (void)regfile::ToCp1252(c, &byte);
-    out += byte;
-  }
-  return out;
-}
+std::string ToAnsi(std::string_view utf8) { return platform::Utf8ToAnsi(utf8); }
 
 // Said once at the top of restore.txt; every item follows, as it is saved.
 constexpr const char* kNotes =

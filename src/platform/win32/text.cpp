@@ -3,6 +3,7 @@
 // tables (MultiByteToWideChar and WideCharToMultiByte work on every target).
 #include "platform/win32/win32.h"
 
+#include "platform/ansi_names.h"
 #include "platform/win32/windows_api.h"
 
 namespace dravlin::win32 {
@@ -11,69 +12,15 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// The code point that starts at text[i], advancing i past it; a malformed, overlong or
-// surrogate sequence gives U+FFFD and skips one byte.
-char32_t DecodeUtf8(const std::string& text, std::size_t& i) {
-  const auto byte = [&text](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  }
-  std::size_t length = 0;
-  char32_t point = 0;
-  char32_t least = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, point = lead & 0x1Fu, least = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, point = lead & 0x0Fu, least = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, point = lead & 0x07u, least = 0x10000;
-  }
-  if (length == 0 || i + length > text.size()) {
-    ++i;
-    return kReplacement;
-  }
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      ++i;
-      return kReplacement;
-    }
-    point = (point << 6) | (byte(i + k) & 0x3Fu);
-  }
-  if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-    ++i;
-    return kReplacement;
-  }
-  i += length;
-  return point;
-}
-
-void AppendUtf8(std::string& out, char32_t point) {
-  if (point < 0x80) {
-    out += static_cast<char>(point);
-  } else if (point < 0x800) {
-    out += static_cast<char>(0xC0 | (point >> 6));
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  } else if (point < 0x10000) {
-    out += static_cast<char>(0xE0 | (point >> 12));
-    out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (point >> 18));
-    out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::wstring Utf8ToWide(const std::string& text) {
   std::wstring wide;
   wide.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const char32_t point = DecodeUtf8(text, i);
+    // A malformed byte reads as U+FFFD.
+    char32_t point = kReplacement;
+    (void)platform::DecodeUtf8(text, i, &point);
     if (point >= 0x10000) {
       wide += static_cast<wchar_t>(0xD800 + ((point - 0x10000) >> 10));
       wide += static_cast<wchar_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
@@ -97,7 +44,7 @@ std::string WideToUtf8(const std::wstring& text) {
       }
     }
     if (point >= 0xD800 && point <= 0xDFFF) point = kReplacement;
-    AppendUtf8(out, point);
+    platform::AppendUtf8(out, point);
   }
   return out;
 }
