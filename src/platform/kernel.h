@@ -25,6 +25,7 @@ inline constexpr std::uint32_t VER_PLATFORM_WIN32_NT = 2;
 
 inline constexpr std::uint32_t LOCALE_USER_DEFAULT = 0x400;
 inline constexpr std::uint32_t LOCALE_SNATIVELANGNAME = 4;
+inline constexpr std::uint32_t LOCALE_NOUSEROVERRIDE = 0x80000000u;
 
 inline constexpr std::uint32_t FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
 

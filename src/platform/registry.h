@@ -21,6 +21,14 @@ inline constexpr std::uint32_t REG_RESOURCE_LIST = 8;
 
 inline constexpr std::uint32_t KEY_READ = 0x20019;
 inline constexpr std::uint32_t KEY_ALL_ACCESS = 0xF003F;
+inline constexpr std::uint32_t KEY_WRITE = 0x20006;
+inline constexpr std::uint32_t DELETE = 0x10000;
+inline constexpr std::uint32_t MAXIMUM_ALLOWED = 0x02000000;
+inline constexpr std::uint32_t GENERIC_ALL = 0x10000000;
+inline constexpr std::uint32_t GENERIC_EXECUTE = 0x20000000;
+inline constexpr std::uint32_t GENERIC_WRITE = 0x40000000;
+inline constexpr std::uint32_t GENERIC_READ = 0x80000000;
+inline constexpr std::uint32_t REG_OPTION_VOLATILE = 1;
 
 inline constexpr std::uint32_t REG_OPTION_NON_VOLATILE = 0;
 inline constexpr std::uint32_t REG_CREATED_NEW_KEY = 1;

@@ -10,7 +10,7 @@ using platform::Status;
 using Gate = Machine::Impl::Gate;
 
 namespace {
-constexpr Status ERROR_INVALID_NAME = 123;
+using platform::ERROR_INVALID_NAME;
 constexpr RtError RT_BAD_FILE_MODE = 54;
 constexpr int kMaxFileNumber = 511;
 }  // namespace

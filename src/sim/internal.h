@@ -208,7 +208,7 @@ class Program;  // implements the platform interfaces; defined in program.h
 // The pseudo-handles GetCurrentProcess and GetCurrentThread return.
 inline constexpr platform::Handle kCurrentProcess = ~platform::Handle{0};     // (HANDLE)-1
 inline constexpr platform::Handle kCurrentThread = ~platform::Handle{0} - 1;  // (HANDLE)-2
-inline constexpr platform::Status ERROR_INVALID_FLAGS = 1004;
+using platform::ERROR_INVALID_FLAGS;
 
 // Copies text plus NUL when it fits a buffer of `size` characters.
 bool CopyOut(const std::string& text, char* buffer, std::size_t size);

@@ -112,6 +112,7 @@ void Machine::Impl::StartProgram() {
   itemLists.clear();
   privilegeState.clear();
   for (const auto& p : privileges) privilegeState[Fold(p.name)] = p.enabledByDefault;
+  shutdownPrivilegeAsked = false;
   drive.currentFolder =
       currentFolder.empty() ? exePath.substr(0, exePath.find_last_of('\\')) : currentFolder;
   lastError = 0;
@@ -262,8 +263,13 @@ void Machine::ClearMessageBoxes() {
 void Machine::ScriptMessageBoxAnswers(std::vector<int> answers) {
   impl_->answers.assign(answers.begin(), answers.end());
 }
-const std::vector<std::uint32_t>& Machine::ExitWindowsCalls() const {
+const std::vector<ExitWindowsRecord>& Machine::ExitWindowsRequests() const {
   return impl_->exits;
+}
+std::vector<std::uint32_t> Machine::ExitWindowsCalls() const {
+  std::vector<std::uint32_t> flags;
+  for (const ExitWindowsRecord& request : impl_->exits) flags.push_back(request.flags);
+  return flags;
 }
 void Machine::SetExitWindowsFails(bool fails) {
   impl_->exitFails = fails;

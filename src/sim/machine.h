@@ -85,6 +85,13 @@ struct MessageBoxRecord {
   std::string title;  // as shown: the application title when the program passed none
 };
 
+// One ExitWindowsEx request, refused ones too, as Windows saw it.
+struct ExitWindowsRecord {
+  std::uint32_t flags = 0;
+  bool shutdownPrivilegeAsked = false;  // the caller had asked to enable it before
+  bool accepted = false;
+};
+
 struct ControlState {
   std::string text;
   bool enabled = true;
@@ -226,10 +233,11 @@ class Machine {
   // Answers for the next message boxes, in order; when they run out each box answers IDOK.
   void ScriptMessageBoxAnswers(std::vector<int> answers);
 
-  // Flags of every ExitWindowsEx call, refused ones too. On NT-based versions a shutdown, reboot
-  // or power-off needs the shutdown privilege enabled (ERROR_PRIVILEGE_NOT_HELD otherwise).
-  const std::vector<std::uint32_t>& ExitWindowsCalls() const;
-  void SetExitWindowsFails(bool fails);  // refuse with ERROR_ACCESS_DENIED
+  // Every ExitWindowsEx call, refused ones too. On NT-based versions a shutdown, reboot or
+  // power-off needs the shutdown privilege enabled (ERROR_PRIVILEGE_NOT_HELD otherwise).
+  const std::vector<ExitWindowsRecord>& ExitWindowsRequests() const;
+  std::vector<std::uint32_t> ExitWindowsCalls() const;  // their flags
+  void SetExitWindowsFails(bool fails);                 // refuse with ERROR_ACCESS_DENIED
 
   const ControlState& Control(platform::Control control) const;
   bool WindowShown() const;

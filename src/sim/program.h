@@ -58,6 +58,7 @@ struct MachineState {
   std::map<platform::Handle, std::uint32_t> tokens;  // handle -> access
   platform::Handle nextToken = 0x200;
   std::map<std::string, bool> privilegeState;  // folded name -> enabled
+  bool shutdownPrivilegeAsked = false;         // since the program started
   platform::Status lastError = 0;
   struct OpenFile {
     std::string host;
@@ -77,7 +78,7 @@ struct MachineState {
   // Scripted answers, taken from the front (a list: a deque allocates even when empty, and every
   // snapshot copies the state).
   std::vector<int> answers;
-  std::vector<std::uint32_t> exits;
+  std::vector<ExitWindowsRecord> exits;
   bool exitFails = false;
   // The names are literals: a pointer per call, made into strings only when asked for.
   std::vector<const char*> calls;

@@ -10,9 +10,9 @@ using platform::Status;
 using Gate = Machine::Impl::Gate;
 
 namespace {
-constexpr Status ERROR_CALL_NOT_IMPLEMENTED = 120;
-constexpr Status ERROR_NO_TOKEN = 1008;
-constexpr Status ERROR_RPC_S_SERVER_UNAVAILABLE = 1722;
+using platform::ERROR_CALL_NOT_IMPLEMENTED;
+using platform::ERROR_NO_TOKEN;
+using platform::ERROR_RPC_S_SERVER_UNAVAILABLE;
 
 struct PrivilegeName {
   const char* name;
@@ -186,6 +186,9 @@ bool Program::AdjustTokenPrivileges(Handle token, bool disableAll,
   bool allAssigned = true;
   for (const auto& p : newState->Privileges) {
     const char* name = p.Luid.HighPart == 0 ? PrivilegeNameOf(p.Luid.LowPart) : nullptr;
+    if (name != nullptr && Fold(name) == Fold("SeShutdownPrivilege") &&
+        (p.Attributes & platform::SE_PRIVILEGE_ENABLED) != 0)
+      m_.shutdownPrivilegeAsked = true;
     auto state = name ? m_.privilegeState.find(Fold(name)) : m_.privilegeState.end();
     if (state == m_.privilegeState.end()) {
       allAssigned = false;

@@ -15,7 +15,7 @@ using platform::Status;
 using Gate = Machine::Impl::Gate;
 
 namespace {
-constexpr Status ERROR_RESOURCE_LANG_NOT_FOUND = 15100;
+using platform::ERROR_RESOURCE_LANG_NOT_FOUND;
 constexpr std::int32_t E_INVALIDARG = static_cast<std::int32_t>(0x80070057u);
 
 struct Message {
@@ -142,11 +142,10 @@ int Program::GetLocaleInfoA(std::uint32_t locale, std::uint32_t type, char* buff
   constexpr std::uint32_t LOCALE_SYSTEM_DEFAULT = 0x800;
   constexpr std::uint32_t LOCALE_SSHORTDATE = 0x1F;
   constexpr std::uint32_t LOCALE_STIMEFORMAT = 0x1003;
-  constexpr std::uint32_t LOCALE_NOUSEROVERRIDE = 0x80000000u;
   if (locale != platform::LOCALE_USER_DEFAULT && locale != LOCALE_SYSTEM_DEFAULT && locale != 0)
     return Fail(platform::ERROR_INVALID_PARAMETER), 0;
   std::string text;
-  switch (type & ~LOCALE_NOUSEROVERRIDE) {
+  switch (type & ~platform::LOCALE_NOUSEROVERRIDE) {
     case platform::LOCALE_SNATIVELANGNAME:
       text = m_.locale.nativeLanguage;
       break;

@@ -28,12 +28,14 @@ int Program::MessageBox(const std::string& text, std::uint32_t style,
 bool Program::ExitWindowsEx(std::uint32_t flags, std::uint32_t /*reserved*/) {
   std::uint32_t injected = 0;
   if (m_.Enter("ExitWindowsEx", false, &injected) == Gate::Fail) return Fail(injected);
-  m_.exits.push_back(flags);
+  const bool privilege = m_.PrivilegeEnabled("SeShutdownPrivilege");
+  m_.exits.push_back({flags, m_.shutdownPrivilegeAsked, false});
   if (m_.exitFails) return Fail(platform::ERROR_ACCESS_DENIED);
   constexpr std::uint32_t kNeedsPrivilege =
       platform::EWX_SHUTDOWN | platform::EWX_REBOOT | platform::EWX_POWEROFF;
-  if (m_.IsNt() && (flags & kNeedsPrivilege) && !m_.PrivilegeEnabled("SeShutdownPrivilege"))
+  if (m_.IsNt() && (flags & kNeedsPrivilege) && !privilege)
     return Fail(platform::ERROR_PRIVILEGE_NOT_HELD);
+  m_.exits.back().accepted = true;
   return true;
 }
 

@@ -134,6 +134,24 @@ TEST(Rehearsal, BuiltInMachineIsTheDefaultFolder) {
   EXPECT_EQ(Tree(tmp.path()), Tree(kMachines / "default"));
 }
 
+// A restart Windows refuses (a token without the shutdown privilege) is told as refused, with
+// the method the program used, and the machine does not restart.
+TEST(Rehearsal, RefusedRestartIsToldAsRefused) {
+  const TempFolder tmp;
+  const fs::path machine = tmp.path() / "m";
+  fs::copy(kMachines / "default", machine, fs::copy_options::recursive);
+  std::string json = Read(machine / "machine.json");
+  json.insert(json.find('{') + 1,
+              "\n  \"privileges\": [{\"name\": \"SeBackupPrivilege\"}, "
+              "{\"name\": \"SeRestorePrivilege\"}],");
+  std::ofstream(machine / "machine.json", std::ios::binary) << json;
+  const Result r = RunWith({machine.string()});
+  EXPECT_NE(r.out.find("NT-based method (shutdown privilege enabled first), refused by Windows\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("\nBoot 2\n"), std::string::npos);
+}
+
 TEST(Rehearsal, OptionsAreReadInEitherFormAndBadOnesRefused) {
   const auto p = rh::ParseArgs({"m", "--clicks", " Start , close ", "--lang=EN", "--os=win98"});
   EXPECT_EQ(p.error, "");

@@ -100,8 +100,8 @@ class Rehearsal {
     doc_["boots"] = Json::array();
   }
 
-  // Returns whether the run ended normally.
-  bool Run(const std::vector<std::string>& clicks) {
+  // A run that ends abnormally leaves by an exception (the program's crash or failure).
+  void Run(const std::vector<std::string>& clicks) {
     const auto registryBefore = SnapshotRegistry(m_);
     const auto filesBefore = SnapshotFiles(m_);
 
@@ -124,7 +124,6 @@ class Rehearsal {
     doc_["registryChanges"] = RegistryChangesJson(registryChanges);
     doc_["fileChanges"] = FileChangesJson(fileChanges);
     PrintOutcome();
-    return true;
   }
 
  private:
@@ -169,7 +168,6 @@ class Rehearsal {
     m_.StartProgram();
     out_ << "\nProgram started by " << by << "\n";
     Event({{"kind", "programStarted"}, {"by", by}});
-    callMark_ = m_.CallLog().size();
     session_ = std::make_unique<simrun::Session>(m_);
     shown_.clear();
     ReportEffects();
@@ -201,7 +199,6 @@ class Rehearsal {
     event["caption"] = caption;
     event["made"] = true;
     Event(std::move(event));
-    callMark_ = m_.CallLog().size();
     session_->Click(button);
     ReportEffects();
     return true;
@@ -221,7 +218,7 @@ class Rehearsal {
              {"answer", "OK"}});
     }
     bool restart = false;
-    const auto& exits = m_.ExitWindowsCalls();
+    const auto& exits = m_.ExitWindowsRequests();
     for (; exitsShown_ < exits.size(); ++exitsShown_) {
       restart = DescribeRestart(exits[exitsShown_]) || restart;
     }
@@ -251,28 +248,10 @@ class Rehearsal {
   }
 
   // Reports one ExitWindowsEx request; returns whether Windows accepted it.
-  bool DescribeRestart(std::uint32_t flags) {
-    const auto& calls = m_.CallLog();
-    // Find this request in the call log: NT-based restarts enable the shutdown privilege first,
-    // and the restart class shows a message box straight after a refused request.
-    std::size_t at = calls.size();
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-      if (calls[i] == "ExitWindowsEx" && seen++ == exitsShown_) {
-        at = i;
-        break;
-      }
-    }
-    bool privilege = false;
-    for (std::size_t i = callMark_; i < at && i < calls.size(); ++i) {
-      privilege = privilege || calls[i] == "AdjustTokenPrivileges";
-    }
-    bool refused = false;
-    for (std::size_t i = at + 1; i < calls.size(); ++i) {
-      if (calls[i] == "GetLastError") continue;
-      refused = calls[i] == "MessageBox";
-      break;
-    }
+  bool DescribeRestart(const sim::ExitWindowsRecord& request) {
+    const std::uint32_t flags = request.flags;
+    const bool privilege = request.shutdownPrivilegeAsked;
+    const bool refused = !request.accepted;
     out_ << "  Restart requested: ExitWindowsEx " << ExitFlags(flags) << ", "
          << (privilege ? "NT-based method (shutdown privilege enabled first)" : "DOS-based method")
          << (refused ? ", refused by Windows\n" : ", accepted\n");
@@ -381,7 +360,6 @@ class Rehearsal {
   std::map<std::string, std::string> shown_;
   std::size_t boxesShown_ = 0;
   std::size_t exitsShown_ = 0;
-  std::size_t callMark_ = 0;
   int boots_ = 0;
 };
 
