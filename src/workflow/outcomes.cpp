@@ -16,7 +16,7 @@ void frmGetAll::ReportNotInfected() {
   if (FindText(title, texts::NotInfectedMarker(German()), false) == 0) {
     Window().SetText(Control::Form, title + texts::NotInfectedSuffix(German()));
   }
-  Log(" Stealth-String not found -> Programm terminated");
+  Log(texts::kNotInfectedLogLine);
   Window().SetEnabled(Control::CB_start, false);
   CloseBackupWhenDone();
 }
@@ -24,7 +24,7 @@ void frmGetAll::ReportNotInfected() {
 void frmGetAll::ReportDisinfected() {
   sv_.ui.MessageBox(texts::DisinfectedMessage(German()),
                     platform::MB_OK | platform::MB_ICONINFORMATION, platform::kApplicationTitle);
-  Log(" Cleaned");
+  Log(texts::kCleanedLogLine);
   Window().SetEnabled(Control::CB_start, false);
   CloseBackupWhenDone();
 }

@@ -85,7 +85,7 @@ void frmGetAll::PrepareRestart(bool autoRestart) {
         autoRestart ? platform::MB_OK | platform::MB_ICONINFORMATION : platform::MB_OK,
         platform::kApplicationTitle);
   });
-  ignore.Step([&] { Log(" Restart"); });
+  ignore.Step([&] { Log(texts::kRestartLogLine); });
   ignore.Step([&] { CloseLog(); });
 }
 

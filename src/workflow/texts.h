@@ -29,4 +29,13 @@ std::string ParkedCopyReplacedLogLine(bool german);
 // Where this disinfection's backup is.
 std::string BackupLogLine(bool german, const std::string& folder);
 
+// Log lines that are the same in both languages.
+inline constexpr const char* kRestartLogLine = " Restart";
+inline constexpr const char* kCleanedLogLine = " Cleaned";
+inline constexpr const char* kNotInfectedLogLine =
+    " Stealth-String not found -> Programm terminated";
+// What an error line of each step begins with; the error number follows.
+inline constexpr const char* kErrorNtLogLine = " Error go_nt: ";
+inline constexpr const char* kError9xLogLine = " Error go_9x: ";
+
 }  // namespace dravlin::texts

@@ -197,7 +197,7 @@ class Road {
     r.log.assign(all.begin() + static_cast<std::ptrdiff_t>(std::min(logBefore, all.size())),
                  all.end());
     for (std::size_t i = 0; i < r.log.size(); ++i) {
-      for (const std::string_view label : {" Error go_nt: ", " Error go_9x: "}) {
+      for (const std::string_view label : {texts::kErrorNtLogLine, texts::kError9xLogLine}) {
         const auto at = r.log[i].find(label);
         if (at == std::string::npos) continue;
         const std::string number = r.log[i].substr(at + label.size());
@@ -219,11 +219,11 @@ class Road {
     if (m.ExitWindowsCalls().size() > exitsBefore || shown(texts::RestartMessage(german_, true)) ||
         shown(texts::RestartMessage(german_, false))) {
       r.outcome = Outcome::Restart;
-    } else if (shown(texts::DisinfectedMessage(german_)) || logged(" Cleaned")) {
+    } else if (shown(texts::DisinfectedMessage(german_)) || logged(texts::kCleanedLogLine)) {
       r.outcome = Outcome::Disinfected;
     } else if (shown(texts::CleanupErrorMessage(german_))) {
       r.outcome = Outcome::CleanupError;
-    } else if (logged(" Stealth-String not found -> Programm terminated") ||
+    } else if (logged(texts::kNotInfectedLogLine) ||
                Contains(m.Control(platform::Control::Form).text,
                         texts::NotInfectedMarker(german_))) {
       r.outcome = Outcome::NotInfected;

@@ -18,6 +18,7 @@
 #include "regfile/regfile.h"
 #include "sim/persist/machine_folder.h"
 #include "support/scenario.h"
+#include "workflow/texts.h"
 
 namespace dravlin::reliability {
 namespace {
@@ -155,15 +156,15 @@ class Rig : public Scenario {
       return std::any_of(boxes.begin() + static_cast<std::ptrdiff_t>(boxesBefore), boxes.end(),
                          [&](const auto& b) { return b.text.rfind(prefix, 0) == 0; });
     };
-    if (machine_.ExitWindowsCalls().size() > exitsBefore || logged(" Restart") ||
-        shown("Your computer will be restarted") || shown("Please close the program")) {
+    if (machine_.ExitWindowsCalls().size() > exitsBefore || logged(texts::kRestartLogLine) ||
+        shown(texts::RestartMessage(false, true)) || shown(texts::RestartMessage(false, false))) {
       r.outcome = Outcome::Restart;
-    } else if (shown("Your computer now is disinfected") || logged(" Cleaned")) {
+    } else if (shown(texts::DisinfectedMessage(false)) || logged(texts::kCleanedLogLine)) {
       r.outcome = Outcome::Disinfected;
-    } else if (shown("Error on Cleaning")) {
+    } else if (shown(texts::CleanupErrorMessage(false))) {
       r.outcome = Outcome::CleanupError;
-    } else if (logged(" Stealth-String not found -> Programm terminated") ||
-               title.find("not infected") != std::string::npos) {
+    } else if (logged(texts::kNotInfectedLogLine) ||
+               title.find(texts::NotInfectedMarker(false)) != std::string::npos) {
       r.outcome = Outcome::NotInfected;
     }
     return r;

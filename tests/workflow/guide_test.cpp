@@ -57,7 +57,8 @@ long Windows1252Length(const std::string& line) {
 std::string WorkflowSources() {
   std::string all;
   for (const auto& entry : fs::directory_iterator(fs::path(DRAVLIN_SOURCE_DIR) / "src/workflow")) {
-    if (entry.path().extension() == ".cpp") all += ReadAll(entry.path());
+    const auto extension = entry.path().extension();
+    if (extension == ".cpp" || extension == ".h") all += ReadAll(entry.path());
   }
   return all;
 }
