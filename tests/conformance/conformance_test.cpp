@@ -272,268 +272,419 @@ class Conformance : public ::testing::Test {
     }
   }
 
-  void Step(const std::vector<std::string>& a, const std::vector<std::string>& want) {
+  using Args = std::vector<std::string>;
+  using Verb = void (Conformance::*)(const Args&, const Args&);
+
+  // One call of calls.txt: its verb names the member that makes it and checks the answer.
+  void Step(const Args& a, const Args& want) {
+    static const std::map<std::string, Verb> kVerbs = {
+        {"open", &Conformance::VerbOpenKey},
+        {"create", &Conformance::VerbOpenKey},
+        {"set", &Conformance::VerbSetValue},
+        {"read", &Conformance::VerbReadValue},
+        {"query", &Conformance::VerbQueryValue},
+        {"enumkey", &Conformance::VerbEnumKey},
+        {"enumvalue", &Conformance::VerbEnumValue},
+        {"info", &Conformance::VerbQueryInfo},
+        {"delvalue", &Conformance::VerbDeleteValue},
+        {"delkey", &Conformance::VerbDeleteKey},
+        {"exists", &Conformance::VerbKeyExists},
+        {"save", &Conformance::VerbSaveKey},
+        {"close", &Conformance::VerbCloseKey},
+        {"restore", &Conformance::VerbRestoreKey},
+        {"privileges", &Conformance::VerbPrivileges},
+        {"writefile", &Conformance::VerbWriteFile},
+        {"halve", &Conformance::VerbHalve},
+        {"filebytes", &Conformance::VerbFileBytes},
+        {"contains", &Conformance::VerbContains},
+        {"file", &Conformance::VerbFileExists},
+        {"isfile", &Conformance::VerbFileExists},
+        {"attributes", &Conformance::VerbAttributes},
+        {"setattributes", &Conformance::VerbSetAttributes},
+        {"deletefile", &Conformance::VerbDeleteFile},
+        {"mkdir", &Conformance::VerbMakeFolder},
+        {"copy", &Conformance::VerbCopyFile},
+        {"kill", &Conformance::VerbKill},
+        {"hold", &Conformance::VerbHold},
+        {"rtopen", &Conformance::VerbRuntimeOpen},
+        {"rtclose", &Conformance::VerbRuntimeClose},
+        {"print", &Conformance::VerbPrint},
+        {"freefile", &Conformance::VerbFreeFile},
+        {"filelen", &Conformance::VerbFileLen},
+        {"get", &Conformance::VerbGet},
+        {"shortpath", &Conformance::VerbShortPath},
+        {"groups", &Conformance::VerbGroups},
+        {"threadtoken", &Conformance::VerbThreadToken},
+        {"version", &Conformance::VerbVersion},
+        {"systemfolder", &Conformance::VerbSystemFolder},
+        {"exitwindows", &Conformance::VerbExitWindows},
+        {"message", &Conformance::VerbMessage},
+        {"token", &Conformance::VerbOpenToken},
+        {"adjust", &Conformance::VerbAdjust},
+        {"restrict", &Conformance::VerbRestrict},
+        {"deltree", &Conformance::VerbDeleteTree},
+        {"gap", &Conformance::VerbNamedGap},
+    };
+    const auto verb = kVerbs.find(a[0]);
+    if (verb == kVerbs.end()) {
+      ADD_FAILURE() << "unknown call " << a[0];
+      return;
+    }
+    (this->*verb->second)(a, want);
+  }
+
+  void VerbOpenKey(const Args& a, const Args& want) {
     const std::string& op = a[0];
     const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
-    if (op == "open" || op == "create") {
-      HKey key = kSentinel;
-      std::uint32_t disposition = kSentinel;
-      const std::uint32_t sam = a[3] == "old" ? 0 : Number(a[3]);
-      const Status got =
-          op == "create"  ? reg().RegCreateKeyExA(Key(a[1]), Data(a[2]), 0, sam, &key, &disposition)
-          : a[3] == "old" ? reg().RegOpenKeyA(Key(a[1]), Data(a[2]), &key)
-                          : reg().RegOpenKeyExA(Key(a[1]), Data(a[2]), 0, sam, &key);
-      status(got);
-      if (got != ERROR_SUCCESS) {
-        EXPECT_EQ(key, kSentinel) << "a failed call must not touch the handle";
-        return;
-      }
-      if (want.size() > 1) {
-        EXPECT_EQ(disposition, want[1] == "new" ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY);
-      }
-      UniqueKey owned(reg());
-      *owned.put() = key;
-      if (a.size() > 5) handles_.insert_or_assign(a[5], std::move(owned));
-    } else if (op == "set") {
-      const std::string bytes = Data(a[4]);
-      status(reg().RegSetValueExA(Key(a[1]), Data(a[2]), Number(a[3]),
-                                  reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                  static_cast<std::uint32_t>(bytes.size())));
-    } else if (op == "read") {
-      const auto got = ReadValue(Key(a[1]), Data(a[2]), Data(a[3]));
-      if (want.at(0) == "missing") {
-        EXPECT_FALSE(got);
-      } else {
-        EXPECT_EQ(got, Data(want[0]));
-      }
-    } else if (op == "query") {
-      char buffer[16];
-      std::memset(buffer, kFill, sizeof buffer);
-      std::uint32_t type = kSentinel, size = a[3] == "-" ? kSentinel : Number(a[3]);
-      const Status got = reg().RegQueryValueExA(
-          Key(a[1]), Data(a[2]), &type,
-          a[3] == "-" ? nullptr : reinterpret_cast<std::uint8_t*>(buffer), &size);
-      status(got);
-      if (want.size() > 1) {
-        EXPECT_EQ(size, Number(want[1]));
-      }
-      if (want.size() > 2) {
-        EXPECT_EQ(type, Number(want[2]));
-      }
-      const std::string kept = want.size() > 3 ? Data(want[3]) : "";
-      EXPECT_EQ(std::string(buffer, kept.size()), kept);
-      EXPECT_TRUE(Untouched(buffer + kept.size(), sizeof buffer - kept.size()));
-    } else if (op == "enumkey") {
-      char name[32];
-      std::memset(name, kFill, sizeof name);
-      std::uint32_t length = Number(a[3]);
-      const Status got = reg().RegEnumKeyExA(Key(a[1]), Number(a[2]), name, &length);
-      status(got);
-      if (got == ERROR_SUCCESS && want.size() == 1) return;  // the name is not checked here
-      const std::string kept = want.size() > 1 ? Data(want[1]) : "";
-      if (want.size() > 1) {
-        EXPECT_EQ(std::string(name, kept.size() + 1), kept + '\0');
-        EXPECT_EQ(length, kept.size());
-      }
-      const std::size_t after = want.size() > 1 ? kept.size() + 1 : 0;
-      EXPECT_TRUE(Untouched(name + after, sizeof name - after));
-    } else if (op == "enumvalue") {
-      char name[32];
-      std::uint8_t data[32];
-      std::uint32_t length = Number(a[3]), size = a[4] == "-" ? 0 : Number(a[4]);
-      status(reg().RegEnumValueA(Key(a[1]), Number(a[2]), name, &length, nullptr,
-                                 a[4] == "-" ? nullptr : data, &size));
-      if (want.size() > 1) {
-        EXPECT_EQ(size, Number(want[1]));
-      }
-    } else if (op == "info") {
-      std::uint32_t n[5] = {kSentinel, kSentinel, kSentinel, kSentinel, kSentinel};
-      status(reg().RegQueryInfoKeyA(Key(a[1]), &n[0], &n[1], &n[2], &n[3], &n[4]));
-      for (std::size_t i = 1; i < want.size() && i < 5; ++i) {
-        EXPECT_EQ(n[i - 1], Number(want[i])) << "field " << i;
-      }
-      if (want.size() > 6) {
-        EXPECT_GE(n[4], Number(want[5]));
-        EXPECT_LE(n[4], Number(want[6]));
-      }
-    } else if (op == "delvalue") {
-      status(reg().RegDeleteValueA(Key(a[1]), Data(a[2])));
-    } else if (op == "delkey") {
-      status(reg().RegDeleteKeyA(Key(a[1]), Data(a[2])));
-    } else if (op == "exists") {
-      EXPECT_EQ(KeyExists(Key(a[1]), Data(a[2])), Number(want.at(0)) == 1);
-    } else if (op == "save") {
-      status(reg().RegSaveKeyA(Key(a[1]), File(Data(a[2]))));
-    } else if (op == "close") {
-      const auto named = handles_.find(a[1]);
-      status(named == handles_.end() ? reg().RegCloseKey(Key(a[1])) : named->second.Close());
-    } else if (op == "restore") {
-      status(reg().RegRestoreKeyA(Key(a[1]), File(Data(a[2])), Number(a[3])));
-    } else if (op == "privileges") {
-      std::vector<std::string> names(a.begin() + 1, a.end());
-      SetPrivileges(names);
-    } else if (op == "writefile") {
-      WriteTextFile(File(Data(a[1])), Data(a[2]));
-    } else if (op == "halve") {
-      const std::string bytes = ReadFileBytes(File(Data(a[1]))).value_or("");
-      WriteTextFile(File(Data(a[2])), bytes.substr(0, bytes.size() / 2));
-    } else if (op == "filebytes") {
-      EXPECT_EQ(ReadFileBytes(File(Data(a[1]))), Data(want.at(0)));
-    } else if (op == "contains") {
-      const std::string bytes = ReadFileBytes(File(Data(a[1]))).value_or("");
-      std::string text = Data(a[2]), wide;
-      for (const char c : text) wide += std::string{c, '\0'};
-      const std::string how = a.size() > 3 ? a[3] : "";
-      const auto at = bytes.find(how == "utf16" ? wide : text);
-      EXPECT_EQ(how == "first" ? at == 0 : at != std::string::npos, Number(want.at(0)) == 1);
-    } else if (op == "file" || op == "isfile") {
-      const std::string path = Path(a[1]);
-      EXPECT_EQ(op == "file" ? shell().PathFileExistsA(path) : files().FileExists(path),
-                Number(want.at(0)) == 1);
-    } else if (op == "attributes") {
-      EXPECT_EQ(kernel().GetFileAttributesA(Path(a[1])) & Number(a[2]), Number(want.at(0)));
-    } else if (op == "setattributes") {
-      Refusal(kernel().SetFileAttributesA(Path(a[1]), Number(a[2])), want);
-    } else if (op == "deletefile") {
-      Refusal(kernel().DeleteFileA(Path(a[1])), want);
-    } else if (op == "mkdir") {
-      Refusal(kernel().CreateDirectoryA(Path(a[1])), want);
-    } else if (op == "copy") {
-      Refusal(kernel().CopyFileA(Path(a[1]), Path(a[2]), Number(a[3]) == 1), want);
-    } else if (op == "kill") {
-      EXPECT_EQ(files().Kill(Path(a[1])), static_cast<RtError>(Number(want.at(0))));
-    } else if (op == "hold") {
-      EXPECT_TRUE(target().HoldFile(Path(a[1]), a[2] == "mapped"));
-    } else if (op == "rtopen") {
-      const int number = static_cast<int>(Number(a[1]));
-      EXPECT_EQ(a[3] == "append" ? files().OpenForAppend(number, Path(a[2]))
-                                 : files().OpenForBinaryRead(number, Path(a[2])),
-                static_cast<RtError>(Number(want.at(0))));
-    } else if (op == "rtclose") {
-      EXPECT_EQ(files().Close(static_cast<int>(Number(a[1]))), RT_OK);
-    } else if (op == "print") {
-      EXPECT_EQ(files().PrintLine(static_cast<int>(Number(a[1])), Data(a[2])), RT_OK);
-    } else if (op == "freefile") {
-      EXPECT_EQ(files().FreeFile(), static_cast<int>(Number(want.at(0))));
-    } else if (op == "filelen") {
-      std::int64_t length = kSentinel;
-      EXPECT_EQ(files().FileLen(Path(a[1]), &length), static_cast<RtError>(Number(want.at(0))));
-      EXPECT_EQ(length, want.size() > 1 ? Number(want[1]) : kSentinel);
-    } else if (op == "get") {
-      std::string bytes(Number(a[2]), static_cast<char>(kFill));
-      EXPECT_EQ(files().Get(static_cast<int>(Number(a[1])), &bytes), RT_OK);
-      EXPECT_EQ(bytes, Data(want.at(0)));
-    } else if (op == "shortpath") {
-      char buffer[300];
-      const std::string path = Path(a[1]);
-      const std::uint32_t needed = kernel().GetShortPathNameA(path, buffer, 4);
-      EXPECT_EQ(needed > 4, Number(want.at(0)) == 1);
-      if (needed <= 4) {
-        EXPECT_EQ(kernel().GetLastError(), Number(want.at(1)));
-        return;
-      }
-      const std::uint32_t written = kernel().GetShortPathNameA(path, buffer, needed);
-      ASSERT_EQ(written + 1, needed);
-      const std::string shortPath(buffer, written);
-      const std::string last = shortPath.substr(shortPath.rfind('\\') + 1);
-      const auto dot = std::min(last.find('.'), last.size());
-      EXPECT_TRUE(shortPath.find(' ') == std::string::npos && dot <= 8 && last.size() - dot <= 4)
-          << shortPath;
-      EXPECT_TRUE(files().FileExists(shortPath)) << shortPath;
-      if (want.size() > 1) {
-        EXPECT_EQ(last, Data(want[1]));
-      }
-    } else if (op == "groups") {  // the process token's groups, S-1-5-32-544 among them
-      std::uint32_t needed = kSentinel, length = kSentinel;
-      EXPECT_FALSE(sec().GetTokenInformation(Token(a[1]), TokenGroupsClass, nullptr, 0, &needed));
-      EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-      TokenGroups groups;
-      ASSERT_TRUE(
-          sec().GetTokenInformation(Token(a[1]), TokenGroupsClass, &groups, needed, &length));
-      // The 32-bit layout: the count, a SID pointer and attributes per group, then the SIDs.
-      std::uint32_t size = 4;
-      for (const auto& group : groups.Groups) {
-        EXPECT_TRUE(sec().IsValidSid(group.Sid));
-        size += 8 + static_cast<std::uint32_t>(group.Sid.size());
-      }
-      EXPECT_EQ(length, size);
-      SidBytes admins, users;
-      ASSERT_TRUE(sec().AllocateAndInitializeSid({0, 0, 0, 0, 0, 5}, 2, 32, 544, 0, 0, 0, 0, 0, 0,
-                                                 &admins));
-      ASSERT_TRUE(
-          sec().AllocateAndInitializeSid({0, 0, 0, 0, 0, 5}, 2, 32, 545, 0, 0, 0, 0, 0, 0, &users));
-      EXPECT_FALSE(sec().EqualSid(admins, users));
-      const auto admin =
-          std::find_if(groups.Groups.begin(), groups.Groups.end(),
-                       [&](const SidAndAttributes& g) { return sec().EqualSid(g.Sid, admins); });
-      ASSERT_NE(admin, groups.Groups.end());
-      if (!want.empty()) {
-        EXPECT_EQ(admin->Attributes, Number(want[0]));
-      }
-    } else if (op == "threadtoken") {
-      Handle token = kSentinel;
-      Refusal(sec().OpenThreadToken(kernel().GetCurrentThread(), TOKEN_QUERY, true, &token), want);
-      EXPECT_EQ(token, kSentinel);
-    } else if (op == "version") {
-      OsVersionInfo info;
-      info.dwMajorVersion = info.dwMinorVersion = info.dwBuildNumber = info.dwPlatformId =
-          kSentinel;
-      ASSERT_TRUE(kernel().GetVersionExA(&info));
-      const auto version = target().version;
-      EXPECT_EQ(info.dwPlatformId, version.value_or(ExpectedVersion{2}).platformId);
-      if (version) {
-        EXPECT_EQ(std::tie(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber),
-                  std::tie(version->major, version->minor, version->build));
-      }
-    } else if (op == "systemfolder") {
-      char buffer[300];
-      const std::uint32_t length = kernel().GetSystemDirectoryA(buffer, sizeof buffer);
-      ASSERT_GT(length, 3u);
-      const std::string system(buffer, length);
-      std::memset(buffer, kFill, sizeof buffer);
-      EXPECT_EQ(kernel().GetSystemDirectoryA(buffer, 4), length + 1);
-      EXPECT_EQ(static_cast<std::uint8_t>(buffer[0]), kFill);
-      ItemIdList list = 0;
-      const bool located = shell().SHGetSpecialFolderLocation(0, CSIDL_SYSTEM, &list) == 0;
-      EXPECT_EQ(located, Number(want.at(0)) == 1);
-      if (!located) return;
-      ASSERT_TRUE(shell().SHGetPathFromIDListA(list, buffer));
-      shell().CoTaskMemFree(list);
-      const std::string viaShell(buffer);
-      EXPECT_TRUE(std::equal(viaShell.begin(), viaShell.end(), system.begin(), system.end(),
-                             [](char x, char y) { return std::toupper(x) == std::toupper(y); }))
-          << viaShell << " / " << system;
-    } else if (op == "exitwindows") {
-      Refusal(target_->services().ui.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0), want);
-    } else if (op == "message") {
-      char buffer[256];
-      std::memset(buffer, kFill, sizeof buffer);
-      const std::uint32_t count = kernel().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, Number(a[1]),
-                                                          0, buffer, Number(a[2]));
-      EXPECT_EQ(count, Number(want.at(0)));
-      if (count == 0) {
-        EXPECT_EQ(kernel().GetLastError(), Number(want.at(1)));
-      }
-      const std::string text = count == 0 ? "" : Data(want.at(1)) + '\0';
-      EXPECT_EQ(std::string(buffer, text.size()), text);
-      EXPECT_TRUE(Untouched(buffer + text.size(), sizeof buffer - text.size()));
-    } else if (op == "token") {
-      Handle token = 0;
-      Refusal(sec().OpenProcessToken(kernel().GetCurrentProcess(), Number(a[1]), &token), want);
-      tokens_[a[3]] = token;
-    } else if (op == "adjust") {
-      const bool all = a[2] == "all";
-      Refusal(Adjust(Token(a[1]), all, {a.begin() + (all ? 3 : 2), a.end()}), want);
-    } else if (op == "restrict") {
-      EXPECT_TRUE(target().RestrictKey(Key(a[1]), Data(a[2]), Number(a[3])));
-    } else if (op == "deltree") {
-      EXPECT_TRUE(DeleteTree(Key(a[1]), Data(a[2])));
-    } else if (op == "gap") {
-      Gap(Data(a[1]));
+    HKey key = kSentinel;
+    std::uint32_t disposition = kSentinel;
+    const std::uint32_t sam = a[3] == "old" ? 0 : Number(a[3]);
+    const Status got =
+        op == "create"  ? reg().RegCreateKeyExA(Key(a[1]), Data(a[2]), 0, sam, &key, &disposition)
+        : a[3] == "old" ? reg().RegOpenKeyA(Key(a[1]), Data(a[2]), &key)
+                        : reg().RegOpenKeyExA(Key(a[1]), Data(a[2]), 0, sam, &key);
+    status(got);
+    if (got != ERROR_SUCCESS) {
+      EXPECT_EQ(key, kSentinel) << "a failed call must not touch the handle";
+      return;
+    }
+    if (want.size() > 1) {
+      EXPECT_EQ(disposition, want[1] == "new" ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY);
+    }
+    UniqueKey owned(reg());
+    *owned.put() = key;
+    if (a.size() > 5) handles_.insert_or_assign(a[5], std::move(owned));
+  }
+
+  void VerbSetValue(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    const std::string bytes = Data(a[4]);
+    status(reg().RegSetValueExA(Key(a[1]), Data(a[2]), Number(a[3]),
+                                reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                static_cast<std::uint32_t>(bytes.size())));
+  }
+
+  void VerbReadValue(const Args& a, const Args& want) {
+    const auto got = ReadValue(Key(a[1]), Data(a[2]), Data(a[3]));
+    if (want.at(0) == "missing") {
+      EXPECT_FALSE(got);
     } else {
-      ADD_FAILURE() << "unknown call " << op;
+      EXPECT_EQ(got, Data(want[0]));
     }
   }
+
+  void VerbQueryValue(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    char buffer[16];
+    std::memset(buffer, kFill, sizeof buffer);
+    std::uint32_t type = kSentinel, size = a[3] == "-" ? kSentinel : Number(a[3]);
+    const Status got = reg().RegQueryValueExA(
+        Key(a[1]), Data(a[2]), &type,
+        a[3] == "-" ? nullptr : reinterpret_cast<std::uint8_t*>(buffer), &size);
+    status(got);
+    if (want.size() > 1) {
+      EXPECT_EQ(size, Number(want[1]));
+    }
+    if (want.size() > 2) {
+      EXPECT_EQ(type, Number(want[2]));
+    }
+    const std::string kept = want.size() > 3 ? Data(want[3]) : "";
+    EXPECT_EQ(std::string(buffer, kept.size()), kept);
+    EXPECT_TRUE(Untouched(buffer + kept.size(), sizeof buffer - kept.size()));
+  }
+
+  void VerbEnumKey(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    char name[32];
+    std::memset(name, kFill, sizeof name);
+    std::uint32_t length = Number(a[3]);
+    const Status got = reg().RegEnumKeyExA(Key(a[1]), Number(a[2]), name, &length);
+    status(got);
+    if (got == ERROR_SUCCESS && want.size() == 1) return;  // the name is not checked here
+    const std::string kept = want.size() > 1 ? Data(want[1]) : "";
+    if (want.size() > 1) {
+      EXPECT_EQ(std::string(name, kept.size() + 1), kept + '\0');
+      EXPECT_EQ(length, kept.size());
+    }
+    const std::size_t after = want.size() > 1 ? kept.size() + 1 : 0;
+    EXPECT_TRUE(Untouched(name + after, sizeof name - after));
+  }
+
+  void VerbEnumValue(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    char name[32];
+    std::uint8_t data[32];
+    std::uint32_t length = Number(a[3]), size = a[4] == "-" ? 0 : Number(a[4]);
+    status(reg().RegEnumValueA(Key(a[1]), Number(a[2]), name, &length, nullptr,
+                               a[4] == "-" ? nullptr : data, &size));
+    if (want.size() > 1) {
+      EXPECT_EQ(size, Number(want[1]));
+    }
+  }
+
+  void VerbQueryInfo(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    std::uint32_t n[5] = {kSentinel, kSentinel, kSentinel, kSentinel, kSentinel};
+    status(reg().RegQueryInfoKeyA(Key(a[1]), &n[0], &n[1], &n[2], &n[3], &n[4]));
+    for (std::size_t i = 1; i < want.size() && i < 5; ++i) {
+      EXPECT_EQ(n[i - 1], Number(want[i])) << "field " << i;
+    }
+    if (want.size() > 6) {
+      EXPECT_GE(n[4], Number(want[5]));
+      EXPECT_LE(n[4], Number(want[6]));
+    }
+  }
+
+  void VerbDeleteValue(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    status(reg().RegDeleteValueA(Key(a[1]), Data(a[2])));
+  }
+
+  void VerbDeleteKey(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    status(reg().RegDeleteKeyA(Key(a[1]), Data(a[2])));
+  }
+
+  void VerbKeyExists(const Args& a, const Args& want) {
+    EXPECT_EQ(KeyExists(Key(a[1]), Data(a[2])), Number(want.at(0)) == 1);
+  }
+
+  void VerbSaveKey(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    status(reg().RegSaveKeyA(Key(a[1]), File(Data(a[2]))));
+  }
+
+  void VerbCloseKey(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    const auto named = handles_.find(a[1]);
+    status(named == handles_.end() ? reg().RegCloseKey(Key(a[1])) : named->second.Close());
+  }
+
+  void VerbRestoreKey(const Args& a, const Args& want) {
+    const auto status = [&](Status got) { EXPECT_EQ(got, Number(want.at(0))); };
+    status(reg().RegRestoreKeyA(Key(a[1]), File(Data(a[2])), Number(a[3])));
+  }
+
+  void VerbPrivileges(const Args& a, const Args& /*want*/) {
+    std::vector<std::string> names(a.begin() + 1, a.end());
+    SetPrivileges(names);
+  }
+
+  void VerbWriteFile(const Args& a, const Args& /*want*/) {
+    WriteTextFile(File(Data(a[1])), Data(a[2]));
+  }
+
+  void VerbHalve(const Args& a, const Args& /*want*/) {
+    const std::string bytes = ReadFileBytes(File(Data(a[1]))).value_or("");
+    WriteTextFile(File(Data(a[2])), bytes.substr(0, bytes.size() / 2));
+  }
+
+  void VerbFileBytes(const Args& a, const Args& want) {
+    EXPECT_EQ(ReadFileBytes(File(Data(a[1]))), Data(want.at(0)));
+  }
+
+  void VerbContains(const Args& a, const Args& want) {
+    const std::string bytes = ReadFileBytes(File(Data(a[1]))).value_or("");
+    std::string text = Data(a[2]), wide;
+    for (const char c : text) wide += std::string{c, '\0'};
+    const std::string how = a.size() > 3 ? a[3] : "";
+    const auto at = bytes.find(how == "utf16" ? wide : text);
+    EXPECT_EQ(how == "first" ? at == 0 : at != std::string::npos, Number(want.at(0)) == 1);
+  }
+
+  void VerbFileExists(const Args& a, const Args& want) {
+    const std::string& op = a[0];
+    const std::string path = Path(a[1]);
+    EXPECT_EQ(op == "file" ? shell().PathFileExistsA(path) : files().FileExists(path),
+              Number(want.at(0)) == 1);
+  }
+
+  void VerbAttributes(const Args& a, const Args& want) {
+    EXPECT_EQ(kernel().GetFileAttributesA(Path(a[1])) & Number(a[2]), Number(want.at(0)));
+  }
+
+  void VerbSetAttributes(const Args& a, const Args& want) {
+    Refusal(kernel().SetFileAttributesA(Path(a[1]), Number(a[2])), want);
+  }
+
+  void VerbDeleteFile(const Args& a, const Args& want) {
+    Refusal(kernel().DeleteFileA(Path(a[1])), want);
+  }
+
+  void VerbMakeFolder(const Args& a, const Args& want) {
+    Refusal(kernel().CreateDirectoryA(Path(a[1])), want);
+  }
+
+  void VerbCopyFile(const Args& a, const Args& want) {
+    Refusal(kernel().CopyFileA(Path(a[1]), Path(a[2]), Number(a[3]) == 1), want);
+  }
+
+  void VerbKill(const Args& a, const Args& want) {
+    EXPECT_EQ(files().Kill(Path(a[1])), static_cast<RtError>(Number(want.at(0))));
+  }
+
+  void VerbHold(const Args& a, const Args& /*want*/) {
+    EXPECT_TRUE(target().HoldFile(Path(a[1]), a[2] == "mapped"));
+  }
+
+  void VerbRuntimeOpen(const Args& a, const Args& want) {
+    const int number = static_cast<int>(Number(a[1]));
+    EXPECT_EQ(a[3] == "append" ? files().OpenForAppend(number, Path(a[2]))
+                               : files().OpenForBinaryRead(number, Path(a[2])),
+              static_cast<RtError>(Number(want.at(0))));
+  }
+
+  void VerbRuntimeClose(const Args& a, const Args& /*want*/) {
+    EXPECT_EQ(files().Close(static_cast<int>(Number(a[1]))), RT_OK);
+  }
+
+  void VerbPrint(const Args& a, const Args& /*want*/) {
+    EXPECT_EQ(files().PrintLine(static_cast<int>(Number(a[1])), Data(a[2])), RT_OK);
+  }
+
+  void VerbFreeFile(const Args& /*a*/, const Args& want) {
+    EXPECT_EQ(files().FreeFile(), static_cast<int>(Number(want.at(0))));
+  }
+
+  void VerbFileLen(const Args& a, const Args& want) {
+    std::int64_t length = kSentinel;
+    EXPECT_EQ(files().FileLen(Path(a[1]), &length), static_cast<RtError>(Number(want.at(0))));
+    EXPECT_EQ(length, want.size() > 1 ? Number(want[1]) : kSentinel);
+  }
+
+  void VerbGet(const Args& a, const Args& want) {
+    std::string bytes(Number(a[2]), static_cast<char>(kFill));
+    EXPECT_EQ(files().Get(static_cast<int>(Number(a[1])), &bytes), RT_OK);
+    EXPECT_EQ(bytes, Data(want.at(0)));
+  }
+
+  void VerbShortPath(const Args& a, const Args& want) {
+    char buffer[300];
+    const std::string path = Path(a[1]);
+    const std::uint32_t needed = kernel().GetShortPathNameA(path, buffer, 4);
+    EXPECT_EQ(needed > 4, Number(want.at(0)) == 1);
+    if (needed <= 4) {
+      EXPECT_EQ(kernel().GetLastError(), Number(want.at(1)));
+      return;
+    }
+    const std::uint32_t written = kernel().GetShortPathNameA(path, buffer, needed);
+    ASSERT_EQ(written + 1, needed);
+    const std::string shortPath(buffer, written);
+    const std::string last = shortPath.substr(shortPath.rfind('\\') + 1);
+    const auto dot = std::min(last.find('.'), last.size());
+    EXPECT_TRUE(shortPath.find(' ') == std::string::npos && dot <= 8 && last.size() - dot <= 4)
+        << shortPath;
+    EXPECT_TRUE(files().FileExists(shortPath)) << shortPath;
+    if (want.size() > 1) {
+      EXPECT_EQ(last, Data(want[1]));
+    }
+  }
+
+  // the process token's groups, S-1-5-32-544 among them
+  void VerbGroups(const Args& a, const Args& want) {
+    std::uint32_t needed = kSentinel, length = kSentinel;
+    EXPECT_FALSE(sec().GetTokenInformation(Token(a[1]), TokenGroupsClass, nullptr, 0, &needed));
+    EXPECT_EQ(kernel().GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    TokenGroups groups;
+    ASSERT_TRUE(sec().GetTokenInformation(Token(a[1]), TokenGroupsClass, &groups, needed, &length));
+    // The 32-bit layout: the count, a SID pointer and attributes per group, then the SIDs.
+    std::uint32_t size = 4;
+    for (const auto& group : groups.Groups) {
+      EXPECT_TRUE(sec().IsValidSid(group.Sid));
+      size += 8 + static_cast<std::uint32_t>(group.Sid.size());
+    }
+    EXPECT_EQ(length, size);
+    SidBytes admins, users;
+    ASSERT_TRUE(
+        sec().AllocateAndInitializeSid({0, 0, 0, 0, 0, 5}, 2, 32, 544, 0, 0, 0, 0, 0, 0, &admins));
+    ASSERT_TRUE(
+        sec().AllocateAndInitializeSid({0, 0, 0, 0, 0, 5}, 2, 32, 545, 0, 0, 0, 0, 0, 0, &users));
+    EXPECT_FALSE(sec().EqualSid(admins, users));
+    const auto admin =
+        std::find_if(groups.Groups.begin(), groups.Groups.end(),
+                     [&](const SidAndAttributes& g) { return sec().EqualSid(g.Sid, admins); });
+    ASSERT_NE(admin, groups.Groups.end());
+    if (!want.empty()) {
+      EXPECT_EQ(admin->Attributes, Number(want[0]));
+    }
+  }
+
+  void VerbThreadToken(const Args& /*a*/, const Args& want) {
+    Handle token = kSentinel;
+    Refusal(sec().OpenThreadToken(kernel().GetCurrentThread(), TOKEN_QUERY, true, &token), want);
+    EXPECT_EQ(token, kSentinel);
+  }
+
+  void VerbVersion(const Args& /*a*/, const Args& /*want*/) {
+    OsVersionInfo info;
+    info.dwMajorVersion = info.dwMinorVersion = info.dwBuildNumber = info.dwPlatformId = kSentinel;
+    ASSERT_TRUE(kernel().GetVersionExA(&info));
+    const auto version = target().version;
+    EXPECT_EQ(info.dwPlatformId, version.value_or(ExpectedVersion{2}).platformId);
+    if (version) {
+      EXPECT_EQ(std::tie(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber),
+                std::tie(version->major, version->minor, version->build));
+    }
+  }
+
+  void VerbSystemFolder(const Args& /*a*/, const Args& want) {
+    char buffer[300];
+    const std::uint32_t length = kernel().GetSystemDirectoryA(buffer, sizeof buffer);
+    ASSERT_GT(length, 3u);
+    const std::string system(buffer, length);
+    std::memset(buffer, kFill, sizeof buffer);
+    EXPECT_EQ(kernel().GetSystemDirectoryA(buffer, 4), length + 1);
+    EXPECT_EQ(static_cast<std::uint8_t>(buffer[0]), kFill);
+    ItemIdList list = 0;
+    const bool located = shell().SHGetSpecialFolderLocation(0, CSIDL_SYSTEM, &list) == 0;
+    EXPECT_EQ(located, Number(want.at(0)) == 1);
+    if (!located) return;
+    ASSERT_TRUE(shell().SHGetPathFromIDListA(list, buffer));
+    shell().CoTaskMemFree(list);
+    const std::string viaShell(buffer);
+    EXPECT_TRUE(std::equal(viaShell.begin(), viaShell.end(), system.begin(), system.end(),
+                           [](char x, char y) { return std::toupper(x) == std::toupper(y); }))
+        << viaShell << " / " << system;
+  }
+
+  void VerbExitWindows(const Args& /*a*/, const Args& want) {
+    Refusal(target_->services().ui.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0), want);
+  }
+
+  void VerbMessage(const Args& a, const Args& want) {
+    char buffer[256];
+    std::memset(buffer, kFill, sizeof buffer);
+    const std::uint32_t count =
+        kernel().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, Number(a[1]), 0, buffer, Number(a[2]));
+    EXPECT_EQ(count, Number(want.at(0)));
+    if (count == 0) {
+      EXPECT_EQ(kernel().GetLastError(), Number(want.at(1)));
+    }
+    const std::string text = count == 0 ? "" : Data(want.at(1)) + '\0';
+    EXPECT_EQ(std::string(buffer, text.size()), text);
+    EXPECT_TRUE(Untouched(buffer + text.size(), sizeof buffer - text.size()));
+  }
+
+  void VerbOpenToken(const Args& a, const Args& want) {
+    Handle token = 0;
+    Refusal(sec().OpenProcessToken(kernel().GetCurrentProcess(), Number(a[1]), &token), want);
+    tokens_[a[3]] = token;
+  }
+
+  void VerbAdjust(const Args& a, const Args& want) {
+    const bool all = a[2] == "all";
+    Refusal(Adjust(Token(a[1]), all, {a.begin() + (all ? 3 : 2), a.end()}), want);
+  }
+
+  void VerbRestrict(const Args& a, const Args& /*want*/) {
+    EXPECT_TRUE(target().RestrictKey(Key(a[1]), Data(a[2]), Number(a[3])));
+  }
+
+  void VerbDeleteTree(const Args& a, const Args& /*want*/) {
+    EXPECT_TRUE(DeleteTree(Key(a[1]), Data(a[2])));
+  }
+
+  void VerbNamedGap(const Args& a, const Args& /*want*/) { Gap(Data(a[1])); }
 
   std::unique_ptr<Target> target_;
   std::optional<UniqueKey> scratch_;
