@@ -1,5 +1,7 @@
 // The window system (user32): the main window and its controls, modal message boxes and
-// the restart request. Texts are UTF-8; the Win32 side converts them to UTF-16.
+// the restart request. Texts are UTF-8; the Win32 side converts them at the boundary: to the
+// ANSI code page for the window's own texts (the ANSI window calls work on every target), to
+// UTF-16 for message boxes.
 #pragma once
 
 #include <cstdint>
