@@ -46,7 +46,7 @@ common=(--quiet --extra-arg=-Wno-unknown-warning-option)
 
 # mingw's C++ library headers, as its g++ lists them; clang finds the C headers itself.
 mingw_args=(--extra-arg=--target=i686-w64-mingw32
-  --checks=-bugprone-forward-declaration-namespace,-performance-no-int-to-ptr)
+  "--checks=-bugprone-forward-declaration-namespace,-performance-no-int-to-ptr")
 if ((${#win32[@]})); then
   mingw_cxx=$(sed -n 's/^ *"command": "\([^ ]*\) .*/\1/p' build/mingw/compile_commands.json |
     head -n1)
