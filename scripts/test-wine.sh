@@ -118,7 +118,7 @@ if ! ctest --preset mingw; then
   failed=1
 fi
 # What the check saw: imports and size.
-ctest --preset mingw -R dravlin_starts_on_every_target -V | sed -n 's/^[0-9]*: //p' |
+ctest --preset mingw -R Imports.ProgramStartsOnEveryTarget -V | sed -n 's/^[0-9]*: //p' |
   grep -v '^Test command' || true
 if ((way == 64)); then
   cmake --preset mingw64
@@ -180,12 +180,13 @@ make_prefix() {
 
 # ---- suites
 run_conformance() {
-  local log="$build/conformance_win32.log"
+  local name=dravlin_conformance_win32_tests
+  local log="$build/$name.log"
   say "conformance suite under $(wine --version) (${way}-bit)"
   local status
   set +e
-  wine "$build/tests/conformance/conformance_win32.exe" \
-    --gtest_output="xml:$(winepath -w "$build/conformance_win32.xml")" 2>&1 | tr -d '\r' | tee "$log"
+  wine "$build/tests/conformance/$name.exe" \
+    --gtest_output="xml:$(winepath -w "$build/$name.xml")" 2>&1 | tr -d '\r' | tee "$log"
   status=${PIPESTATUS[0]}
   set -e
   if ((status != 0)) || ! grep -q '^\[  PASSED  \]' "$log"; then
@@ -202,7 +203,7 @@ run_lean_throw_check() {
   say "throw helpers of the Windows program (${way}-bit)"
   local status
   set +e
-  wine "$build/tests/wine/lean_throw_check.exe" 2>&1 | tr -d '\r'
+  wine "$build/tests/wine/dravlin_lean_throw_tests.exe" 2>&1 | tr -d '\r'
   status=${PIPESTATUS[0]}
   set -e
   if ((status != 0)); then

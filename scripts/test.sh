@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test from a clean clone on Debian 12 (as root; installs what is missing):
-#  1. the native build with AddressSanitizer and UndefinedBehaviorSanitizer, every CTest test
-#     (modules, simulated machine, conformance, workflow scenarios, rehearsal, reliability);
+#  1. the native build with AddressSanitizer and UndefinedBehaviorSanitizer, clang-tidy over
+#     src/ (scripts/tidy.sh), every CTest test (modules, simulated machine, conformance, workflow
+#     scenarios, rehearsal, reliability);
 #  2. the Windows program's import check, and its suites under 32-bit or 64-bit Wine, as the
 #     host allows (scripts/test-wine.sh says which way ran and why);
 #  3. the release, built three times from clean clones and compared (scripts/release.sh --check);
@@ -25,6 +26,8 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 cmake --preset asan
 cmake --build --preset asan -j"$(nproc)"
+# clang-tidy over src/, reading the compile commands of that build (and of the mingw one).
+bash scripts/tidy.sh
 ctest --preset asan -j"$(nproc)"
 
 bash scripts/test-wine.sh

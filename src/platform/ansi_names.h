@@ -135,7 +135,11 @@ inline std::string AnsiToUtf8(std::string_view s) {
 
 // The length of the UTF-8 sequence that a lead byte starts, 0 for a byte that starts none.
 inline std::size_t Utf8Length(unsigned char lead) {
-  return lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+  return lead < 0x80             ? 1
+         : (lead & 0xE0) == 0xC0 ? 2
+         : (lead & 0xF0) == 0xE0 ? 3
+         : (lead & 0xF8) == 0xF0 ? 4
+                                 : 0;
 }
 
 // The one UTF-8 decoder: the code point of the sequence at s[i], advancing i past it. A byte

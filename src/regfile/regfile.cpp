@@ -187,7 +187,7 @@ class Parser {
         (sub.front() == '\\' || sub.back() == '\\' || sub.find("\\\\") != std::string::npos)) {
       Fail(LineNo(), "expected a key name between backslashes");
     }
-    if (inner.size() > 0 && inner.back() == '\\')
+    if (!inner.empty() && inner.back() == '\\')
       Fail(LineNo(), "expected a key name between backslashes");
     const std::string rootName(RootName(root));
     if (inner.substr(0, inner.find('\\')) == rootName) {

@@ -290,6 +290,7 @@ std::optional<std::string> Drive::ShortPath(const std::string& winPath) const {
   std::replace(stored.begin(), stored.end(), '/', '\\');
   const auto hostParts = SplitPath(stored);
   std::vector<std::string> parts;
+  parts.reserve(hostParts.size());
   for (const std::string& p : hostParts) parts.push_back(FromHost(p));
   // A part the caller already wrote in 8.3 form is copied as written (its case included).
   std::string given = UpToNul(winPath);

@@ -167,8 +167,8 @@ bool ValidTime(const platform::SystemTime& t) {
 }
 
 std::int64_t ToSeconds(const platform::SystemTime& t) {
-  return DaysFromCivil(t.wYear, t.wMonth, t.wDay) * 86400 + t.wHour * 3600 + t.wMinute * 60 +
-         t.wSecond;
+  return DaysFromCivil(t.wYear, t.wMonth, t.wDay) * 86400 + std::int64_t{t.wHour} * 3600 +
+         std::int64_t{t.wMinute} * 60 + t.wSecond;
 }
 
 platform::SystemTime FromSeconds(std::int64_t seconds, std::uint16_t millis) {

@@ -8,7 +8,6 @@
 
 namespace dravlin::sim::detail {
 
-namespace fs = std::filesystem;
 using platform::Handle;
 using platform::RtError;
 using platform::Status;

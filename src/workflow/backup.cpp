@@ -26,7 +26,9 @@ namespace {
 constexpr std::string_view kRegHeader = "REGEDIT4\r\n\r\n";
 
 // UTF-8 source text to Windows-1252, the code page Notepad and regedit read these files in.
-std::string ToAnsi(std::string_view utf8) { return platform::Utf8ToAnsi(utf8); }
+std::string ToAnsi(std::string_view utf8) {
+  return platform::Utf8ToAnsi(utf8);
+}
 
 // Said once at the top of restore.txt; every item follows, as it is saved.
 constexpr const char* kNotes =

@@ -12,7 +12,6 @@
 
 namespace dravlin {
 
-using platform::Control;
 using platform::HKEY_CURRENT_USER;
 using platform::HKEY_LOCAL_MACHINE;
 

@@ -29,7 +29,7 @@ RaisedError Raised(Call&& call) {
   return RaisedError(0, "", "");
 }
 
-class Reg : public ::testing::Test {
+class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
     m.CreateKey(HKEY_LOCAL_MACHINE, kKey);
@@ -60,7 +60,7 @@ class Reg : public ::testing::Test {
 };
 
 // Each write in turn on the same key: the answer, and the value stored afterwards.
-TEST_F(Reg, Writes) {
+TEST_F(Registry, Writes) {
   struct Row {
     const char* name;
     RegData data;
@@ -87,7 +87,7 @@ TEST_F(Reg, Writes) {
 
 // Texts come back as the whole buffer plus one blank (what the callers search); integers as
 // stored, never spilling over; types above 8 empty; any failure "Error" with type 0.
-TEST_F(Reg, Reads) {
+TEST_F(Registry, Reads) {
   struct Row {
     std::uint32_t type;
     std::string data;
@@ -112,7 +112,7 @@ TEST_F(Reg, Reads) {
   EXPECT_EQ(type, 0u);
 }
 
-TEST_F(Reg, KeysAndValues) {
+TEST_F(Registry, KeysAndValues) {
   EXPECT_EQ(acc.CreateRegKey(HKEY_LOCAL_MACHINE, "S\\Made"), 1);
   EXPECT_EQ(acc.CreateRegKey(HKEY_LOCAL_MACHINE, "S\\Made"), 2);
   m.SetString(HKEY_LOCAL_MACHINE, "S\\Made", "v", "x");
@@ -127,7 +127,7 @@ TEST_F(Reg, KeysAndValues) {
   EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, "S\\RO", "v"), (RegValue{1, "abc\0"s}));
 }
 
-TEST_F(Reg, DeletesTreesBottomUp) {
+TEST_F(Registry, DeletesTreesBottomUp) {
   // A child that cannot be listed stays, with its ancestors; its siblings go, deepest first.
   for (const char* p : {"S\\T\\A\\X", "S\\T\\B\\Y", "S\\T\\C"}) m.CreateKey(HKEY_LOCAL_MACHINE, p);
   m.DenyAccess(HKEY_LOCAL_MACHINE, "S\\T\\A");
@@ -136,7 +136,7 @@ TEST_F(Reg, DeletesTreesBottomUp) {
   EXPECT_FALSE(Exists("S\\T\\B") || Exists("S\\T\\C"));
 }
 
-TEST_F(Reg, ListsSubkeysAfterAnEmptyFirstEntry) {
+TEST_F(Registry, ListsSubkeysAfterAnEmptyFirstEntry) {
   // A failed index keeps its place (the untouched blank buffer) and the listing goes on.
   m.CreateKey(HKEY_LOCAL_MACHINE, "S\\Old\\Tub");
   std::vector<std::string> names{"stale"};
@@ -146,7 +146,7 @@ TEST_F(Reg, ListsSubkeysAfterAnEmptyFirstEntry) {
 }
 
 // Listed from a key that can only be read, as a limited account sees it.
-TEST_F(Reg, ListsBrowserHelperObjects) {
+TEST_F(Registry, ListsBrowserHelperObjects) {
   testnames::AddBho(m, "{1}", "C:\\one.dll");
   m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\{2}");
   m.SetKeyAccess(HKEY_LOCAL_MACHINE, kBhoKey, platform::KEY_READ);
@@ -160,7 +160,7 @@ TEST_F(Reg, ListsBrowserHelperObjects) {
             std::string(255, ' ') + "Error");
 }
 
-TEST_F(Reg, RenameCopiesTheWholeKeyOverAnyTargetAndCleansUp) {
+TEST_F(Registry, RenameCopiesTheWholeKeyOverAnyTargetAndCleansUp) {
   m.WriteFile(kTemp, "left over from an earlier run");
   m.CreateKey(HKEY_LOCAL_MACHINE, "S\\New\\OnlyHere");
   m.SetString(HKEY_LOCAL_MACHINE, "S\\New", "Extra", "x");
@@ -172,7 +172,7 @@ TEST_F(Reg, RenameCopiesTheWholeKeyOverAnyTargetAndCleansUp) {
   EXPECT_FALSE(Privileged());
 }
 
-TEST_F(Reg, RenameOfAKeyThatDoesNotOpenIsAResult) {
+TEST_F(Registry, RenameOfAKeyThatDoesNotOpenIsAResult) {
   EXPECT_EQ(ren.renameKey(HKEY_LOCAL_MACHINE, "S\\Missing", "S\\New"), 2);
   m.SetKeyAccess(HKEY_LOCAL_MACHINE, "S\\Old", platform::KEY_READ);
   EXPECT_EQ(Rename(), 5);
@@ -185,7 +185,7 @@ TEST_F(Reg, RenameOfAKeyThatDoesNotOpenIsAResult) {
 }
 
 // What each failure raises: number, the procedure it came from, the text.
-TEST_F(Reg, RenameFailuresRaise) {
+TEST_F(Registry, RenameFailuresRaise) {
   struct Row {
     const char* call;
     std::uint64_t n;
@@ -220,7 +220,7 @@ TEST_F(Reg, RenameFailuresRaise) {
   EXPECT_TRUE(m.FileExists(kTemp)) << "a failed restore leaves its file";
 }
 
-TEST_F(Reg, PrivilegesAndSystemTexts) {
+TEST_F(Registry, PrivilegesAndSystemTexts) {
   EXPECT_EQ(Raised([&] { ren.resetBackupAndRestorePriviliges(); }).number(), 13805)
       << "no token before the first set";
   ren.setBackupAndRestorePriviliges();
@@ -234,7 +234,7 @@ TEST_F(Reg, PrivilegesAndSystemTexts) {
   EXPECT_EQ(ren.getErrorMessage(5), "Access is denied.\r");
 }
 
-TEST_F(Reg, SaveToFileNeverRaisesAndSystemDirectoryFitsAnyLength) {
+TEST_F(Registry, SaveToFileNeverRaisesAndSystemDirectoryFitsAnyLength) {
   ASSERT_TRUE(m.SetVersionPreset("win98"));  // no privilege needed for a save
   const std::string file = "C:\\HjRuOn.txt";
   m.WriteFile(file, "old");

@@ -143,9 +143,9 @@ std::vector<rehearsal::FileChange> ForeignFileChanges(const rehearsal::FileSnaps
   return out;
 }
 
-class BackupRestores : public testing::TestWithParam<std::string> {};
+class Backup : public testing::TestWithParam<std::string> {};
 
-TEST_P(BackupRestores, AllOfItOrOneAddOnByteForByte) {
+TEST_P(Backup, AllOfItOrOneAddOnByteForByte) {
   const auto loaded = Load(GetParam());
   Machine& m = loaded->machine();
   m.Boot();
@@ -193,7 +193,7 @@ TEST_P(BackupRestores, AllOfItOrOneAddOnByteForByte) {
   EXPECT_TRUE(changed.empty()) << rehearsal::FormatFileChanges(changed);
 }
 
-INSTANTIATE_TEST_SUITE_P(Machines, BackupRestores,
+INSTANTIATE_TEST_SUITE_P(Machines, Backup,
                          testing::Values("machines/default", "machines/xp-german", "machines/win98",
                                          "tests/scenarios/win2000-user-class"),
                          [](const auto& param) {

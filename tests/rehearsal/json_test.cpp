@@ -45,9 +45,9 @@ std::vector<std::string> Starting(const std::vector<std::string>& lines,
   return out;
 }
 
-class JsonAgrees : public testing::TestWithParam<std::vector<std::string>> {};
+class JsonReport : public testing::TestWithParam<std::vector<std::string>> {};
 
-TEST_P(JsonAgrees, WithTheTranscriptOfTheSameRun) {
+TEST_P(JsonReport, AgreesWithTheTranscriptOfTheSameRun) {
   const auto [textStatus, text] = RunOnce(GetParam());
   std::vector<std::string> args = GetParam();
   args.push_back("--json");
@@ -141,7 +141,7 @@ TEST_P(JsonAgrees, WithTheTranscriptOfTheSameRun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Runs, JsonAgrees,
+    Runs, JsonReport,
     testing::Values(std::vector<std::string>{},
                     std::vector<std::string>{(kSource / "machines" / "win98").string()},
                     std::vector<std::string>{

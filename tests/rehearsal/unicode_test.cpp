@@ -127,7 +127,7 @@ TEST(HeldNames, ASavedMachineKeepsThemInVersion5) {
 
 // machine.json is UTF-8 and so are the host's file names; the machine holds both in the code
 // page, so that a DLL path with an umlaut names the file on the drive and in the registry.
-TEST(MachineFolderText, SettingsAndFileNamesAreHeldInTheCodePage) {
+TEST(MachineFolder, SettingsAndFileNamesAreHeldInTheCodePage) {
   const TempFolder tmp;
   const fs::path folder = tmp.path() / "m";
   fs::create_directories(folder / "c" / "WINDOWS" / "system32");

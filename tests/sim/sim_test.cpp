@@ -193,32 +193,33 @@ TEST_F(Sim, HiveRestoreRefusesDamagedImagesAndKeepsTheKey) {
 }
 
 // One machine set up once serves many runs: each restore puts back its own copy of the state.
-TEST(SimSnapshot, RestorePutsBackRegistryDriveAndFaults) {
-  Machine m;
-  m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", "a.dll");
-  m.SetString(HKEY_LOCAL_MACHINE, kRunOnce, "x", "y");
-  m.WriteFile("C:\\keep.txt", "kept");
-  m.SaveSnapshot();
+TEST_F(Sim, SnapshotRestorePutsBackRegistryDriveAndFaults) {
+  Machine machine;  // a drive in memory of its own, not the fixture's folder
+  machine.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", "a.dll");
+  machine.SetString(HKEY_LOCAL_MACHINE, kRunOnce, "x", "y");
+  machine.WriteFile("C:\\keep.txt", "kept");
+  machine.SaveSnapshot();
   for (int round = 0; round < 2; ++round) {
-    m.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", "changed");
-    m.SetString(HKEY_LOCAL_MACHINE, std::string(kLive) + "\\Sub", "n", "v");
-    m.DeleteKey(HKEY_LOCAL_MACHINE, kRunOnce);
-    m.WriteFile("C:\\keep.txt", "changed");
-    m.WriteFile("C:\\new.txt", "new");
-    m.FailCall("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED);
-    ASSERT_TRUE(m.RestoreSnapshot());
-    EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs")->data.substr(0, 5), "a.dll");
-    EXPECT_TRUE(m.ListSubkeys(HKEY_LOCAL_MACHINE, kLive).empty());
-    EXPECT_TRUE(m.GetValue(HKEY_LOCAL_MACHINE, kRunOnce, "x").has_value());
-    EXPECT_EQ(m.ReadFile("C:\\keep.txt"), "kept");
-    EXPECT_FALSE(m.FileExists("C:\\new.txt"));
-    UniqueKey k(m.services().registry);
-    EXPECT_EQ(0u,
-              m.services().registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLive, 0, KEY_READ, k.put()));
+    machine.SetString(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs", "changed");
+    machine.SetString(HKEY_LOCAL_MACHINE, std::string(kLive) + "\\Sub", "n", "v");
+    machine.DeleteKey(HKEY_LOCAL_MACHINE, kRunOnce);
+    machine.WriteFile("C:\\keep.txt", "changed");
+    machine.WriteFile("C:\\new.txt", "new");
+    machine.FailCall("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(machine.RestoreSnapshot());
+    EXPECT_EQ(machine.GetValue(HKEY_LOCAL_MACHINE, kLive, "AppInit_DLLs")->data.substr(0, 5),
+              "a.dll");
+    EXPECT_TRUE(machine.ListSubkeys(HKEY_LOCAL_MACHINE, kLive).empty());
+    EXPECT_TRUE(machine.GetValue(HKEY_LOCAL_MACHINE, kRunOnce, "x").has_value());
+    EXPECT_EQ(machine.ReadFile("C:\\keep.txt"), "kept");
+    EXPECT_FALSE(machine.FileExists("C:\\new.txt"));
+    UniqueKey k(machine.services().registry);
+    EXPECT_EQ(0u, machine.services().registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLive, 0, KEY_READ,
+                                                            k.put()));
   }
 }
 
-TEST(SimFormats, TwelveHourClock) {
+TEST_F(Sim, FormatsTimeOnATwelveHourClock) {
   EXPECT_EQ("3/7/2026 2:05:09 PM",
             FormatPicture("M/d/yyyy h:mm:ss tt", SystemTime{2026, 3, 0, 7, 14, 5, 9, 0}));
   EXPECT_EQ("12 AM", FormatPicture("h tt", SystemTime{2026, 1, 0, 1, 0, 0, 0, 0}));

@@ -1,7 +1,7 @@
-// lean_throw_check.exe: the Windows program's own throw helpers, run under Wine. Running out of
-// memory must still reach the program's guards as std::bad_alloc, misuse only a std::exception
-// handler. Prints each case; exit status 1 on a wrong one. (No test framework: its stream library
-// would link the library's helpers beside ours.)
+// dravlin_lean_throw_tests.exe: the Windows program's own throw helpers, run under Wine.
+// Running out of memory must still reach the program's guards as std::bad_alloc, misuse only a
+// std::exception handler. Prints each case; exit status 1 on a wrong one. (No test framework: its
+// stream library would link the library's helpers beside ours.)
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

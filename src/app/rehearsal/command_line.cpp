@@ -151,7 +151,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
                     : arg == "--exe-path"   ? r.options.exePath
                                             : r.options.systemDirectory;
       field = value;
-    } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
+    } else if (arg.rfind('-', 0) == 0 && arg.size() > 1) {
       r.error = "unknown option '" + arg + "'";
       return r;
     } else if (!r.options.machineDir) {

@@ -27,7 +27,8 @@ class LibraryMisuse final : public std::exception {
 
 }  // namespace
 
-namespace std {
+// Replacing the library's own helpers is what this file is for.
+namespace std {  // NOLINT(cert-dcl58-cpp)
 
 void __throw_bad_alloc() {
   throw bad_alloc();

@@ -57,6 +57,6 @@ void InferMachine(const RegFile& registry, Machine& machine, const ExportOptions
                   const Progress& progress = {});
 
 // "YYYY-MM-DDTHH:MM:SS" (or a blank for the T); false for anything else.
-bool ParseClockText(std::string_view text, platform::SystemTime* time);
+bool ParseClockText(std::string_view s, platform::SystemTime* t);
 
 }  // namespace dravlin::sim::persist

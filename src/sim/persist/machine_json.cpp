@@ -50,7 +50,7 @@ class JsonReader {
   // Texts are UTF-8 in the file and ANSI bytes on the machine, as Windows holds them.
   std::string String(const Json& j, const std::vector<std::string>& where) const {
     if (!j.is_string()) Fail(where, "expected a string");
-    const std::string text = platform::Utf8ToAnsi(j.get<std::string>());
+    std::string text = platform::Utf8ToAnsi(j.get<std::string>());
     if (platform::HasWideChars(text)) {
       Fail(where,
            "expected only characters that Windows-1252 has, found '" + j.get<std::string>() + "'");
