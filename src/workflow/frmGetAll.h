@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,8 @@
 #include "workflow/backup.h"
 
 namespace dravlin {
+
+class ProcedureGuard;
 
 // One row of the Internet Explorer page table: a key below "Software\Microsoft\Internet
 // Explorer" and the value to inspect there.
@@ -115,8 +118,31 @@ class frmGetAll {
   bool ParkedCopyDone();
   bool TidyParkedCopy();
   bool ParkedCopyReplaceable();
+  // The steps of the two procedures, each run under the procedure's guard (workflow/steps.h).
+  // NT-based Windows (go_nt.cpp).
+  void FirstStepNt(ProcedureGuard& guard);
+  void ParkLiveKey(ProcedureGuard& guard);
+  bool ParkedCopyMayGo(ProcedureGuard& guard);
+  void NotInfectedOrUnfinished(ProcedureGuard& guard);
+  void SecondStepNt(ProcedureGuard& guard);
+  void FinishSecondStep(ProcedureGuard& guard, bool dllFound, bool recordSpent);
+  // The valid characters of an auto-load value; nullopt when it is too short to name a DLL.
+  std::optional<std::int64_t> ValidCharacters(ProcedureGuard& guard, const std::string& text);
+  // Kept, deleted, and logged as deleted (as shown) or still there.
+  void DeleteHijackDll(ProcedureGuard& guard, const std::string& path, const std::string& shown);
+  // DOS-based Windows (go_9x.cpp).
+  struct KeyFileScan;
+  void FirstStep9x(ProcedureGuard& guard);
+  void RemoveServiceKey(ProcedureGuard& guard);
+  void SecondStep9x(ProcedureGuard& guard);
+  void CleanUpWithoutKeyFile(ProcedureGuard& guard);
+  bool RetireKeyFile(ProcedureGuard& guard, bool keyFileRead);
+  KeyFileScan ScanKeyFile(ProcedureGuard& guard);
+  void TakeDllPath(ProcedureGuard& guard, const KeyFileScan& scan);
+  void DeleteKeyFile(ProcedureGuard& guard);
+  void DiscardKeyFile(ProcedureGuard& guard);
   // The objects, then the pages, which name the objects' DLL and so stay while one is left.
-  bool CleanUpBrowser(class ProcedureGuard& guard);
+  bool CleanUpBrowser(ProcedureGuard& guard);
   // What the second step's clean-up left, asked so that a failed question counts as left.
   enum class Presence { Gone, There, Unknown };
   struct RemovedObject {

@@ -11,6 +11,7 @@
 #include "workflow/guard.h"
 #include "workflow/names.h"
 #include "workflow/runtime.h"
+#include "workflow/steps.h"
 #include "workflow/texts.h"
 
 namespace dravlin {
@@ -77,156 +78,174 @@ bool frmGetAll::KeyFileSpent(bool keyFileRead) {
 
 void frmGetAll::go_9x() {
   ProcedureGuard guard(*this, " Error go_9x: ");
-  std::string text;
-  std::int64_t pos = 0;
-  std::int64_t pos1 = 0;
-
-  // Reset the key file's attributes and delete it; the runtime's delete-by-name is the second try.
-  const auto deleteKeyFile = [&] {
-    guard.Step([&] {
-      (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
-    });
-    if (guard.Test([&] { return !sv_.kernel.DeleteFileA(names::kKeyFile); })) {
-      guard.Step([&] { ThrowIfFailed(sv_.files.Kill(names::kKeyFile)); });
-    }
-  };
-  bool keyFileRead = false;
-  const auto findDllPath = [&] {
-    guard.Step([&] { text = ReadFromFile(names::kKeyFile, &keyFileRead); });
-    // An empty system directory locates nothing; it is not found at position 1.
-    guard.Step([&] { pos = SystemPath_.empty() ? 0 : rt::InStr(1, text, SystemPath_, true); });
-  };
-  const auto takeDllPath = [&] {
-    guard.Step([&] { HijackDllPath_ = rt::Trim(rt::Mid(text, pos, pos1 - pos + 4)); });
-  };
-  const auto dllExists = [&] { return sv_.shell.PathFileExistsA(rt::AnsiPath(HijackDllPath_)); };
-
-  if (guard.Test([&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kServiceKey); })) {
-    guard.Step([&] { Log(" Dravlin started " + Window().GetText(Control::Label5)); });
-    if (guard.Test([&] { return sv_.shell.PathFileExistsA(names::kKeyFile); })) {
-      deleteKeyFile();
-    }
-    guard.Step(
-        [&] { rename_.saveKeyToFile(HKEY_LOCAL_MACHINE, names::kServiceKey, names::kKeyFile); });
-    guard.Step([&] { Pause(); });
-    if (guard.Test([&] { return !sv_.shell.PathFileExistsA(names::kKeyFile); })) {
-      guard.Step([&] {
-        Log(" Error while getting Stealth-String->programm terminated key file not saved");
-      });
-      guard.Step([&] { ReportCleanupError(); });
-      return;
-    }
-    findDllPath();
-    // Without the file's text, or the system folder to find the path in, nothing is known. NT
-    // 4.0's shell has no system folder to give, and there the written verdict stands.
-    const bool noSystemFolder = SystemPath_.empty() && OsCode_ <= 4;
-    if (!keyFileRead || noSystemFolder) {
-      guard.Step([&] {
-        Log(texts::NotReadableLogLine(
-            German(), SystemPath_.empty() ? "GetSystemDirectoryA" : names::kKeyFile));
-      });
-      guard.Step([&] { ReportCleanupError(); });
-      guard.Step([&] {
-        (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
-      });
-      guard.Step([&] { (void)sv_.kernel.DeleteFileA(names::kKeyFile); });
-      return;
-    }
-    if (guard.Test([&] { return pos <= 0; })) {
-      guard.Step([&] { ReportNotInfected(); });
-      guard.Step([&] {
-        (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
-      });
-      guard.Step([&] { (void)sv_.kernel.DeleteFileA(names::kKeyFile); });
-      return;
-    }
-    guard.Step([&] { pos1 = rt::InStr(pos, text, ".", false); });
-    if (guard.Test([&] { return pos1 <= 0; })) {
-      guard.Step([&] { Log(" pos1 <0 "); });
-      guard.Step([&] { ReportNotInfected(); });
-      guard.Step([&] {
-        (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
-      });
-      guard.Step([&] { (void)sv_.kernel.DeleteFileA(names::kKeyFile); });
-      return;
-    }
-    takeDllPath();
-    guard.Step([&] { Log(" Stealth-String found: " + HijackDllPath_); });
-    // Every entry of the key goes, not only the hijacker's: all of them are kept first, and a
-    // key that cannot be kept stays.
-    bool kept = false;
-    guard.Step(
-        [&] { kept = KeepChangedKey(HKEY_LOCAL_MACHINE, names::kServiceKey, HijackDllPath_); });
-    if (!kept) {
-      guard.Step([&] {
-        Log(texts::LeftOverLogLine(German(), "HKLM\\" + std::string(names::kServiceKey)));
-      });
-      guard.Step([&] { ReportCleanupError(); });
-      return;
-    }
-    guard.Step([&] { (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
-    guard.Step([&] { RestartWindows(); });
-    // Already closed by the restart; a second close does nothing.
-    guard.Step([&] { CloseWindow(); });
-    return;
+  if (TrueOrFailed(guard,
+                   [&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kServiceKey); })) {
+    FirstStep9x(guard);
+  } else {
+    SecondStep9x(guard);
   }
+}
 
-  guard.Step([&] { Log(" 2nd Step "); });
-  // The key file is the only record of the DLL's path and of an unfinished clean-up, and with
-  // the service key back the next run would take the first step: both wait until the DLL, the
-  // objects and the pages are gone.
-  if (guard.Test([&] { return !sv_.shell.PathFileExistsA(names::kKeyFile); })) {
-    guard.Step([&] { Log(" Hijack-DLL Path not found (not deleted)"); });
-    const bool cleaned = CleanUpBrowser(guard);
-    // A key file that is there after all must not meet a first step on the next run.
-    if (cleaned && guard.Test([&] { return FileGone(names::kKeyFile); })) {
-      guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
-    }
+struct frmGetAll::KeyFileScan {
+  std::string text;
+  bool read = false;
+  std::int64_t pos = 0;   // the system folder, where the DLL's path starts
+  std::int64_t pos1 = 0;  // the dot of its extension
+};
+
+frmGetAll::KeyFileScan frmGetAll::ScanKeyFile(ProcedureGuard& guard) {
+  KeyFileScan scan;
+  guard.Step([&] { scan.text = ReadFromFile(names::kKeyFile, &scan.read); });
+  // An empty system directory locates nothing; it is not found at position 1.
+  guard.Step(
+      [&] { scan.pos = SystemPath_.empty() ? 0 : rt::InStr(1, scan.text, SystemPath_, true); });
+  return scan;
+}
+
+void frmGetAll::TakeDllPath(ProcedureGuard& guard, const KeyFileScan& scan) {
+  guard.Step(
+      [&] { HijackDllPath_ = rt::Trim(rt::Mid(scan.text, scan.pos, scan.pos1 - scan.pos + 4)); });
+}
+
+// Reset the key file's attributes and delete it; the runtime's delete-by-name is the second try.
+void frmGetAll::DeleteKeyFile(ProcedureGuard& guard) {
+  guard.Step([&] {
+    (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
+  });
+  if (TrueOrFailed(guard, [&] { return !sv_.kernel.DeleteFileA(names::kKeyFile); })) {
+    guard.Step([&] { ThrowIfFailed(sv_.files.Kill(names::kKeyFile)); });
+  }
+}
+
+// The key file of a first step that stops before the key goes records nothing: one try will do.
+void frmGetAll::DiscardKeyFile(ProcedureGuard& guard) {
+  guard.Step([&] {
+    (void)sv_.kernel.SetFileAttributesA(names::kKeyFile, platform::FILE_ATTRIBUTE_NORMAL);
+  });
+  guard.Step([&] { (void)sv_.kernel.DeleteFileA(names::kKeyFile); });
+}
+
+// The DLL hides its start entry while it is loaded, but not from the key saved to a file: the
+// path is read from there, and the key goes for the restart.
+void frmGetAll::FirstStep9x(ProcedureGuard& guard) {
+  guard.Step([&] { Log(" Dravlin started " + Window().GetText(Control::Label5)); });
+  if (TrueOrFailed(guard, [&] { return sv_.shell.PathFileExistsA(names::kKeyFile); })) {
+    DeleteKeyFile(guard);
+  }
+  guard.Step(
+      [&] { rename_.saveKeyToFile(HKEY_LOCAL_MACHINE, names::kServiceKey, names::kKeyFile); });
+  guard.Step([&] { Pause(); });
+  if (TrueOrFailed(guard, [&] { return !sv_.shell.PathFileExistsA(names::kKeyFile); })) {
+    guard.Step([&] {
+      Log(" Error while getting Stealth-String->programm terminated key file not saved");
+    });
     guard.Step([&] { ReportCleanupError(); });
     return;
   }
-  findDllPath();
-  // Neither position is tested here: a missing system directory fails the next two steps.
-  guard.Step([&] { pos1 = rt::InStr(pos, text, ".", false); });
-  takeDllPath();
-  // True when the record went: the DLL it names is gone, the key file deleted, the key back.
-  const auto finish = [&] {
-    bool spent = false;
-    guard.Step([&] { spent = KeyFileSpent(keyFileRead); });
-    if (!spent) return false;
-    deleteKeyFile();
-    guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
-    bool gone = false;
+  KeyFileScan scan = ScanKeyFile(guard);
+  // Without the file's text, or the system folder to find the path in, nothing is known. NT
+  // 4.0's shell has no system folder to give, and there the written verdict stands.
+  const bool noSystemFolder = SystemPath_.empty() && OsCode_ <= 4;
+  if (!scan.read || noSystemFolder) {
     guard.Step([&] {
-      gone = FileGone(names::kKeyFile) &&
-             KeyPresence(HKEY_LOCAL_MACHINE, names::kServiceKey) == Presence::There;
-      if (!gone) Log(texts::LeftOverLogLine(German(), names::kKeyFile));
+      Log(texts::NotReadableLogLine(German(),
+                                    SystemPath_.empty() ? "GetSystemDirectoryA" : names::kKeyFile));
     });
-    return gone;
-  };
-  bool dllFound = false;
-  if (guard.Test(dllExists)) {
-    dllFound = true;
-    guard.Step([&] { (void)BackUpFile(rt::AnsiPath(HijackDllPath_), Backup::Kind::Hijacker); });
-    guard.Step([&] { (void)sv_.kernel.DeleteFileA(rt::AnsiPath(HijackDllPath_)); });
-    if (guard.Test(dllExists)) {
-      guard.Step([&] { Log(" Error while deleting Hijack-DLL "); });
-    } else {
-      guard.Step([&] { Log(" Hijack-DLL: " + rt::Trim(HijackDllPath_) + " (deleted)"); });
-    }
+    guard.Step([&] { ReportCleanupError(); });
+    DiscardKeyFile(guard);
+    return;
+  }
+  if (TrueOrFailed(guard, [&] { return scan.pos <= 0; })) {
+    guard.Step([&] { ReportNotInfected(); });
+    DiscardKeyFile(guard);
+    return;
+  }
+  guard.Step([&] { scan.pos1 = rt::InStr(scan.pos, scan.text, ".", false); });
+  if (TrueOrFailed(guard, [&] { return scan.pos1 <= 0; })) {
+    guard.Step([&] { Log(" pos1 <0 "); });
+    guard.Step([&] { ReportNotInfected(); });
+    DiscardKeyFile(guard);
+    return;
+  }
+  TakeDllPath(guard, scan);
+  RemoveServiceKey(guard);
+}
+
+// Every entry of the key goes, not only the hijacker's: all of them are kept first, and a key
+// that cannot be kept stays.
+void frmGetAll::RemoveServiceKey(ProcedureGuard& guard) {
+  guard.Step([&] { Log(" Stealth-String found: " + HijackDllPath_); });
+  const bool kept = ValueOr(guard, false, [&] {
+    return KeepChangedKey(HKEY_LOCAL_MACHINE, names::kServiceKey, HijackDllPath_);
+  });
+  if (!kept) {
+    guard.Step(
+        [&] { Log(texts::LeftOverLogLine(German(), "HKLM\\" + std::string(names::kServiceKey))); });
+    guard.Step([&] { ReportCleanupError(); });
+    return;
+  }
+  guard.Step([&] { (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
+  guard.Step([&] { RestartWindows(); });
+  // Already closed by the restart; a second close does nothing.
+  guard.Step([&] { CloseWindow(); });
+}
+
+// After the restart the DLL is no longer loaded. The key file is the only record of its path
+// and of an unfinished clean-up, and with the service key back the next run would take the
+// first step: both wait until the DLL, the objects and the pages are gone.
+void frmGetAll::SecondStep9x(ProcedureGuard& guard) {
+  guard.Step([&] { Log(" 2nd Step "); });
+  if (TrueOrFailed(guard, [&] { return !sv_.shell.PathFileExistsA(names::kKeyFile); })) {
+    CleanUpWithoutKeyFile(guard);
+    return;
+  }
+  KeyFileScan scan = ScanKeyFile(guard);
+  // Neither position is tested here: a missing system directory fails the next two steps.
+  guard.Step([&] { scan.pos1 = rt::InStr(scan.pos, scan.text, ".", false); });
+  TakeDllPath(guard, scan);
+  const std::string path = rt::AnsiPath(HijackDllPath_);
+  const bool dllFound = TrueOrFailed(guard, [&] { return sv_.shell.PathFileExistsA(path); });
+  if (dllFound) {
+    DeleteHijackDll(guard, path, rt::Trim(HijackDllPath_));
   } else {
     guard.Step([&] { Log(" Hijack-DLL Path not found  (not deleted)"); });
   }
   const bool cleaned = CleanUpBrowser(guard);
-  const bool retired = cleaned && finish();
+  const bool retired = cleaned && RetireKeyFile(guard, scan.read);
   // A DLL that could not be deleted keeps its record, and the written report.
   bool dllLeft = false;
-  if (dllFound && !retired) guard.Step([&] { dllLeft = !FileGone(rt::AnsiPath(HijackDllPath_)); });
+  if (dllFound && !retired) dllLeft = ValueOr(guard, false, [&] { return !FileGone(path); });
   if (cleaned && dllFound && (retired || dllLeft)) {
     guard.Step([&] { ReportDisinfected(); });
   } else {
     guard.Step([&] { ReportCleanupError(); });
   }
+}
+
+// Without the key file the DLL's path is unknown; the objects and pages go all the same.
+void frmGetAll::CleanUpWithoutKeyFile(ProcedureGuard& guard) {
+  guard.Step([&] { Log(" Hijack-DLL Path not found (not deleted)"); });
+  const bool cleaned = CleanUpBrowser(guard);
+  // A key file that is there after all must not meet a first step on the next run.
+  if (cleaned && TrueOrFailed(guard, [&] { return FileGone(names::kKeyFile); })) {
+    guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
+  }
+  guard.Step([&] { ReportCleanupError(); });
+}
+
+// True when the record went: the DLL it names is gone, the key file deleted, the key back.
+bool frmGetAll::RetireKeyFile(ProcedureGuard& guard, bool keyFileRead) {
+  const bool spent = ValueOr(guard, false, [&] { return KeyFileSpent(keyFileRead); });
+  if (!spent) return false;
+  DeleteKeyFile(guard);
+  guard.Step([&] { (void)reg_.CreateRegKey(HKEY_LOCAL_MACHINE, names::kServiceKey); });
+  bool gone = false;
+  guard.Step([&] {
+    gone = FileGone(names::kKeyFile) &&
+           KeyPresence(HKEY_LOCAL_MACHINE, names::kServiceKey) == Presence::There;
+    if (!gone) Log(texts::LeftOverLogLine(German(), names::kKeyFile));
+  });
+  return gone;
 }
 
 }  // namespace dravlin

@@ -13,6 +13,7 @@
 #include "workflow/guard.h"
 #include "workflow/names.h"
 #include "workflow/runtime.h"
+#include "workflow/steps.h"
 #include "workflow/texts.h"
 
 namespace dravlin {
@@ -170,11 +171,10 @@ bool frmGetAll::ParkedCopyReplaceable() {
 }
 
 bool frmGetAll::CleanUpBrowser(ProcedureGuard& guard) {
-  bool objectsGone = false;
+  const bool objectsGone = ValueOr(guard, false, [&] { return RemoveBhos(); });
   bool pagesGone = false;
-  guard.Step([&] { objectsGone = RemoveBhos(); });
   if (objectsGone) {
-    guard.Step([&] { pagesGone = RepairIePages(true); });
+    pagesGone = ValueOr(guard, false, [&] { return RepairIePages(true); });
   } else {
     guard.Step([&] { Log(texts::PagesKeptLogLine(German())); });
   }
@@ -208,158 +208,12 @@ bool frmGetAll::DropEmptyLiveKey() {
 
 void frmGetAll::go_nt() {
   ProcedureGuard guard(*this, " Error go_nt: ");
-  std::string text;
-  std::int64_t count = 0;
-  std::int64_t blankCount = 0;
-  std::int64_t validCount = 0;
-
-  // A clean live key beside a parked copy whose AppInit_DLLs is empty: a second step that was
-  // cut short after the key was back. It is finished here instead of reading as not infected.
-  const auto notInfected = [&] {
-    bool done = false;
-    guard.Step([&] { done = ParkedCopyDone(); });
-    if (!done) {
-      guard.Step([&] { ReportNotInfected(); });
-      return;
-    }
-    guard.Step([&] { Log(" 2nd Step "); });
-    bool tidied = false;
-    if (CleanUpBrowser(guard)) guard.Step([&] { tidied = TidyParkedCopy(); });
-    if (tidied) {
-      guard.Step([&] { ReportDisinfected(); });
-    } else {
-      guard.Step([&] { ReportCleanupError(); });
-    }
-  };
-  // The rest of the second step, whatever became of the DLL: the objects and pages, then the
-  // key. The parked copy stays as the record until the clean-up is complete.
-  // recordSpent: the DLL the parked copy names is gone, or it names none; otherwise the copy
-  // stays as it is, since it is the only record of the path.
-  const auto finishSecondStep = [&](bool dllFound, bool recordSpent) {
-    const bool cleaned = CleanUpBrowser(guard);
-    if (!recordSpent) {
-      guard.Step([&] { ReportCleanupError(); });
-      return;
-    }
-    bool back = false;
-    guard.Step([&] { back = PutKeyBack(cleaned); });
-    bool tidied = cleaned;
-    if (back && cleaned) {
-      guard.Step([&] {
-        tidied = KeyPresence(HKEY_LOCAL_MACHINE, names::kParkedKey) == Presence::Gone;
-        if (!tidied)
-          Log(texts::LeftOverLogLine(German(), "HKLM\\" + std::string(names::kParkedKey)));
-      });
-    }
-    if (!back) {
-      guard.Step([&] { Log(texts::KeyNotRestoredLogLine(German())); });
-      guard.Step([&] { ReportCleanupError(); });
-    } else if (tidied && dllFound) {
-      guard.Step([&] { ReportDisinfected(); });
-    } else {
-      guard.Step([&] { ReportCleanupError(); });
-    }
-  };
-
   guard.Step([&] { (void)DropEmptyLiveKey(); });
-  if (guard.Test([&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kLiveKey); })) {
-    guard.Step([&] { Log(" Dravlin started " + Window().GetText(Control::Label5)); });
-    guard.Step([&] {
-      text = reg_.ReadRegValue(HKEY_LOCAL_MACHINE, names::kLiveKey, names::kAppInitDlls).AsText();
-    });
-    // A value that is there but could not be read says nothing either way.
-    bool unread = false;
-    guard.Step([&] { unread = Unread(names::kLiveKey, text); });
-    if (unread) {
-      guard.Step([&] { ReportCleanupError(); });
-      return;
-    }
-    guard.Step([&] { count = static_cast<std::int64_t>(text.size()); });
-    if (guard.Test([&] { return count > 3; })) {
-      guard.Step([&] { ScanStealthString(count, text, blankCount, validCount); });
-      if (guard.Test([&] { return validCount == 0; })) {
-        guard.Step([&] { Log(" Stealth-String found"); });
-        bool parked = false;
-        bool replaceable = true;
-        guard.Step([&] { parked = LiveKeyCutShort(); });
-        if (parked) {
-          guard.Step([&] { (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kLiveKey); });
-        } else {
-          // The move replaces a parked copy of an earlier run: that copy is kept first.
-          if (reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kParkedKey)) {
-            guard.Step([&] { replaceable = ParkedCopyReplaceable(); });
-            if (replaceable) guard.Step([&] { Log(texts::ParkedCopyReplacedLogLine(German())); });
-          }
-          if (replaceable) {
-            guard.Step([&] {
-              parked = MoveRegKey(HKEY_LOCAL_MACHINE, names::kLiveKey, names::kParkedKey, true);
-            });
-          }
-        }
-        if (!replaceable) {
-          guard.Step([&] { Log(texts::KeyNotMovedLogLine(German())); });
-          guard.Step([&] { ReportCleanupError(); });
-          return;
-        }
-        // A live key that is only partly deleted still loads the DLL, and after a restart it
-        // would be taken for the whole key: it gets the whole key back instead.
-        if (parked && reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kLiveKey)) {
-          guard.Step([&] { Log(texts::KeyNotMovedLogLine(German())); });
-          guard.Step([&] {
-            (void)MoveRegKey(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kLiveKey, false);
-          });
-          guard.Step([&] { ReportCleanupError(); });
-          return;
-        }
-        guard.Step([&] { RestartWindows(); });
-      } else {
-        notInfected();
-      }
-    } else {
-      notInfected();
-    }
-  } else if (guard.Test([&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kParkedKey); })) {
-    guard.Step([&] { Log(" 2nd Step "); });
-    guard.Step([&] {
-      text = reg_.ReadRegValue(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kAppInitDlls).AsText();
-    });
-    guard.Step([&] { count = static_cast<std::int64_t>(text.size()); });
-    if (guard.Test([&] { return count > 3; })) {
-      guard.Step([&] { ScanStealthString(count, text, blankCount, validCount); });
-      if (guard.Test([&] { return validCount > 3; })) {
-        // The file functions read the trimmed text up to its first NUL.
-        std::string path;
-        guard.Step([&] { path = rt::AnsiPath(rt::Trim(text)); });
-        // An unreadable value is not a path: nothing named "Error" is tested or deleted.
-        const bool unreadable = text == names::kUnreadable;
-        if (guard.Test([&] { return !unreadable && sv_.shell.PathFileExistsA(path); })) {
-          guard.Step([&] { (void)BackUpFile(path, Backup::Kind::Hijacker); });
-          guard.Step([&] { (void)sv_.kernel.DeleteFileA(path); });
-          if (guard.Test([&] { return sv_.shell.PathFileExistsA(path); })) {
-            guard.Step([&] { Log(" Error while deleting Hijack-DLL "); });
-          } else {
-            guard.Step([&] { Log(" Hijack-DLL: " + path + " (deleted)"); });
-          }
-          finishSecondStep(true, true);
-        } else {
-          // Gone already, perhaps by a run cut short: the objects and pages still go.
-          guard.Step([&] { Log(" Stealth-Dll not found -> Programm terminated"); });
-          bool spent = false;
-          guard.Step([&] {
-            spent = unreadable
-                        ? !Unread(names::kParkedKey, text)
-                        : FileGone(path) || (Log(texts::NotReadableLogLine(German(), path)), false);
-          });
-          finishSecondStep(false, spent);
-        }
-      } else {
-        guard.Step([&] { Log(" Stealth-Dll Path-Info not found -> Programm terminated"); });
-        finishSecondStep(false, true);
-      }
-    } else {
-      guard.Step([&] { Log(" Stealth-Dll Path-Info not found -> Programm terminated"); });
-      finishSecondStep(false, true);
-    }
+  if (TrueOrFailed(guard, [&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kLiveKey); })) {
+    FirstStepNt(guard);
+  } else if (TrueOrFailed(
+                 guard, [&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kParkedKey); })) {
+    SecondStepNt(guard);
   } else {
     guard.Step([&] {
       sv_.ui.MessageBox(texts::KeyNotFoundMessage(German()), platform::MB_OK,
@@ -367,6 +221,162 @@ void frmGetAll::go_nt() {
     });
     guard.Step([&] { Log(" Key not found -> Programm terminated"); });
     guard.Step([&] { CloseWindow(); });
+  }
+}
+
+std::optional<std::int64_t> frmGetAll::ValidCharacters(ProcedureGuard& guard,
+                                                       const std::string& text) {
+  const auto count =
+      ValueOr<std::int64_t>(guard, 0, [&] { return static_cast<std::int64_t>(text.size()); });
+  if (!TrueOrFailed(guard, [&] { return count > 3; })) return std::nullopt;
+  std::int64_t blankCount = 0;
+  std::int64_t validCount = 0;
+  guard.Step([&] { ScanStealthString(count, text, blankCount, validCount); });
+  return validCount;
+}
+
+// The DLL hides the auto-load value as blanks of its real length; only a value of blanks is
+// the hijacker's, and only then does the key go aside for the restart.
+void frmGetAll::FirstStepNt(ProcedureGuard& guard) {
+  guard.Step([&] { Log(" Dravlin started " + Window().GetText(Control::Label5)); });
+  const std::string text = ValueOr(guard, std::string(), [&] {
+    return reg_.ReadRegValue(HKEY_LOCAL_MACHINE, names::kLiveKey, names::kAppInitDlls).AsText();
+  });
+  // A value that is there but could not be read says nothing either way.
+  const bool unread = ValueOr(guard, false, [&] { return Unread(names::kLiveKey, text); });
+  if (unread) {
+    guard.Step([&] { ReportCleanupError(); });
+    return;
+  }
+  const auto valid = ValidCharacters(guard, text);
+  if (!valid || !TrueOrFailed(guard, [&] { return *valid == 0; })) {
+    NotInfectedOrUnfinished(guard);
+    return;
+  }
+  guard.Step([&] { Log(" Stealth-String found"); });
+  ParkLiveKey(guard);
+}
+
+// A live key cut short by an earlier first step has its whole copy parked already, so it is
+// only deleted; any other goes to the parked copy.
+void frmGetAll::ParkLiveKey(ProcedureGuard& guard) {
+  bool parked = ValueOr(guard, false, [&] { return LiveKeyCutShort(); });
+  if (parked) {
+    guard.Step([&] { (void)reg_.DeleteRegKey(HKEY_LOCAL_MACHINE, names::kLiveKey); });
+  } else if (!ParkedCopyMayGo(guard)) {
+    guard.Step([&] { Log(texts::KeyNotMovedLogLine(German())); });
+    guard.Step([&] { ReportCleanupError(); });
+    return;
+  } else {
+    parked = ValueOr(guard, false, [&] {
+      return MoveRegKey(HKEY_LOCAL_MACHINE, names::kLiveKey, names::kParkedKey, true);
+    });
+  }
+  // A live key that is only partly deleted still loads the DLL, and after a restart it would be
+  // taken for the whole key: it gets the whole key back instead.
+  if (parked && reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kLiveKey)) {
+    guard.Step([&] { Log(texts::KeyNotMovedLogLine(German())); });
+    guard.Step(
+        [&] { (void)MoveRegKey(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kLiveKey, false); });
+    guard.Step([&] { ReportCleanupError(); });
+    return;
+  }
+  guard.Step([&] { RestartWindows(); });
+}
+
+// The move replaces a parked copy of an earlier run: that copy is kept first.
+bool frmGetAll::ParkedCopyMayGo(ProcedureGuard& guard) {
+  if (!reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kParkedKey)) return true;
+  const bool replaceable = ValueOr(guard, true, [&] { return ParkedCopyReplaceable(); });
+  if (replaceable) guard.Step([&] { Log(texts::ParkedCopyReplacedLogLine(German())); });
+  return replaceable;
+}
+
+// A clean live key beside a parked copy whose AppInit_DLLs is empty: a second step that was cut
+// short after the key was back. It is finished here instead of reading as not infected.
+void frmGetAll::NotInfectedOrUnfinished(ProcedureGuard& guard) {
+  if (!ValueOr(guard, false, [&] { return ParkedCopyDone(); })) {
+    guard.Step([&] { ReportNotInfected(); });
+    return;
+  }
+  guard.Step([&] { Log(" 2nd Step "); });
+  const bool tidied =
+      CleanUpBrowser(guard) && ValueOr(guard, false, [&] { return TidyParkedCopy(); });
+  if (tidied) {
+    guard.Step([&] { ReportDisinfected(); });
+  } else {
+    guard.Step([&] { ReportCleanupError(); });
+  }
+}
+
+// After the restart the DLL is no longer loaded: the one the parked copy names can go.
+void frmGetAll::SecondStepNt(ProcedureGuard& guard) {
+  guard.Step([&] { Log(" 2nd Step "); });
+  const std::string text = ValueOr(guard, std::string(), [&] {
+    return reg_.ReadRegValue(HKEY_LOCAL_MACHINE, names::kParkedKey, names::kAppInitDlls).AsText();
+  });
+  const auto valid = ValidCharacters(guard, text);
+  if (!valid || !TrueOrFailed(guard, [&] { return *valid > 3; })) {
+    guard.Step([&] { Log(" Stealth-Dll Path-Info not found -> Programm terminated"); });
+    FinishSecondStep(guard, false, true);
+    return;
+  }
+  // The file functions read the trimmed text up to its first NUL.
+  const std::string path =
+      ValueOr(guard, std::string(), [&] { return rt::AnsiPath(rt::Trim(text)); });
+  // An unreadable value is not a path: nothing named "Error" is tested or deleted.
+  const bool unreadable = text == names::kUnreadable;
+  if (TrueOrFailed(guard, [&] { return !unreadable && sv_.shell.PathFileExistsA(path); })) {
+    DeleteHijackDll(guard, path, path);
+    FinishSecondStep(guard, true, true);
+    return;
+  }
+  // Gone already, perhaps by a run cut short: the objects and pages still go.
+  guard.Step([&] { Log(" Stealth-Dll not found -> Programm terminated"); });
+  const bool spent = ValueOr(guard, false, [&] {
+    return unreadable ? !Unread(names::kParkedKey, text)
+                      : FileGone(path) || (Log(texts::NotReadableLogLine(German(), path)), false);
+  });
+  FinishSecondStep(guard, false, spent);
+}
+
+void frmGetAll::DeleteHijackDll(ProcedureGuard& guard, const std::string& path,
+                                const std::string& shown) {
+  guard.Step([&] { (void)BackUpFile(path, Backup::Kind::Hijacker); });
+  guard.Step([&] { (void)sv_.kernel.DeleteFileA(path); });
+  if (TrueOrFailed(guard, [&] { return sv_.shell.PathFileExistsA(path); })) {
+    guard.Step([&] { Log(" Error while deleting Hijack-DLL "); });
+  } else {
+    guard.Step([&] { Log(" Hijack-DLL: " + shown + " (deleted)"); });
+  }
+}
+
+// Whatever became of the DLL, the objects and pages go, then the key comes back. The parked
+// copy stays as the record until the clean-up is complete, and for good while it is the only
+// record of a DLL's path that is not spent.
+void frmGetAll::FinishSecondStep(ProcedureGuard& guard, bool dllFound, bool recordSpent) {
+  const bool cleaned = CleanUpBrowser(guard);
+  if (!recordSpent) {
+    guard.Step([&] { ReportCleanupError(); });
+    return;
+  }
+  const bool back = ValueOr(guard, false, [&] { return PutKeyBack(cleaned); });
+  if (!back) {
+    guard.Step([&] { Log(texts::KeyNotRestoredLogLine(German())); });
+    guard.Step([&] { ReportCleanupError(); });
+    return;
+  }
+  bool tidied = cleaned;
+  if (cleaned) {
+    guard.Step([&] {
+      tidied = KeyPresence(HKEY_LOCAL_MACHINE, names::kParkedKey) == Presence::Gone;
+      if (!tidied) Log(texts::LeftOverLogLine(German(), "HKLM\\" + std::string(names::kParkedKey)));
+    });
+  }
+  if (tidied && dllFound) {
+    guard.Step([&] { ReportDisinfected(); });
+  } else {
+    guard.Step([&] { ReportCleanupError(); });
   }
 }
 

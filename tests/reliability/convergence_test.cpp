@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,15 +57,18 @@ struct State {
   std::map<std::string, std::pair<std::string, std::uint32_t>> files;
 };
 
-State Capture(const sim::Machine& m) {
+// whole: names as stored, and the backup folders with the rest; the log is left out either way.
+State Capture(const sim::Machine& m, bool whole = false) {
+  const auto name = [whole](const std::string& text) { return whole ? text : Fold(text); };
   State s;
   for (const auto& key : sim::persist::ExportRegistry(m).keys) {
-    auto& values = s.keys[Fold(key.path)];
-    for (const auto& v : key.values) values[Fold(v.name)] = {v.type, v.data};
+    auto& values = s.keys[name(key.path)];
+    for (const auto& v : key.values) values[name(v.name)] = {v.type, v.data};
   }
   for (const auto& file : m.ListFiles()) {
-    if (Contains(file, "\\dravlin.log") || Contains(file, "\\dravlin-backup-")) continue;
-    s.files[Fold(file)] = {m.ReadFile(file).value_or(""), m.FileAttributes(file)};
+    if (Contains(file, "\\dravlin.log") || (!whole && Contains(file, "\\dravlin-backup-")))
+      continue;
+    s.files[name(file)] = {m.ReadFile(file).value_or(""), m.FileAttributes(file)};
   }
   return s;
 }
@@ -96,6 +103,126 @@ std::vector<std::string> Differences(const State& reference, const State& now) {
   }
   return out;
 }
+
+std::uint64_t Fnv1a64(std::string_view text) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (const unsigned char c : text) hash = (hash ^ c) * 0x100000001b3u;
+  return hash;
+}
+
+std::string Hex(std::uint64_t n) {
+  char buffer[17];
+  std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(n));
+  return buffer;
+}
+
+std::string Escaped(std::string_view bytes) {
+  std::string out;
+  for (const unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char buffer[5];
+      std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
+      out += buffer;
+    }
+  }
+  return out;
+}
+
+// Every key, value and file that a road added, removed or changed, one line each, in name order.
+std::vector<std::string> Changes(const State& before, const State& after) {
+  std::vector<std::string> out;
+  const auto walk = [](const auto& a, const auto& b, const auto& visit) {
+    const typename std::decay_t<decltype(a)>::mapped_type* none = nullptr;
+    auto i = a.begin();
+    auto j = b.begin();
+    while (i != a.end() || j != b.end()) {
+      if (j == b.end() || (i != a.end() && i->first < j->first)) {
+        visit(i->first, &i->second, none), ++i;
+      } else if (i == a.end() || j->first < i->first) {
+        visit(j->first, none, &j->second), ++j;
+      } else {
+        visit(i->first, &i->second, &j->second), ++i, ++j;
+      }
+    }
+  };
+  const auto change = [](const auto* was, const auto* is) {
+    return !was ? "added: " : !is ? "removed: " : *was != *is ? "changed: " : "";
+  };
+  const std::map<std::string, std::pair<std::uint32_t, std::string>> none;
+  walk(before.keys, after.keys, [&](const std::string& path, const auto* was, const auto* is) {
+    if (!was || !is) out.push_back(std::string("key ") + change(was, is) + path);
+    walk(was ? *was : none, is ? *is : none, [&](const std::string& name, auto* v, auto* w) {
+      const std::string what = change(v, w);
+      const auto& value = w ? *w : *v;
+      if (!what.empty())
+        out.push_back("value " + what + path + " [" + name + "] " + std::to_string(value.first) +
+                      " " + Escaped(value.second));
+    });
+  });
+  walk(before.files, after.files, [&](const std::string& path, const auto* was, const auto* is) {
+    const std::string what = change(was, is);
+    const auto& file = is ? *is : *was;
+    if (!what.empty())
+      out.push_back("file " + what + path + " " + std::to_string(file.first.size()) + " bytes, " +
+                    Hex(Fnv1a64(file.first)) + ", attributes " + std::to_string(file.second));
+  });
+  return out;
+}
+
+// What each point of a sweep produced (the log from the disturbed start on, the last box shown
+// and the changes to the whole machine), kept in records/<sweep>-<machine>.txt as one line per
+// point: the digest of its record and its name. DRAVLIN_UPDATE_GOLDEN=1 rewrites the file. On a
+// mismatch the records of this run are written in full beside the test, to compare with a run
+// of the version the file was made with.
+class SweepRecord {
+ public:
+  explicit SweepRecord(std::string name) : name_(std::move(name)) {}
+
+  void Add(const std::string& point, std::string text) {
+    points_.emplace_back(point, std::move(text));
+  }
+
+  void Check() const {
+    const std::string golden =
+        std::string(DRAVLIN_SOURCE_DIR) + "/tests/reliability/records/" + name_ + ".txt";
+    if (std::getenv("DRAVLIN_UPDATE_GOLDEN") != nullptr) {
+      std::ofstream out(golden, std::ios::binary);
+      for (const auto& [point, text] : points_) out << Hex(Fnv1a64(text)) << ' ' << point << '\n';
+      return;
+    }
+    std::map<std::string, std::string> kept;
+    std::ifstream in(golden, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+      if (line.size() > 17) kept[line.substr(17)] = line.substr(0, 16);
+    }
+    std::size_t differing = 0;
+    for (const auto& [point, text] : points_) {
+      const auto it = kept.find(point);
+      if (it != kept.end() && it->second == Hex(Fnv1a64(text))) {
+        kept.erase(it);
+        continue;
+      }
+      const bool known = it != kept.end();
+      if (known) kept.erase(it);
+      // The first few in full; the rest by name.
+      ADD_FAILURE() << name_ << ": " << point
+                    << (known ? " differs from the record" : " is not in the record")
+                    << (++differing <= 5 ? ", now:\n" + text : std::string());
+    }
+    for (const auto& [point, digest] : kept) ADD_FAILURE() << name_ << ": " << point << " is gone";
+    if (differing == 0 && kept.empty()) return;
+    std::ofstream full(name_ + ".record.txt", std::ios::binary);
+    for (const auto& [point, text] : points_) full << "== " << point << '\n' << text;
+    std::cout << "records of this run: " << std::filesystem::absolute(name_ + ".record.txt")
+              << '\n';
+  }
+
+ private:
+  std::string name_;
+  std::vector<std::pair<std::string, std::string>> points_;
+};
 
 // How a run ended, as the user saw it: the boxes and the log, read through the program's texts.
 enum class Outcome { Restart, Disinfected, NotInfected, CleanupError, Other };
@@ -134,6 +261,7 @@ class Road {
     m.Boot();
     m.SaveSnapshot();
     initial_ = Capture(m);
+    whole_ = Capture(m, true);
     const State& initial = initial_;
     // The undisturbed road.
     first_ = Start(false, {});
@@ -229,6 +357,34 @@ class Road {
       r.outcome = Outcome::NotInfected;
     }
     return r;
+  }
+
+  // The point's record: the log from line logFrom on, the last box from boxesFrom on, and what
+  // differs on the whole machine from its start.
+  std::string Describe(std::size_t logFrom, std::size_t boxesFrom) {
+    std::string text = "log:\n";
+    const auto lines = LogLines();
+    for (std::size_t i = logFrom; i < lines.size(); ++i) text += "  " + Escaped(lines[i]) + "\n";
+    const auto& boxes = machine().MessageBoxes();
+    text += boxes.size() > boxesFrom
+                ? "box: " + Escaped(boxes.back().title) + " | " + Escaped(boxes.back().text) + "\n"
+                : "box: none\n";
+    text += "changes:\n";
+    for (const auto& line : Changes(whole_, Capture(machine(), true))) text += "  " + line + "\n";
+    return text;
+  }
+
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    const std::string exe = machine().ExePath();
+    const std::string text =
+        machine().ReadFile(exe.substr(0, exe.rfind('\\')) + "\\dravlin.log").value_or("");
+    for (std::size_t start = 0; start < text.size();) {
+      const auto end = std::min(text.find("\r\n", start), text.size());
+      lines.push_back(text.substr(start, end - start));
+      start = end + 2;
+    }
+    return lines;
   }
 
   // The parts of the footprint still there.
@@ -337,26 +493,13 @@ class Road {
   }
 
  private:
-  std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    const std::string exe = machine().ExePath();
-    const std::string text =
-        machine().ReadFile(exe.substr(0, exe.rfind('\\')) + "\\dravlin.log").value_or("");
-    for (std::size_t start = 0; start < text.size();) {
-      const auto end = std::min(text.find("\r\n", start), text.size());
-      lines.push_back(text.substr(start, end - start));
-      start = end + 2;
-    }
-    return lines;
-  }
-
   std::string name_;
   sim::Machine machine_;
   bool nt_ = true;
   bool german_ = false;
   std::string dll_;
   RunRecord first_, second_;
-  State reference_, initial_;
+  State reference_, initial_, whole_;
   struct Value {
     std::string path, name;
     std::pair<std::uint32_t, std::string> value;
@@ -493,6 +636,8 @@ void GoOn(Road& road, RunRecord last, bool rebootFirst, Tally& t, const std::str
 // Windows starts again) or fails once with the status Windows gives there.
 void Sweep(const std::string& folder, bool crash) {
   Road road(folder);
+  SweepRecord record(std::string(crash ? "crash-" : "fault-") +
+                     folder.substr(folder.rfind('/') + 1));
   for (int step = 1; step <= 2; ++step) {
     // The calls of the step, as the undisturbed road made them.
     road.machine().RestoreSnapshot();
@@ -516,6 +661,7 @@ void Sweep(const std::string& folder, bool crash) {
       sim::Machine& m = road.machine();
       m.RestoreSnapshot();
       if (step == 2) (void)road.Start(false, {});
+      const std::size_t logFrom = road.LogLines().size(), boxesFrom = m.MessageBoxes().size();
       const RunRecord r = road.Start(step == 2, [&] {
         if (crash) {
           m.CrashAtCall(k);
@@ -525,6 +671,7 @@ void Sweep(const std::string& folder, bool crash) {
       });
       ASSERT_EQ(r.crashed, crash) << point;
       GoOn(road, r, crash, t, point);
+      record.Add((crash ? "crash, " : "fault, ") + point, road.Describe(logFrom, boxesFrom));
     }
     std::cout << "[" << (crash ? "crash" : "fault") << " sweep] " << folder << ", step " << step
               << ": " << calls.size() << " calls, " << t.points
@@ -542,6 +689,7 @@ void Sweep(const std::string& folder, bool crash) {
                   t.uncopied + t.extraBackups,
               0u);
   }
+  record.Check();
 }
 
 class Roads : public ::testing::TestWithParam<const char*> {};
