@@ -62,11 +62,10 @@ std::string frmGetAll::ReadFromFile(const std::string& Filename, bool* read) {
 bool frmGetAll::FileGone(const std::string& path) {
   // Only "no such file" (or a name no file can have) counts: a test that fails for another
   // reason, such as a denied access, proves nothing.
-  constexpr platform::Status kInvalidName = 123;  // ERROR_INVALID_NAME
   if (sv_.kernel.GetFileAttributesA(path) != platform::INVALID_FILE_ATTRIBUTES) return false;
   const platform::Status error = sv_.kernel.GetLastError();
   return error == platform::ERROR_FILE_NOT_FOUND || error == platform::ERROR_PATH_NOT_FOUND ||
-         error == kInvalidName;
+         error == platform::ERROR_INVALID_NAME;
 }
 
 bool frmGetAll::KeyFileSpent(bool keyFileRead) {
@@ -77,7 +76,7 @@ bool frmGetAll::KeyFileSpent(bool keyFileRead) {
 }
 
 void frmGetAll::go_9x() {
-  ProcedureGuard guard(*this, " Error go_9x: ");
+  ProcedureGuard guard(*this, texts::kError9xLogLine);
   if (TrueOrFailed(guard,
                    [&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kServiceKey); })) {
     FirstStep9x(guard);

@@ -207,7 +207,7 @@ bool frmGetAll::DropEmptyLiveKey() {
 }
 
 void frmGetAll::go_nt() {
-  ProcedureGuard guard(*this, " Error go_nt: ");
+  ProcedureGuard guard(*this, texts::kErrorNtLogLine);
   guard.Step([&] { (void)DropEmptyLiveKey(); });
   if (TrueOrFailed(guard, [&] { return reg_.RegKeyExists(HKEY_LOCAL_MACHINE, names::kLiveKey); })) {
     FirstStepNt(guard);
