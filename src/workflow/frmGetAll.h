@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -24,9 +25,13 @@ class ProcedureGuard;
 // One row of the Internet Explorer page table: a key below "Software\Microsoft\Internet
 // Explorer" and the value to inspect there.
 struct IePageEntry {
-  std::string SubKey;
-  std::string ValueName;
+  std::string_view SubKey;
+  std::string_view ValueName;
 };
+
+// The page values are read under both roots: the user's first, then the machine's.
+inline constexpr std::size_t kIePageRows = 13;
+inline constexpr std::size_t kIePageSlots = 2 * kIePageRows;
 
 class frmGetAll {
  public:
@@ -90,7 +95,6 @@ class frmGetAll {
   std::int16_t OsCode() const { return OsCode_; }
   const std::string& Language() const { return Language_; }
   const std::string& PageDllName() const { return PageDllName_; }
-  const std::array<std::string, 27>& IePageValues() const { return IePageValues_; }
   std::int32_t LogFileNumber() const { return LogFileNumber_; }
   bool IsLogOpen() const { return logOpen_; }
   const std::string& BackupFolder() const { return backup_.Folder(); }
@@ -195,9 +199,8 @@ class frmGetAll {
   std::string PageDllName_;
   std::string Language_;
 
-  std::array<IePageEntry, 14> IePages_{};       // rows 1 to 13
-  std::array<platform::HKey, 3> IeRoots_{};     // rows 1 and 2
-  std::array<std::string, 27> IePageValues_{};  // slots 1 to 26
+  // The decoded page values as the first step read them, slot root * kIePageRows + row.
+  std::array<std::string, kIePageSlots> IePageValues_{};
 
   std::int32_t LogFileNumber_ = 0;
   bool logOpen_ = false;

@@ -1,6 +1,7 @@
 // The Internet Explorer page values: read and decode them, find the DLL name that a hijacked
 // page points into, and delete the values that point at the hijacker's page.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <string>
 
@@ -13,6 +14,29 @@
 namespace dravlin {
 
 namespace {
+
+constexpr std::array<IePageEntry, kIePageRows> kIePages = {{
+    {"\\Main", "Search Bar"},
+    {"\\Main", "Search Page"},
+    {"\\Main", "SearchAssistant"},
+    {"\\Main", "Start Page"},
+    {"\\Main", "Default_Page_URL"},
+    {"\\Main", "Default_Search_URL"},
+    {"\\Main", "HomeOldQZ"},
+    {"", "SearchURL"},
+    {"\\Search", "SearchAssistant"},
+    {"\\Search", "CustomizeSearch"},
+    {"\\SearchURL", "\"\""},
+    {"", "SearchAssistant"},
+    {"", "CustomizeSearch"},
+}};
+
+constexpr std::array<platform::HKey, 2> kIeRoots = {platform::HKEY_CURRENT_USER,
+                                                    platform::HKEY_LOCAL_MACHINE};
+
+std::string RootLabel(platform::HKey root) {
+  return root == platform::HKEY_CURRENT_USER ? "HKCU" : "HKLM";
+}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -56,28 +80,30 @@ std::int64_t frmGetAll::FindText(const std::string& text, const std::string& pat
 
 bool frmGetAll::RepairIePages(bool deleteBad) {
   if (deleteBad) Log(" Bad IE-pages found:");
-  // One buffer for the 26 key paths: built in place, it is allocated once per repair.
+  // One buffer each for the 26 key paths and value names: built in place, they are allocated
+  // once per repair.
   std::string keyPath;
-  for (std::size_t k = 1; k <= 2; ++k) {
-    const std::size_t base = (k - 1) * 13;
-    for (std::size_t r = 1; r <= 13; ++r) {
-      const IePageEntry& row = IePages_[r];
-      keyPath.assign(names::kIeKey).append(row.SubKey);
-      const std::string value =
-          UrlDecode(reg_.ReadRegValue(IeRoots_[k], keyPath, row.ValueName).AsText());
+  std::string valueName;
+  for (std::size_t k = 0; k < kIeRoots.size(); ++k) {
+    const platform::HKey root = kIeRoots[k];
+    const std::size_t base = k * kIePageRows;
+    for (std::size_t r = 0; r < kIePageRows; ++r) {
+      valueName.assign(kIePages[r].ValueName);
+      keyPath.assign(names::kIeKey).append(kIePages[r].SubKey);
+      const std::string value = UrlDecode(reg_.ReadRegValue(root, keyPath, valueName).AsText());
       if (!deleteBad) {
         IePageValues_[base + r] = value;
       } else if (FindText(value, names::kBadPage, false) > 0) {
-        const std::string root = IeRoots_[k] == platform::HKEY_CURRENT_USER ? "HKCU" : "HKLM";
         // A value that could not be kept stays; the check after the pass names it.
-        std::string item = "IE-" + root + row.SubKey + "-" + row.ValueName;
+        std::string item = "IE-" + RootLabel(root);
+        item.append(kIePages[r].SubKey).append("-").append(valueName);
         std::replace(item.begin(), item.end(), '\\', '-');
-        if (!BackUpValue(IeRoots_[k], keyPath, row.ValueName, item)) {
+        if (!BackUpValue(root, keyPath, valueName, item)) {
           continue;
         }
-        (void)reg_.DeleteRegValue(IeRoots_[k], keyPath, row.ValueName);
+        (void)reg_.DeleteRegValue(root, keyPath, valueName);
         const std::string& stored = IePageValues_[base + r];
-        WriteLog("deleted: " + root + "\\" + keyPath + ", " + row.ValueName + ": " +
+        WriteLog("deleted: " + RootLabel(root) + "\\" + keyPath + ", " + valueName + ": " +
                  (stored == names::kUnreadable ? std::string("not found") : stored));
       }
     }
@@ -90,20 +116,19 @@ bool frmGetAll::PagesGone() {
   // could not be read was never judged.
   bool gone = true;
   std::string keyPath;
-  for (std::size_t k = 1; k <= 2; ++k) {
-    for (std::size_t r = 1; r <= 13; ++r) {
-      const IePageEntry& row = IePages_[r];
+  std::string valueName;
+  for (const platform::HKey root : kIeRoots) {
+    for (const IePageEntry& row : kIePages) {
+      valueName.assign(row.ValueName);
       keyPath.assign(names::kIeKey).append(row.SubKey);
-      const Presence presence = ValuePresence(IeRoots_[k], keyPath, row.ValueName);
+      const Presence presence = ValuePresence(root, keyPath, valueName);
       if (presence == Presence::Gone) continue;
       if (presence == Presence::There &&
-          FindText(UrlDecode(reg_.ReadRegValue(IeRoots_[k], keyPath, row.ValueName).AsText()),
-                   names::kBadPage, false) == 0) {
+          FindText(UrlDecode(reg_.ReadRegValue(root, keyPath, valueName).AsText()), names::kBadPage,
+                   false) == 0) {
         continue;
       }
-      Log(texts::LeftOverLogLine(
-          German(), std::string(IeRoots_[k] == platform::HKEY_CURRENT_USER ? "HKCU" : "HKLM") +
-                        "\\" + keyPath + ", " + row.ValueName));
+      Log(texts::LeftOverLogLine(German(), RootLabel(root) + "\\" + keyPath + ", " + valueName));
       gone = false;
     }
   }
@@ -111,8 +136,7 @@ bool frmGetAll::PagesGone() {
 }
 
 void frmGetAll::GetPageDllName() {
-  for (std::size_t slot = 1; slot <= 26; ++slot) {
-    const std::string& value = IePageValues_[slot];
+  for (const std::string& value : IePageValues_) {
     const std::int64_t p = FindText(value, names::kBadPage, true);
     if (p <= 1) continue;
     const std::int64_t b = rt::InStrRev(value, "\\", p - 1, true);

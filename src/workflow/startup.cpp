@@ -12,7 +12,6 @@
 
 namespace dravlin {
 
-using platform::HKEY_CURRENT_USER;
 using platform::HKEY_LOCAL_MACHINE;
 
 frmGetAll::frmGetAll(platform::Services& services)
@@ -22,25 +21,7 @@ frmGetAll::frmGetAll(platform::Services& services)
 frmGetAll::~frmGetAll() = default;
 
 void frmGetAll::FillTables() {
-  IePages_ = {};
-  IeRoots_ = {};
   IePageValues_ = {};
-  const std::string quotes = "\"\"";
-  IePages_[1] = {"\\Main", "Search Bar"};
-  IePages_[2] = {"\\Main", "Search Page"};
-  IePages_[3] = {"\\Main", "SearchAssistant"};
-  IePages_[4] = {"\\Main", "Start Page"};
-  IePages_[5] = {"\\Main", "Default_Page_URL"};
-  IePages_[6] = {"\\Main", "Default_Search_URL"};
-  IePages_[7] = {"\\Main", "HomeOldQZ"};
-  IePages_[8] = {"", "SearchURL"};
-  IePages_[9] = {"\\Search", "SearchAssistant"};
-  IePages_[10] = {"\\Search", "CustomizeSearch"};
-  IePages_[11] = {"\\SearchURL", quotes};
-  IePages_[12] = {"", "SearchAssistant"};
-  IePages_[13] = {"", "CustomizeSearch"};
-  IeRoots_[1] = HKEY_CURRENT_USER;
-  IeRoots_[2] = HKEY_LOCAL_MACHINE;
 }
 
 std::string frmGetAll::GetInfo(std::uint32_t lInfo) {
