@@ -186,4 +186,77 @@ inline std::string Utf8ToAnsi(std::string_view s, bool* valid = nullptr) {
   return out;
 }
 
+// ----- UTF-16LE, as Windows keeps registry strings
+
+// Calls f(code point) for each character of UTF-16LE bytes (a last odd byte is left out); a
+// surrogate without its partner is passed as it is.
+template <class F>
+void ForEachUtf16(std::string_view bytes, F&& f) {
+  const auto unit = [&](std::size_t i) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  };
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char32_t c = unit(i);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
+      const char32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    f(c);
+  }
+}
+
+inline void AppendUtf16(std::string& out, char32_t c) {
+  const auto unit = [&](char32_t u) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>((u >> 8) & 0xFF));
+  };
+  if (c >= 0x10000) {
+    unit(0xD800 + ((c - 0x10000) >> 10));
+    unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    unit(c);
+  }
+}
+
+// ANSI text, held characters included, as UTF-16LE.
+inline std::string AnsiToUtf16(std::string_view s) {
+  std::string out;
+  out.reserve(2 * s.size());
+  char32_t c = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    if (WideCharAt(s, i, &c)) {
+      i += kWideCharLength;
+    } else {
+      c = Cp1252ToUnicode(static_cast<unsigned char>(s[i++]));
+    }
+    AppendUtf16(out, c);
+  }
+  return out;
+}
+
+// ANSI bytes as UTF-16LE byte for byte, as for string data, which holds no held characters.
+inline std::string Cp1252ToUtf16(std::string_view bytes) {
+  std::string out;
+  out.reserve(2 * bytes.size());
+  for (const char b : bytes) AppendUtf16(out, Cp1252ToUnicode(static_cast<unsigned char>(b)));
+  return out;
+}
+
+// UTF-16LE as the ANSI calls read it: '?' for each character the code page lacks (a pair of
+// surrogates is one character), which sets *lacking.
+inline std::string Utf16ToAnsi(std::string_view bytes, bool* lacking = nullptr) {
+  std::string out;
+  out.reserve(bytes.size() / 2);
+  ForEachUtf16(bytes, [&](char32_t c) {
+    char byte = '?';
+    if (!UnicodeToCp1252(c, &byte) && lacking != nullptr) *lacking = true;
+    out.push_back(byte);
+  });
+  return out;
+}
+
 }  // namespace dravlin::platform

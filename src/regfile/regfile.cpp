@@ -261,12 +261,13 @@ class Parser {
       std::size_t p = 0;
       if (!ReadQuoted(data, &p, &value.data)) Fail(LineNo(), "expected '\"' to close the string");
       ExpectEnd(data.substr(p), "the closing '\"'");
-      // Data is read as the ANSI calls return it.
+      value.type = platform::REG_SZ;
+      // Kept as Windows keeps it; read as the ANSI calls return it.
       if (platform::HasWideChars(value.data)) {
+        value.wide = platform::AnsiToUtf16(value.data) + std::string(2, '\0');
         value.data = platform::AnsiView(value.data);
         ++result_.notes.ansiData;
       }
-      value.type = platform::REG_SZ;
       value.data.push_back('\0');
     } else if (StartsWithNoCase(data, "dword:")) {
       value.type = platform::REG_DWORD;
@@ -296,7 +297,7 @@ class Parser {
       if (result_.format == RegFormat::Version5 &&
           (type == platform::REG_SZ || type == platform::REG_EXPAND_SZ ||
            type == platform::REG_MULTI_SZ)) {
-        value.data = Utf16ToAnsi(value.data, firstLine);
+        FromUtf16(value, firstLine);
       }
     } else {
       Fail(LineNo(), "expected string, '-', 'dword:', 'hex:' or 'hex(n):' data after '='");
@@ -383,33 +384,19 @@ class Parser {
     return out;
   }
 
-  std::string Utf16ToAnsi(const std::string& bytes, int line) {
-    bool lacking = false;
-    if (bytes.size() % 2 != 0) {
+  // String data of a Version 5.00 file is UTF-16LE: the value keeps it as Windows does when
+  // the code page lacks a character of it, and reads it as the ANSI calls do.
+  void FromUtf16(RegValueEntry& value, int line) {
+    if (value.data.size() % 2 != 0) {
       Fail(line, "expected UTF-16LE text (an even number of bytes) in string data");
     }
-    std::string out;
-    out.reserve(bytes.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
-      char32_t c = static_cast<unsigned char>(bytes[i]) |
-                   (static_cast<char32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
-      if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
-        const char32_t low = static_cast<unsigned char>(bytes[i + 2]) |
-                             (static_cast<char32_t>(static_cast<unsigned char>(bytes[i + 3])) << 8);
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-          i += 2;
-        }
-      }
-      char byte = 0;
-      if (!ToCp1252(c, &byte)) {
-        byte = '?';  // as the ANSI calls return it
-        lacking = true;
-      }
-      out.push_back(byte);
+    bool lacking = false;
+    std::string ansi = platform::Utf16ToAnsi(value.data, &lacking);
+    if (lacking) {
+      ++result_.notes.ansiData;
+      value.wide = std::move(value.data);
     }
-    if (lacking) ++result_.notes.ansiData;
-    return out;
+    value.data = std::move(ansi);
   }
 
   std::string& text_;

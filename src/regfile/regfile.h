@@ -68,9 +68,13 @@ struct RegValueEntry {
   std::string data;     // raw ANSI bytes, NULs included
   bool remove = false;  // "name"=-
   int line = 0;         // where it was read (0 when built in code)
+  // String data holding characters that Windows-1252 lacks, as Windows keeps it: UTF-16LE,
+  // terminator included. data is then what the ANSI calls read ('?' for each such character).
+  std::string wide{};
 
   friend bool operator==(const RegValueEntry& a, const RegValueEntry& b) {
-    return a.name == b.name && a.type == b.type && a.data == b.data && a.remove == b.remove;
+    return a.name == b.name && a.type == b.type && a.data == b.data && a.remove == b.remove &&
+           a.wide == b.wide;
   }
 };
 

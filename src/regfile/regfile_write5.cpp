@@ -35,29 +35,6 @@ void AppendHexList(std::string& out, std::string_view data) {
   }
 }
 
-void AppendUnit(std::string& out, char32_t unit) {
-  out.push_back(static_cast<char>(unit & 0xFF));
-  out.push_back(static_cast<char>((unit >> 8) & 0xFF));
-}
-
-// ANSI text (held characters included) as UTF-16LE.
-void AppendUtf16(std::string& out, std::string_view s) {
-  char32_t c = 0;
-  for (std::size_t i = 0; i < s.size();) {
-    if (platform::WideCharAt(s, i, &c)) {
-      i += platform::kWideCharLength;
-    } else {
-      c = platform::Cp1252ToUnicode(static_cast<unsigned char>(s[i++]));
-    }
-    if (c >= 0x10000) {
-      AppendUnit(out, 0xD800 + ((c - 0x10000) >> 10));
-      AppendUnit(out, 0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      AppendUnit(out, c);
-    }
-  }
-}
-
 bool IsPlainString(std::string_view data) {
   if (data.empty() || data.back() != '\0') return false;
   data.remove_suffix(1);
@@ -66,6 +43,28 @@ bool IsPlainString(std::string_view data) {
     if (c < 0x20 || c == 0x7F) return false;
   }
   return true;
+}
+
+// UTF-16LE string data as ANSI text with the characters the code page lacks held, and false
+// when it is not one line of printable text with its terminator (hex(1) carries that).
+bool PlainHeldString(std::string_view wide, std::string* text) {
+  bool plain = true;
+  bool ended = false;
+  platform::ForEachUtf16(wide, [&](char32_t c) {
+    char byte = 0;
+    if (ended || (c >= 0xD800 && c <= 0xDFFF)) {
+      plain = false;
+    } else if (c == 0) {
+      ended = true;
+    } else if (c < 0x20 || c == 0x7F) {
+      plain = false;
+    } else if (platform::UnicodeToCp1252(c, &byte)) {
+      text->push_back(byte);
+    } else {
+      platform::AppendWideChar(*text, c);
+    }
+  });
+  return plain && ended && wide.size() % 2 == 0;
 }
 
 }  // namespace
@@ -94,9 +93,12 @@ std::string WriteVersion5(const RegFile& file) {
         AppendQuoted(text, v.name);
       }
       text += '=';
+      std::string held;
       if (v.remove) {
         text += '-';
-      } else if (v.type == platform::REG_SZ && IsPlainString(v.data)) {
+      } else if (!v.wide.empty() && v.type == platform::REG_SZ && PlainHeldString(v.wide, &held)) {
+        AppendQuoted(text, held);
+      } else if (v.wide.empty() && v.type == platform::REG_SZ && IsPlainString(v.data)) {
         AppendQuoted(text, std::string_view(v.data).substr(0, v.data.size() - 1));
       } else if (v.type == platform::REG_DWORD && v.data.size() == 4) {
         static constexpr char kDigits[] = "0123456789abcdef";
@@ -123,22 +125,15 @@ std::string WriteVersion5(const RegFile& file) {
         // String data is UTF-16LE in this format, as regedit writes it.
         const bool isText = v.type == platform::REG_SZ || v.type == platform::REG_EXPAND_SZ ||
                             v.type == platform::REG_MULTI_SZ;
-        std::string data;
-        if (isText) {
-          for (const char c : v.data) {
-            AppendUnit(data, platform::Cp1252ToUnicode(static_cast<unsigned char>(c)));
-          }
-        }
-        AppendHexList(text, isText ? data : v.data);
+        AppendHexList(text, !isText          ? v.data
+                            : v.wide.empty() ? platform::Cp1252ToUtf16(v.data)
+                                             : v.wide);
       }
       text += "\r\n";
     }
     text += "\r\n";
   }
-  std::string out = "\xFF\xFE";
-  out.reserve(2 + 2 * text.size());
-  AppendUtf16(out, text);
-  return out;
+  return "\xFF\xFE" + platform::AnsiToUtf16(text);
 }
 
 }  // namespace dravlin::regfile

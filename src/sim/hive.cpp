@@ -37,48 +37,9 @@ std::uint32_t Crc32(std::string_view data) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-// Code page 1252 above 0x7F where it differs from Latin-1 (0x80 to 0x9F).
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 bool IsString(std::uint32_t type) {
   return type == platform::REG_SZ || type == platform::REG_EXPAND_SZ ||
          type == platform::REG_MULTI_SZ;
-}
-
-std::string ToUtf16(const std::string& ansi) {
-  std::string out;
-  out.reserve(ansi.size() * 2);
-  for (char c : ansi) {
-    const auto b = static_cast<unsigned char>(c);
-    const char16_t u = b >= 0x80 && b <= 0x9F ? kCp1252High[b - 0x80] : char16_t{b};
-    out.push_back(static_cast<char>(u & 0xFF));
-    out.push_back(static_cast<char>(u >> 8));
-  }
-  return out;
-}
-
-// Characters the code page lacks become '?', as the ANSI calls give them.
-std::optional<std::string> FromUtf16(const std::string& wide) {
-  if (wide.size() % 2 != 0) return std::nullopt;
-  std::string out;
-  out.reserve(wide.size() / 2);
-  for (std::size_t i = 0; i < wide.size(); i += 2) {
-    const auto u = static_cast<char16_t>(static_cast<unsigned char>(wide[i]) |
-                                         static_cast<unsigned char>(wide[i + 1]) << 8);
-    char c = '?';
-    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-      c = static_cast<char>(u);
-    } else {
-      for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
-        if (kCp1252High[k] == u) c = static_cast<char>(0x80 + k);
-      }
-    }
-    out.push_back(c);
-  }
-  return out;
 }
 
 void PutU32(std::string& out, std::uint32_t v) {
@@ -93,7 +54,9 @@ void PutKey(std::string& out, const Key& key, bool wide) {
     PutU32(out, static_cast<std::uint32_t>(v.name.size()));
     out += v.name;
     PutU32(out, v.value.type);
-    const std::string data = wide && IsString(v.value.type) ? ToUtf16(v.value.data) : v.value.data;
+    const std::string data = !wide || !IsString(v.value.type) ? v.value.data
+                             : v.value.wide.empty() ? platform::Cp1252ToUtf16(v.value.data)
+                                                    : v.value.wide;
     PutU32(out, static_cast<std::uint32_t>(data.size()));
     out += data;
   }
@@ -144,9 +107,12 @@ bool ReadKey(Reader& r, Key& key, int depth, bool isRoot, bool wide) {
     if (!r.U32(&len) || !r.Bytes(len, &v.name) || !platform::WellFormedName(v.name)) return false;
     if (!r.U32(&v.value.type) || !r.U32(&len) || !r.Bytes(len, &v.value.data)) return false;
     if (wide && IsString(v.value.type)) {
-      auto ansi = FromUtf16(v.value.data);
-      if (!ansi) return false;
-      v.value.data = std::move(*ansi);
+      // Characters the code page lacks read as '?'; the value keeps them as NT does.
+      if (v.value.data.size() % 2 != 0) return false;
+      bool lacking = false;
+      std::string ansi = platform::Utf16ToAnsi(v.value.data, &lacking);
+      if (lacking) v.value.wide = std::move(v.value.data);
+      v.value.data = std::move(ansi);
     }
     if (key.FindValue(v.name) != nullptr) return false;
     key.values.push_back(std::move(v));

@@ -63,7 +63,11 @@ struct HijackerSettings {
 
 struct RegValue {
   std::uint32_t type = platform::REG_SZ;
-  std::string data;  // raw bytes
+  std::string data;  // raw bytes, as the ANSI calls read them
+  // String data holding characters the ANSI code page lacks, as NT keeps it: UTF-16LE,
+  // terminator included (data then reads '?' for each). Empty when data says it all; a write
+  // through the ANSI calls leaves it empty, as Windows then holds only what was written.
+  std::string wide{};
   friend bool operator==(const RegValue&, const RegValue&) = default;
 };
 
@@ -171,6 +175,8 @@ class Machine {
   // Creates the key when missing.
   bool SetValue(platform::HKey root, const std::string& path, const std::string& name,
                 std::uint32_t type, const std::string& data);
+  bool SetValue(platform::HKey root, const std::string& path, const std::string& name,
+                const RegValue& value);
   bool SetString(platform::HKey root, const std::string& path, const std::string& name,
                  const std::string& text);  // REG_SZ, text plus its terminating NUL
   std::optional<RegValue> GetValue(platform::HKey root, const std::string& path,

@@ -18,12 +18,16 @@ bool Machine::DeleteKey(platform::HKey root, const std::string& path) {
 }
 bool Machine::SetValue(platform::HKey root, const std::string& path, const std::string& name,
                        std::uint32_t type, const std::string& data) {
+  return SetValue(root, path, name, RegValue{type, data, {}});
+}
+bool Machine::SetValue(platform::HKey root, const std::string& path, const std::string& name,
+                       const RegValue& value) {
   auto key = impl_->reg.Create(root, path);
   if (!key) return false;
   if (auto* v = key->FindValue(name)) {
-    v->value = {type, data};
+    v->value = value;
   } else {
-    key->values.push_back({name, {type, data}});
+    key->values.push_back({name, value});
   }
   return true;
 }

@@ -50,14 +50,17 @@ TEST(Export, TakesTheUsersHiveByTheRuleOrAsToldAndNeverGuesses) {
       "]\r\n\"ProfileImagePath\"=\"C:\\\\Documents and Settings\\\\Anna\"\r\n\r\n"
       "[HKEY_USERS\\S-1-5-18\\Software\\Service]\r\n\r\n"
       "[HKEY_USERS\\" +
-      a + "\\Software\\A]\r\n\r\n[HKEY_USERS\\" + b + "\\Software\\B]\r\n\r\n" + "[HKEY_USERS\\" +
-      b + "_Classes\\CLSID\\{1}]\r\n\r\n";
-  const fs::path loggedOn =
-      Write(tmp.path() / "on.reg", hives + "[HKEY_USERS\\" + a + "\\Volatile Environment]\r\n\r\n");
+      a + "\\Software\\A]\r\n\"Omega\"=\"\xCE\xA9\"\r\n\r\n[HKEY_USERS\\" + b +
+      "\\Software\\B]\r\n\r\n" + "[HKEY_USERS\\" + b + "_Classes\\CLSID\\{1}]\r\n\r\n";
+  const fs::path loggedOn = Write(tmp.path() / "on.reg", "\xEF\xBB\xBF" + hives + "[HKEY_USERS\\" +
+                                                             a + "\\Volatile Environment]\r\n\r\n");
   Inference inf;
   auto loaded = LoadExport(loggedOn, {}, &inf);
   auto& m = loaded->machine();
-  EXPECT_TRUE(m.KeyExists(platform::HKEY_CURRENT_USER, "Software\\A"));
+  // Data the code page lacks moves with the hive as Windows keeps it.
+  EXPECT_EQ(m.GetValue(platform::HKEY_CURRENT_USER, "Software\\A", "Omega"),
+            (dravlin::sim::RegValue{platform::REG_SZ, std::string("?\0", 2),
+                                    std::string("\xA9\x03\0\0", 4)}));
   EXPECT_FALSE(m.KeyExists(platform::HKEY_USERS, a));  // moved, not copied
   EXPECT_TRUE(m.KeyExists(platform::HKEY_USERS, b + "\\Software\\B"));
   EXPECT_NE(Item(inf, "User's keys").find("HKEY_USERS\\" + a + " as HKEY_CURRENT_USER"),

@@ -40,7 +40,10 @@ std::string Read(const fs::path& p) {
 const std::string kExport = Utf16File(
     u"Windows Registry Editor Version 5.00\r\n\r\n"
     u"[HKEY_CURRENT_USER\\Software\\\u4E2D\u6587]\r\n\r\n"
-    u"[HKEY_CURRENT_USER\\Software\\Plain]\r\n\"\u540D\"=\"a\u4E2Db\"\r\n\r\n"
+    u"[HKEY_CURRENT_USER\\Software\\Plain]\r\n\"\u540D\"=\"a\u4E2Db\"\r\n"
+    u"\"Multi\"=hex(7):16,04,00,00,78,00,00,00,00,00\r\n"
+    u"\"Pair\"=hex(2):25,00,3d,d8,00,de,00,00\r\n"
+    u"\"Lone\"=hex(1):00,d8,00,00\r\n\r\n"
     u"[HKEY_CURRENT_USER\\Software\\\u65E5\u672C]\r\n"
     u"\"T\"=hex(2):e4,00,2d,4e,00,00\r\n\r\n"
     u"[HKEY_CURRENT_USER\\Software\\M\u00FCller \U0001F600]\r\n");
@@ -49,7 +52,7 @@ TEST(HeldNames, StayDistinctAndReadAsQuestionMarksThroughTheAnsiCalls) {
   const RegFile file = ParseRegFile(kExport, "export.reg");
   EXPECT_EQ(file.notes.heldKeyNames, 3u);
   EXPECT_EQ(file.notes.heldValueNames, 1u);
-  EXPECT_EQ(file.notes.ansiData, 2u);
+  EXPECT_EQ(file.notes.ansiData, 5u);
   Machine m;
   ApplyRegistry(file, m);
   EXPECT_EQ(m.ListSubkeys(platform::HKEY_CURRENT_USER, "Software").size(), 4u);
@@ -95,17 +98,22 @@ TEST(HeldNames, StayDistinctAndReadAsQuestionMarksThroughTheAnsiCalls) {
   platform::AppendWideChar(japanese, 0x672C);
   EXPECT_EQ(m.GetValue(platform::HKEY_CURRENT_USER, "Software\\" + japanese, "T")->data,
             "\xE4?\0"s);
+  // A pair of surrogates is one character, so one '?'.
+  EXPECT_EQ(m.GetValue(platform::HKEY_CURRENT_USER, "Software\\Plain", "Pair")->data, "%?\0"s);
 
-  // The transcript shows the names as they are.
+  // The transcript shows names and data as Windows keeps them.
   const auto changes = dravlin::rehearsal::DiffRegistry({}, m);
   const std::string text = dravlin::rehearsal::FormatRegistryChanges(changes);
   EXPECT_NE(text.find("key added:     HKEY_CURRENT_USER\\Software\\\u4E2D\u6587\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("HKEY_CURRENT_USER\\Software\\Plain \"\u540D\" = REG_SZ \"a?b\""),
+  EXPECT_NE(text.find("HKEY_CURRENT_USER\\Software\\Plain \"\u540D\" = REG_SZ \"a\u4E2Db\""),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("M\u00FCller \U0001F600"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Multi\" = REG_MULTI_SZ \"\u0416\\0x\\0\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Pair\" = REG_EXPAND_SZ \"%\U0001F600\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Lone\" = REG_SZ \"\\ud800\""), std::string::npos) << text;
 }
 
 TEST(HeldNames, ASavedMachineKeepsThemInVersion5) {

@@ -186,6 +186,26 @@ TEST(Recovery, AStaleParkedCopyOfTheSameDllNeverTakesThePlaceOfTheLiveKey) {
   EXPECT_NE(kept.find("\"Spooler\"=\"no\""), std::string::npos) << kept;
 }
 
+// String data that the ANSI code page cannot spell (a program of another locale wrote it) is
+// carried by the hive calls that park and return the auto-load key, as NT keeps it in UTF-16.
+TEST(Recovery, DataTheCodePageLacksSurvivesTheParkedKey) {
+  Scenario s;
+  auto& m = s.machine();
+  InfectXp(m);
+  std::string wide;
+  for (const char16_t c : std::u16string(u"\u03A9mega \u6771\u4EAC")) {
+    wide.push_back(static_cast<char>(c & 0xFF));
+    wide.push_back(static_cast<char>(c >> 8));
+  }
+  wide.append(2, '\0');
+  const sim::RegValue held{platform::REG_SZ, std::string("?mega ??") + '\0', wide};
+  m.SetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Greeting", held);
+  s.Start().Click(Control::CB_start);
+  s.RebootIntoProgram().Click(Control::CB_start);
+  EXPECT_FALSE(m.FileExists(kXpDll));
+  EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kLiveKey, "Greeting"), held);
+}
+
 TEST(Faults, AbruptEndPassesThroughEveryGuard) {
   for (const std::uint64_t n : {1u, 7u, 20u, 41u, 60u}) {
     Scenario s;

@@ -307,24 +307,36 @@ std::string DescribeValue(const RegValue& value) {
   const std::string type = TypeName(value.type);
   if (value.type == platform::REG_SZ || value.type == platform::REG_EXPAND_SZ ||
       value.type == platform::REG_MULTI_SZ) {
-    const bool terminated = !d.empty() && d.back() == '\0';
-    const std::size_t n = terminated ? d.size() - 1 : d.size();
+    // The characters as Windows keeps them: the UTF-16 form when the code page lacks one.
+    std::vector<char32_t> chars;
+    if (value.wide.empty()) {
+      for (const char c : d) chars.push_back(FromCp1252(static_cast<unsigned char>(c)));
+    } else {
+      platform::ForEachUtf16(value.wide, [&](char32_t c) { chars.push_back(c); });
+    }
+    const bool terminated = !chars.empty() && chars.back() == 0;
+    const std::size_t n = terminated ? chars.size() - 1 : chars.size();
     std::string text;
     for (std::size_t i = 0; i < n && i < kMaxShown; ++i) {
-      const auto c = static_cast<unsigned char>(d[i]);
-      const char32_t u = FromCp1252(c);
-      if (c == 0) {
+      const char32_t u = chars[i];
+      if (u == 0) {
         text += "\\0";
       } else if (u < 0x20 || (u >= 0x7F && u < 0xA0)) {
-        char buf[8];
-        std::snprintf(buf, sizeof buf, "\\x%02x", c);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(u));
+        text += buf;
+      } else if (u >= 0xD800 && u <= 0xDFFF) {
+        // A surrogate without its partner has no UTF-8 form.
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(u));
         text += buf;
       } else {
         platform::AppendUtf8(text, u);
       }
     }
+    const std::size_t bytes = value.wide.empty() ? d.size() : value.wide.size();
     std::string out = type + " \"" + text + "\"";
-    if (n > kMaxShown) out += "... (" + std::to_string(d.size()) + " bytes)";
+    if (n > kMaxShown) out += "... (" + std::to_string(bytes) + " bytes)";
     if (!terminated) out += " (no terminating NUL)";
     return out;
   }

@@ -54,7 +54,8 @@ struct FileChange {
 std::vector<FileChange> DiffFiles(const FileSnapshot& before, const FileSnapshot& after);
 
 // Readable data: REG_SZ "text" (one terminating NUL left out; other NULs as \0, control
-// characters as \xNN, Windows-1252 shown as UTF-8), REG_DWORD 0x0000000a (10), hex bytes else.
+// characters as \xNN, a lone surrogate as \uNNNN, Windows-1252 and the UTF-16 form shown as
+// UTF-8), REG_DWORD 0x0000000a (10), hex bytes else.
 std::string DescribeValue(const RegValue& value);
 std::string TypeName(std::uint32_t type);
 // One line per change, e.g. "  + value HKEY_...\Run [x] = REG_SZ "...""; "(no change)" if none.

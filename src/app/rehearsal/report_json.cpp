@@ -8,17 +8,23 @@ namespace dravlin::rehearsal {
 
 namespace {
 
-Json ValueJson(const std::optional<RegValue>& v) {
-  if (!v) return nullptr;
+std::string Hex(const std::string& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;
-  hex.reserve(v->data.size() * 2);
-  for (const char c : v->data) {
+  hex.reserve(bytes.size() * 2);
+  for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
     hex.push_back(kDigits[b >> 4]);
     hex.push_back(kDigits[b & 0xF]);
   }
-  return {{"type", TypeName(v->type)}, {"shown", DescribeValue(*v)}, {"hex", std::move(hex)}};
+  return hex;
+}
+
+Json ValueJson(const std::optional<RegValue>& v) {
+  if (!v) return nullptr;
+  Json out = {{"type", TypeName(v->type)}, {"shown", DescribeValue(*v)}, {"hex", Hex(v->data)}};
+  if (!v->wide.empty()) out["utf16Hex"] = Hex(v->wide);
+  return out;
 }
 
 const char* KindName(RegChange::Kind kind) {

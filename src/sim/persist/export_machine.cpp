@@ -185,7 +185,7 @@ void MoveToCurrentUser(Machine& m, const std::string& from, const std::string& t
     std::string target = to;
     if (!path.empty()) target += (target.empty() ? "" : "\\") + std::string(path);
     m.CreateKey(HKCU, target);
-    for (const NamedValue& v : values) m.SetValue(HKCU, target, v.name, v.value.type, v.value.data);
+    for (const NamedValue& v : values) m.SetValue(HKCU, target, v.name, v.value);
   });
   m.DeleteKey(HKU, from);
 }
@@ -571,8 +571,8 @@ class Builder {
     }
     if (n.ansiData > 0) {
       Note(Count(n.ansiData, "value holds", "values hold") +
-           " string data with characters that Windows-1252 lacks: the machine keeps "
-           "'?' for them, which is what the program's ANSI calls read");
+           " string data with characters that Windows-1252 lacks: kept as Windows keeps "
+           "them; the program's ANSI calls read '?' for each such character");
     }
   }
 

@@ -95,7 +95,7 @@ void ApplyRegistry(const RegFile& file, Machine& machine, const Progress& progre
       if (v.remove) {
         machine.DeleteValue(root, sub, v.name);
       } else {
-        machine.SetValue(root, sub, v.name, v.type, v.data);
+        machine.SetValue(root, sub, v.name, sim::RegValue{v.type, v.data, v.wide});
       }
     }
   }
@@ -115,7 +115,9 @@ RegFile ExportRegistry(const Machine& machine) {
       e.path = RootName(root);
       if (!path.empty()) e.path.append("\\").append(path);
       for (const NamedValue& nv : values) {
-        e.values.push_back(RegValueEntry{nv.name, nv.value.type, nv.value.data});
+        RegValueEntry& v =
+            e.values.emplace_back(RegValueEntry{nv.name, nv.value.type, nv.value.data});
+        v.wide = nv.value.wide;
       }
       f.keys.push_back(std::move(e));
     });
@@ -191,12 +193,14 @@ void SaveMachineFolder(const Machine& machine, const fs::path& folder) {
     }
     if (ec) throw FormatError(label, 0, "cannot list the folder: " + ec.message());
   }
-  // Version 5.00 only where a name needs it: REGEDIT4 is what every Windows reads.
+  // Version 5.00 only where a name or string data needs it: REGEDIT4 is what every Windows reads.
   const RegFile exported = ExportRegistry(machine);
   bool held = false;
   for (const RegKeyEntry& k : exported.keys) {
     held = held || platform::HasWideChars(k.path);
-    for (const RegValueEntry& v : k.values) held = held || platform::HasWideChars(v.name);
+    for (const RegValueEntry& v : k.values) {
+      held = held || platform::HasWideChars(v.name) || !v.wide.empty();
+    }
   }
   const std::string reg = held ? regfile::WriteVersion5(exported) : WriteRegedit4(exported);
   const std::string json = WriteMachineJson(machine);
