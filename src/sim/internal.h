@@ -15,8 +15,8 @@
 
 namespace dravlin::sim::detail {
 
-// Upper-cases ASCII and the Latin-1 letters of code page 1252, as the registry and the file
-// system compare names.
+// Upper-cases the letters of code page 1252, and of the European scripts among the characters
+// it lacks (held, platform/ansi_names.h), as the registry and the file system compare names.
 std::string Fold(std::string_view s);
 bool SameName(std::string_view a, std::string_view b);
 // Orders names as the subkey lists keep them (by their folded bytes), without folded copies.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/ansi_names.h"
 #include "sim/internal.h"
 
 namespace dravlin::sim::detail {
@@ -13,7 +14,32 @@ constexpr char FoldOf(unsigned char u) {
   if (u >= 'a' && u <= 'z') return static_cast<char>(u - 32);
   // Latin-1 small letters (except the division sign) and their capitals differ by 0x20.
   if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 32);
+  // The small letters of code page 1252 above 0x7F: š, œ, ž and ÿ.
+  if (u == 0x9A || u == 0x9C || u == 0x9E) return static_cast<char>(u - 0x10);
+  if (u == 0xFF) return static_cast<char>(0x9F);
   return static_cast<char>(u);
+}
+
+// The capital of a small letter the code page lacks, for the scripts whose names a program of
+// another European locale writes: Latin Extended-A, Greek, Cyrillic, Armenian and full-width
+// Latin. Other characters stay as they are, so names in other scripts compare exactly.
+constexpr char32_t UpperOf(char32_t c) {
+  const bool pairsEvenUpper = (c >= 0x0100 && c <= 0x012F) || (c >= 0x0132 && c <= 0x0137) ||
+                              (c >= 0x014A && c <= 0x0177) || (c >= 0x0460 && c <= 0x0481) ||
+                              (c >= 0x048A && c <= 0x04BF);
+  if (pairsEvenUpper) return c & ~char32_t{1};
+  const bool pairsOddUpper = (c >= 0x0139 && c <= 0x0148) || (c >= 0x0179 && c <= 0x017E);
+  if (pairsOddUpper) return (c & 1u) != 0 ? c : c - 1;
+  if (c == 0x03C2) return 0x03A3;  // final sigma
+  if ((c >= 0x03B1 && c <= 0x03CB) || (c >= 0x0430 && c <= 0x044F) || (c >= 0xFF41 && c <= 0xFF5A))
+    return c - 0x20;
+  if (c == 0x03AC) return 0x0386;
+  if (c >= 0x03AD && c <= 0x03AF) return c - 0x25;
+  if (c == 0x03CC) return 0x038C;
+  if (c == 0x03CD || c == 0x03CE) return c - 0x3F;
+  if (c >= 0x0450 && c <= 0x045F) return c - 0x50;
+  if (c >= 0x0561 && c <= 0x0586) return c - 0x30;
+  return c;
 }
 
 // Looked up: every name of every path of every call is compared through here.
@@ -41,15 +67,40 @@ std::size_t CommonPrefix(std::string_view a, std::string_view b) {
   while (i < n && a[i] == b[i]) ++i;
   return i;
 }
+bool HoldsWideChars(std::string_view a, std::string_view b) {
+  return platform::HasWideChars(a) || platform::HasWideChars(b);
+}
+
+// The folded form of a name holding characters the code page lacks: each such character is
+// held still, by its capital. As long as the name, so that lengths compare as before.
+std::string FoldHeld(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  char32_t c = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    if (platform::WideCharAt(s, i, &c)) {
+      platform::AppendWideChar(out, UpperOf(c));
+      i += platform::kWideCharLength;
+    } else {
+      out.push_back(FoldChar(s[i++]));
+    }
+  }
+  return out;
+}
 }  // namespace
 
 std::string Fold(std::string_view s) {
+  if (platform::HasWideChars(s)) return FoldHeld(s);
   std::string out(s);
   for (char& c : out) c = FoldChar(c);
   return out;
 }
 
 void AppendFolded(std::string& out, std::string_view s) {
+  if (platform::HasWideChars(s)) {
+    out += FoldHeld(s);
+    return;
+  }
   const std::size_t at = out.size();
   out += s;
   for (std::size_t i = at; i < out.size(); ++i) out[i] = FoldChar(out[i]);
@@ -58,7 +109,8 @@ void AppendFolded(std::string& out, std::string_view s) {
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = CommonPrefix(a, b); i < a.size(); ++i) {
-    if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+    // Held characters are asked only where the bytes differ: names seldom hold any.
+    if (FoldChar(a[i]) != FoldChar(b[i])) return HoldsWideChars(a, b) && FoldHeld(a) == FoldHeld(b);
   }
   return true;
 }
@@ -94,7 +146,12 @@ int CompareFolded(std::string_view a, std::string_view b) {
     if (a[i] == b[i]) continue;
     const auto x = static_cast<unsigned char>(FoldChar(a[i]));
     const auto y = static_cast<unsigned char>(FoldChar(b[i]));
-    if (x != y) return x < y ? -1 : 1;
+    if (x == y) continue;
+    if (HoldsWideChars(a, b)) {
+      const int c = FoldHeld(a).compare(FoldHeld(b));
+      return c == 0 ? 0 : (c < 0 ? -1 : 1);
+    }
+    return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }

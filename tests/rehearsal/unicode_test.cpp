@@ -133,6 +133,33 @@ TEST(HeldNames, ASavedMachineKeepsThemInVersion5) {
   EXPECT_THROW(WriteRegedit4(ExportRegistry(m)), dravlin::regfile::WriteError);
 }
 
+// Windows compares names without regard to case in every script, not only in the code page.
+TEST(HeldNames, CompareWithoutRegardToCase) {
+  const RegFile file =
+      ParseRegFile(Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                             u"[HKEY_CURRENT_USER\\Software\\\u03A9mega]\r\n"
+                             u"\"a\"=\"1\"\r\n\"\u03A3\"=\"x\"\r\n\r\n"
+                             u"[HKEY_CURRENT_USER\\Software\\\u03C9MEGA]\r\n"
+                             u"\"b\"=\"2\"\r\n\"\u03C2\"=\"y\"\r\n\r\n"
+                             u"[HKEY_CURRENT_USER\\Software\\\u0416\u0443\u043A]\r\n"
+                             u"[HKEY_CURRENT_USER\\Software\\\u0436\u0423\u041A]\r\n"
+                             u"[HKEY_CURRENT_USER\\Software\\\u0160koda]\r\n"),
+                   "export.reg");
+  Machine m;
+  ApplyRegistry(file, m);
+  std::string omega;
+  platform::AppendWideChar(omega, 0x03A9);
+  omega += "mega";
+  EXPECT_EQ(m.ListSubkeys(platform::HKEY_CURRENT_USER, "Software").size(), 3u);
+  // One key, and one value named by capital and final small sigma.
+  EXPECT_EQ(m.ListValues(platform::HKEY_CURRENT_USER, "Software\\" + omega).size(), 3u);
+  auto& reg = m.services().registry;
+  platform::UniqueKey key(reg);
+  EXPECT_EQ(reg.RegOpenKeyExA(platform::HKEY_CURRENT_USER, "Software\\\x9AKODA", 0,
+                              platform::KEY_READ, key.put()),
+            platform::ERROR_SUCCESS);
+}
+
 // machine.json is UTF-8 and so are the host's file names; the machine holds both in the code
 // page, so that a DLL path with an umlaut names the file on the drive and in the registry.
 TEST(MachineFolder, SettingsAndFileNamesAreHeldInTheCodePage) {
