@@ -119,6 +119,22 @@ TEST(Export, AVisibleAutoLoadValueIsNotTheHijackerUnlessNamed) {
   EXPECT_EQ(loaded->machine().Hijacker()->dllPath, *named.hijackerDll);
 }
 
+// The system folder is below the SystemRoot the export holds (C:\WINNT on a Windows 2000 set up
+// new); a value that is no folder path leaves the version's default.
+TEST(Export, TheSystemFolderIsBelowTheExportsSystemRoot) {
+  const TempFolder tmp;
+  const std::string head =
+      std::string("REGEDIT4\r\n") + kXpVersion +
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n";
+  Inference inf;
+  auto loaded = LoadExport(Write(tmp.path() / "a.reg", head + "\"SystemRoot\"=\"C:\\\\WINNT\"\r\n"),
+                           {}, &inf);
+  EXPECT_EQ(loaded->machine().SystemDirectory(), "C:\\WINNT\\system32");
+  EXPECT_NE(Item(inf, "System folder").find("below SystemRoot"), std::string::npos);
+  loaded = LoadExport(Write(tmp.path() / "b.reg", head + "\"SystemRoot\"=\"WINNT\"\r\n"), {}, &inf);
+  EXPECT_EQ(loaded->machine().SystemDirectory(), "C:\\WINDOWS\\system32");
+}
+
 // Without --clock, the clock is the export file's time, in UTC.
 TEST(Export, TheClockIsTheFilesTimeUnlessGiven) {
   const TempFolder tmp;

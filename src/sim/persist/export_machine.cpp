@@ -478,10 +478,23 @@ class Builder {
     m_.SetExePath(o_.exePath.value_or(kDefaultExe));
     Item("Program", platform::AnsiToUtf8(m_.ExePath()),
          o_.exePath ? "given with --exe-path" : "assumed; --exe-path to change");
-    if (o_.systemDirectory) m_.SetSystemDirectory(*o_.systemDirectory);
+    // Windows keeps its folder as SystemRoot (C:\WINNT on a Windows 2000 set up new); the
+    // system folder is below it.
+    const std::string versionKey = m_.IsNtBased() ? kNtVersionKey : k9xVersionKey;
+    const auto root = Text(m_, HKLM, versionKey, "SystemRoot");
+    const bool rooted = root && root->size() >= 3 && root->size() < 200 && (*root)[1] == ':' &&
+                        (*root)[2] == '\\' && root->find('?') == std::string::npos;
+    if (o_.systemDirectory) {
+      m_.SetSystemDirectory(*o_.systemDirectory);
+    } else if (rooted) {
+      std::string folder = *root;
+      if (folder.back() != '\\') folder += '\\';
+      m_.SetSystemDirectory(folder + (m_.IsNtBased() ? "system32" : "SYSTEM"));
+    }
     Item("System folder", platform::AnsiToUtf8(m_.SystemDirectory()),
          o_.systemDirectory ? "given with --system-dir"
-                            : "the version's default; --system-dir to change");
+         : rooted ? "below SystemRoot of " + Full(HKLM, versionKey) + "; --system-dir to change"
+                  : "the version's default; --system-dir to change");
   }
 
   void Hijacker() {
