@@ -31,16 +31,8 @@ if ((${#targets[@]} == 0)); then
   targets=(regfile hive census keyfile pages export)
 fi
 
-need=()
-command -v clang++-14 >/dev/null 2>&1 || need+=(clang-14)
-dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
-command -v cmake >/dev/null 2>&1 || need+=(cmake)
-dpkg -s nlohmann-json3-dev >/dev/null 2>&1 || need+=(nlohmann-json3-dev)
-if ((${#need[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q "${need[@]}"
-fi
+source scripts/install-missing.sh
+install_missing clang-14 libclang-rt-14-dev cmake nlohmann-json3-dev
 
 cmake -S fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -5,15 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-for pkg in g++ cmake make libgtest-dev nlohmann-json3-dev; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if ((${#need[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q >&2
-  apt-get install -y -q "${need[@]}" >&2
-fi
+source scripts/install-missing.sh
+install_missing g++ cmake make libgtest-dev nlohmann-json3-dev
 
 # Optimised (with debug information): a whole PC's registry export loads in about a second.
 cmake --preset release >&2

@@ -15,15 +15,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-need=()
-for pkg in cmake make python3 g++-mingw-w64-i686-win32; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if ((${#need[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q "${need[@]}"
-fi
+source scripts/install-missing.sh
+install_missing cmake make python3 g++-mingw-w64-i686-win32
 
 if [[ ${1:-} == --check ]]; then
   work=$(mktemp -d)

@@ -10,16 +10,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-for pkg in g++ cmake make libgtest-dev libbenchmark-dev nlohmann-json3-dev clang-format git \
-  python3-jsonschema; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if ((${#need[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q "${need[@]}"
-fi
+source scripts/install-missing.sh
+install_missing g++ cmake make libgtest-dev libbenchmark-dev nlohmann-json3-dev clang-format git \
+  python3-jsonschema
 
 # Formatting is part of the build: every tracked C++ file as clang-format writes it.
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

@@ -15,15 +15,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS
 
-need=()
-for pkg in clang-tidy g++-mingw-w64-i686-win32 googletest cmake git; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if ((${#need[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q "${need[@]}"
-fi
+source scripts/install-missing.sh
+install_missing clang-tidy g++-mingw-w64-i686-win32 googletest cmake git
 
 [[ -f build/asan/compile_commands.json ]] || cmake --preset asan >/dev/null
 [[ -f build/mingw/compile_commands.json ]] || cmake --preset mingw >/dev/null
