@@ -189,8 +189,8 @@ class Decoder {
         if (sequence_.size() < platform::Utf8Length(static_cast<unsigned char>(sequence_[0])))
           return;
         std::size_t at = 0;
-        char32_t c = kNotText;
-        if (!platform::DecodeUtf8(sequence_, at, &c)) c = kNotText;
+        char32_t c = kNotText;  // kept when the sequence is not UTF-8
+        (void)platform::DecodeUtf8(sequence_, at, &c);
         sequence_.clear();
         Emit(c);
         return;
