@@ -243,7 +243,7 @@ bool modRegAccess::DeleteKeyTreeAt(HKey root, const std::string& parentPath,
     std::vector<std::string> names;
     EnumSubKeys(root, key, names);
     // A child that cannot be deleted does not stop its siblings.
-    for (std::size_t i = 1; i < names.size() && budget > 0; ++i) {
+    for (std::size_t i = 0; i < names.size() && budget > 0; ++i) {
       --budget;
       (void)DeleteKeyTreeAt(root, key, names[i], depth + 1, budget);
     }
@@ -281,14 +281,14 @@ void modRegAccess::EnumSubKeys(HKey root, const std::string& keyPath,
   count = std::min(count, kMaxSubKeys);
   longest = std::min(longest, kMaxNameChars);
 
-  names.assign(1, std::string());
-  names.reserve(std::min<std::uint32_t>(count, 4096) + 1);
+  names.clear();
+  names.reserve(std::min<std::uint32_t>(count, 4096));
   const std::uint32_t capacity = longest + 1;
   std::string buffer;
-  for (std::uint32_t i = 1; i <= count; ++i) {
+  for (std::uint32_t i = 0; i < count; ++i) {
     buffer.assign(capacity, ' ');
     std::uint32_t length = capacity;
-    const Status status = reg_.RegEnumKeyExA(key.get(), i - 1, buffer.data(), &length);
+    const Status status = reg_.RegEnumKeyExA(key.get(), i, buffer.data(), &length);
     // Past the last subkey the registry has nothing more to give: the remaining slots
     // would only hold blank buffers, so the list ends here.
     if (status == platform::ERROR_NO_MORE_ITEMS) break;
@@ -298,7 +298,7 @@ void modRegAccess::EnumSubKeys(HKey root, const std::string& keyPath,
 }
 
 std::int32_t modRegAccess::EnumBhoClsids(HKey root, const std::string& keyPath) {
-  bho_clsid_arr.assign(1, BhoEntry{});
+  bho_clsid_arr.clear();
 
   UniqueKey key(reg_);
   if (reg_.RegOpenKeyA(root, keyPath, key.put()) != platform::ERROR_SUCCESS) return 0;
@@ -312,10 +312,7 @@ std::int32_t modRegAccess::EnumBhoClsids(HKey root, const std::string& keyPath) 
     const Status status =
         reg_.RegEnumKeyExA(key.get(), static_cast<std::uint32_t>(index), buffer.data(), &length);
     if (status == platform::ERROR_NO_MORE_ITEMS) break;
-    if (bho_clsid_arr.size() <= static_cast<std::size_t>(index)) {
-      bho_clsid_arr.resize(static_cast<std::size_t>(index) + 1);
-    }
-    BhoEntry& entry = bho_clsid_arr[static_cast<std::size_t>(index)];
+    BhoEntry& entry = bho_clsid_arr.emplace_back();
     entry.Clsid = buffer.substr(0, std::min(length, kBhoNameChars));
     entry.DllPath =
         ReadRegValue(platform::HKEY_CLASSES_ROOT, "CLSID\\" + entry.Clsid + "\\InprocServer32", "")
@@ -325,7 +322,7 @@ std::int32_t modRegAccess::EnumBhoClsids(HKey root, const std::string& keyPath) 
     if (status == platform::ERROR_KEY_DELETED || status == platform::ERROR_INVALID_HANDLE) break;
   }
   (void)key.Close();
-  return static_cast<std::int32_t>(bho_clsid_arr.size() - 1);
+  return static_cast<std::int32_t>(bho_clsid_arr.size());
 }
 
 }  // namespace dravlin

@@ -53,14 +53,14 @@ class modRegAccess {
   bool DeleteKeyTree(platform::HKey root, const std::string& parentPath,
                      const std::string& childName);
   bool DeleteSingleKey(platform::HKey root, const std::string& keyPath);
-  // names[0] is "", names[1..n] the subkeys in the registry's order.
+  // The subkeys in the registry's order; a failed index keeps its place as a blank name.
   void EnumSubKeys(platform::HKey root, const std::string& keyPath,
                    std::vector<std::string>& names);
-  // Rebuilds bho_clsid_arr; returns its upper bound.
+  // Rebuilds bho_clsid_arr; returns how many entries it holds.
   std::int32_t EnumBhoClsids(platform::HKey root, const std::string& keyPath);
 
-  // The Browser Helper Objects found by the last EnumBhoClsids; lower bound 0, never empty.
-  std::vector<BhoEntry> bho_clsid_arr{BhoEntry{}};
+  // The Browser Helper Objects found by the last EnumBhoClsids, one entry per listed index.
+  std::vector<BhoEntry> bho_clsid_arr;
 
  private:
   bool DeleteKeyTreeAt(platform::HKey root, const std::string& parentPath,

@@ -136,13 +136,13 @@ TEST_F(Registry, DeletesTreesBottomUp) {
   EXPECT_FALSE(Exists("S\\T\\B") || Exists("S\\T\\C"));
 }
 
-TEST_F(Registry, ListsSubkeysAfterAnEmptyFirstEntry) {
+TEST_F(Registry, ListsSubkeysKeepingTheSlotOfAFailedIndex) {
   // A failed index keeps its place (the untouched blank buffer) and the listing goes on.
   m.CreateKey(HKEY_LOCAL_MACHINE, "S\\Old\\Tub");
   std::vector<std::string> names{"stale"};
   m.FailCall("RegEnumKeyExA", 1, platform::ERROR_KEY_DELETED);
   acc.EnumSubKeys(HKEY_LOCAL_MACHINE, "S\\Old", names);
-  EXPECT_EQ(names, (std::vector<std::string>{"", std::string(4, ' '), "Tub"}));
+  EXPECT_EQ(names, (std::vector<std::string>{std::string(4, ' '), "Tub"}));
 }
 
 // Listed from a key that can only be read, as a limited account sees it.
@@ -150,14 +150,17 @@ TEST_F(Registry, ListsBrowserHelperObjects) {
   testnames::AddBho(m, "{1}", "C:\\one.dll");
   m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kBhoKey) + "\\{2}");
   m.SetKeyAccess(HKEY_LOCAL_MACHINE, kBhoKey, platform::KEY_READ);
-  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 1);
+  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 2);
   EXPECT_EQ(acc.bho_clsid_arr[0].Clsid + acc.bho_clsid_arr[0].DllPath, "{1}C:\\one.dll\0 "s);
   EXPECT_EQ(acc.bho_clsid_arr[1].Clsid + acc.bho_clsid_arr[1].DllPath, "{2}Error");
   // A key deleted under the listing: its one answer is recorded, then the listing ends.
   m.FailCall("RegEnumKeyExA", 1, platform::ERROR_KEY_DELETED);
-  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 0);
+  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, kBhoKey), 1);
   EXPECT_EQ(acc.bho_clsid_arr[0].Clsid + acc.bho_clsid_arr[0].DllPath,
             std::string(255, ' ') + "Error");
+  // No list, no entries.
+  EXPECT_EQ(acc.EnumBhoClsids(HKEY_LOCAL_MACHINE, "S\\Missing"), 0);
+  EXPECT_TRUE(acc.bho_clsid_arr.empty());
 }
 
 TEST_F(Registry, RenameCopiesTheWholeKeyOverAnyTargetAndCleansUp) {
