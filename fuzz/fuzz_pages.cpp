@@ -23,7 +23,9 @@ struct Page {
   const char* subKey;
   const char* name;
 };
-// The rows the program inspects below "Software\Microsoft\Internet Explorer".
+// The rows the program inspects below "Software\Microsoft\Internet Explorer". Written out here
+// rather than taken from the program's table: the oracle must not take the program's word for
+// which values are the pages.
 constexpr std::array<Page, 13> kPages = {{
     {"\\Main", "Search Bar"},
     {"\\Main", "Search Page"},
