@@ -43,7 +43,8 @@ const std::string kExport = Utf16File(
     u"[HKEY_CURRENT_USER\\Software\\Plain]\r\n\"\u540D\"=\"a\u4E2Db\"\r\n"
     u"\"Multi\"=hex(7):16,04,00,00,78,00,00,00,00,00\r\n"
     u"\"Pair\"=hex(2):25,00,3d,d8,00,de,00,00\r\n"
-    u"\"Lone\"=hex(1):00,d8,00,00\r\n\r\n"
+    u"\"Lone\"=hex(1):00,d8,00,00\r\n"
+    u"\"NoEnd\"=hex(1):16,04\r\n\r\n"
     u"[HKEY_CURRENT_USER\\Software\\\u65E5\u672C]\r\n"
     u"\"T\"=hex(2):e4,00,2d,4e,00,00\r\n\r\n"
     u"[HKEY_CURRENT_USER\\Software\\M\u00FCller \U0001F600]\r\n");
@@ -52,7 +53,7 @@ TEST(HeldNames, StayDistinctAndReadAsQuestionMarksThroughTheAnsiCalls) {
   const RegFile file = ParseRegFile(kExport, "export.reg");
   EXPECT_EQ(file.notes.heldKeyNames, 3u);
   EXPECT_EQ(file.notes.heldValueNames, 1u);
-  EXPECT_EQ(file.notes.ansiData, 5u);
+  EXPECT_EQ(file.notes.ansiData, 6u);
   Machine m;
   ApplyRegistry(file, m);
   EXPECT_EQ(m.ListSubkeys(platform::HKEY_CURRENT_USER, "Software").size(), 4u);
@@ -131,6 +132,15 @@ TEST(HeldNames, ASavedMachineKeepsThemInVersion5) {
   EXPECT_TRUE(diff.empty()) << dravlin::rehearsal::FormatRegistryChanges(diff);
   // REGEDIT4 cannot carry them.
   EXPECT_THROW(WriteRegedit4(ExportRegistry(m)), dravlin::regfile::WriteError);
+  // String data alone needs Version 5.00 too.
+  Machine d(tmp.path() / "drive-d");
+  ApplyRegistry(
+      ParseRegFile(Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                             u"[HKEY_CURRENT_USER\\Software\\Plain]\r\n\"v\"=\"\u4E2D\"\r\n"),
+                   "d.reg"),
+      d);
+  SaveMachineFolder(d, tmp.path() / "data");
+  EXPECT_EQ(Read(tmp.path() / "data" / "registry.reg").substr(0, 2), "\xFF\xFE");
 }
 
 // Windows compares names without regard to case in every script, not only in the code page.
