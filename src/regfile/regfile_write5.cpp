@@ -52,11 +52,9 @@ bool PlainHeldString(std::string_view wide, std::string* text) {
   bool ended = false;
   platform::ForEachUtf16(wide, [&](char32_t c) {
     char byte = 0;
-    if (ended || (c >= 0xD800 && c <= 0xDFFF)) {
-      plain = false;
-    } else if (c == 0) {
+    if (c == 0 && !ended) {
       ended = true;
-    } else if (c < 0x20 || c == 0x7F) {
+    } else if (ended || c < 0x20 || c == 0x7F || (c >= 0xD800 && c <= 0xDFFF)) {
       plain = false;
     } else if (platform::UnicodeToCp1252(c, &byte)) {
       text->push_back(byte);
