@@ -133,7 +133,7 @@ RegFile ReadRegFile(const std::filesystem::path& path, const std::string& displa
 
 // A REGEDIT4 text (CRLF lines) that ParseRegFile reads back to the same model.
 // Throws WriteError for what the format cannot carry (a line break or NUL in a
-// name, values below a key deletion, an unknown root).
+// name, string data that the code page lacks, values below a key deletion, an unknown root).
 std::string WriteRegedit4(const RegFile& file);
 
 // The same model as Version 5.00 text (UTF-16LE with its byte-order mark), which carries

@@ -164,6 +164,9 @@ std::string WriteRegedit4(const RegFile& file) {
     out += "]\r\n";
     for (const RegValueEntry& v : key.values) {
       CheckName(v.name, "a value name");
+      // Its ANSI bytes would read back as the whole value, losing what they show as '?'.
+      if (!v.wide.empty())
+        throw WriteError("REGEDIT4 cannot carry string data that the code page lacks");
       const std::size_t lineStart = out.size();
       if (v.name.empty()) {
         out += '@';

@@ -141,6 +141,7 @@ TEST(HeldNames, ASavedMachineKeepsThemInVersion5) {
       d);
   SaveMachineFolder(d, tmp.path() / "data");
   EXPECT_EQ(Read(tmp.path() / "data" / "registry.reg").substr(0, 2), "\xFF\xFE");
+  EXPECT_THROW(WriteRegedit4(ExportRegistry(d)), dravlin::regfile::WriteError);
 }
 
 // Windows compares names without regard to case in every script, not only in the code page.
